@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+namespace decimal {
+
+// Any failure that ends a run. what() is the diagnostic without the program
+// name, e.g. "samples.txt: No such file or directory".
+class error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A value file that does not hold a number where one is due. line() and
+// column() count from 1 and point at the offending word; both are 0 when the
+// fault has no single place (too few numbers).
+class parse_error : public error {
+ public:
+  parse_error(const std::string& message, std::size_t line, std::size_t column)
+      : error(message), line_(line), column_(column) {}
+
+  std::size_t line() const noexcept { return line_; }
+  std::size_t column() const noexcept { return column_; }
+
+ private:
+  std::size_t line_;
+  std::size_t column_;
+};
+
+// "NAME: strerror(errnum)", the diagnostic of a failed system call.
+error os_error(const std::string& name, int errnum);
+
+}  // namespace decimal

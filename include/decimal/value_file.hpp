@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace decimal {
+
+// Every value file holds at least this many numbers; the rest is never read.
+inline constexpr std::size_t entry_count = 201;
+
+using raw_table = std::array<std::int32_t, entry_count>;
+
+// Reads the numbers of a value file from chunks of any size, keeping no more
+// than one word's state between chunks. A word is a run of bytes between
+// white space (blank, \t, \n, \v, \f, \r); each of the first entry_count words
+// must be an optional sign and one or more decimal digits, in the signed
+// 32-bit range. Errors throw parse_error with messages prefixed by `name`.
+class value_parser {
+ public:
+  explicit value_parser(std::string name) : name_(std::move(name)) {}
+
+  // Consumes `chunk` up to and including the white space that ends the last
+  // needed word; returns the number of bytes consumed.
+  std::size_t feed(std::string_view chunk);
+
+  // True once entry_count numbers have been read and the last one has ended.
+  bool complete() const noexcept { return count_ == entry_count; }
+
+  // Ends the input: a word still open is taken as ended. Throws parse_error
+  // when the input held fewer than entry_count numbers.
+  const raw_table& finish();
+
+ private:
+  // Long enough to recognise a word in a message, short enough for one line.
+  static constexpr std::size_t preview_size = 40;
+
+  void begin_word();
+  void end_word();
+  [[noreturn]] void fail_word(std::string_view what) const;
+
+  std::string name_;
+  raw_table values_{};
+  std::size_t count_ = 0;
+  std::size_t line_ = 1;
+  std::size_t column_ = 1;
+
+  // The word being read.
+  bool in_word_ = false;
+  std::size_t word_line_ = 0;
+  std::size_t word_column_ = 0;
+  std::size_t word_length_ = 0;
+  bool negative_ = false;
+  bool malformed_ = false;
+  std::size_t digits_ = 0;
+  std::uint64_t magnitude_ = 0;  // saturates just above 2^31
+  std::array<char, preview_size> preview_{};
+};
+
+// Reads the first entry_count numbers of the file at `path` through `buffer`,
+// and never reads past the white space that ends the last of them. Throws
+// error when the file cannot be opened or read, parse_error when it is malformed.
+raw_table read_value_file(const char* path, std::span<char> buffer);
+
+// The same through a buffer of its own, sized for ordinary files.
+raw_table read_value_file(const char* path);
+
+}  // namespace decimal

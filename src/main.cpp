@@ -1,0 +1,31 @@
+// decimal: prints two sets of Q1.11 results as real values, index by index,
+// beside the raw input sample of the same index.
+
+#include <unistd.h>
+
+#include <exception>
+#include <string>
+
+#include "decimal/error.hpp"
+#include "decimal/report.hpp"
+#include "decimal/value_file.hpp"
+
+int main() {
+  try {
+    // Each file is read whole before the next is opened, and nothing is
+    // written until all three are good.
+    const decimal::raw_table samples = decimal::read_value_file("samples.txt");
+    const decimal::real_table res_m =
+        decimal::convert_results(decimal::read_value_file("results_m.txt"));
+    const decimal::real_table res_c =
+        decimal::convert_results(decimal::read_value_file("results_c.txt"));
+    decimal::report_buffer buffer;
+    decimal::write_all(STDOUT_FILENO, decimal::render_report(samples, res_m, res_c, buffer));
+    return 0;
+  } catch (const std::exception& e) {
+    const std::string message = std::string("decimal: ") + e.what() + "\n";
+    // Nothing better is left to do if standard error fails too.
+    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, message.data(), message.size());
+    return 1;
+  }
+}

@@ -1,0 +1,79 @@
+#include "decimal/report.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <stdexcept>
+
+#include "decimal/error.hpp"
+#include "decimal/fixed_point.hpp"
+
+namespace decimal {
+namespace {
+
+// Appends text and numbers to a buffer known to be large enough.
+class line_writer {
+ public:
+  explicit line_writer(char* out) : out_(out) {}
+
+  line_writer& operator<<(std::string_view text) {
+    std::memcpy(out_, text.data(), text.size());
+    out_ += text.size();
+    return *this;
+  }
+
+  // "%d"
+  line_writer& operator<<(std::int64_t value) { return put(std::to_chars(out_, limit(), value)); }
+
+  // "%f": fixed notation, six digits after the point, correctly rounded.
+  line_writer& operator<<(double value) {
+    if (!(value >= -1.0 && value <= 1.0)) throw std::out_of_range("report value outside [-1, 1]");
+    return put(std::to_chars(out_, limit(), value, std::chars_format::fixed, 6));
+  }
+
+  char* end() const noexcept { return out_; }
+
+ private:
+  // Every number written here fits in this many bytes, and so does the line.
+  char* limit() const noexcept { return out_ + max_report_line; }
+
+  line_writer& put(std::to_chars_result result) {
+    out_ = result.ptr;
+    return *this;
+  }
+
+  char* out_;
+};
+
+}  // namespace
+
+real_table convert_results(const raw_table& raw) {
+  real_table real;
+  for (std::size_t i = 0; i < entry_count; ++i) real[i] = to_fixed(raw[i], result_width);
+  return real;
+}
+
+std::string_view render_report(const raw_table& samples, const real_table& res_m,
+                               const real_table& res_c, report_buffer& out) {
+  line_writer line(out.data());
+  for (std::size_t i = 0; i < entry_count; ++i) {
+    line << "index:" << static_cast<std::int64_t>(i) << ", res_m:" << res_m[i]
+         << ", res_c:" << res_c[i] << ", samp:" << static_cast<std::int64_t>(samples[i]) << "\n";
+  }
+  return {out.data(), static_cast<std::size_t>(line.end() - out.data())};
+}
+
+void write_all(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw os_error("write error", errno);
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace decimal
