@@ -38,17 +38,26 @@ class value_parser {
   // Long enough to recognise a word in a message, short enough for one line.
   static constexpr std::size_t preview_size = 40;
 
-  void begin_word();
-  void end_word();
-  [[noreturn]] void fail_word(std::string_view what) const;
+  // A word arrives in parts, one per chunk that holds some of it; only the
+  // parts before the last are copied, and only as far as a message shows them.
+  void begin_word(std::size_t line, std::size_t column);
+  // Reads the word on from `start` (not at white space) up to the next white
+  // space or `end`, and returns where it stopped.
+  const char* read_word(const char* start, const char* end);
+  void keep_for_message(std::string_view part);
+  void end_word(std::string_view last_part);
+  [[noreturn]] void fail_word(std::string_view what, std::string_view last_part);
 
   std::string name_;
   raw_table values_{};
   std::size_t count_ = 0;
-  std::size_t line_ = 1;
-  std::size_t column_ = 1;
 
-  // The word being read.
+  // Position: bytes consumed before the current chunk, and where the current line starts.
+  std::size_t offset_ = 0;
+  std::size_t line_ = 1;
+  std::size_t line_start_ = 0;
+
+  // The word being read, which may span chunks.
   bool in_word_ = false;
   std::size_t word_line_ = 0;
   std::size_t word_column_ = 0;
@@ -57,7 +66,8 @@ class value_parser {
   bool malformed_ = false;
   std::size_t digits_ = 0;
   std::uint64_t magnitude_ = 0;  // saturates just above 2^31
-  std::array<char, preview_size> preview_{};
+  std::array<char, preview_size> kept_{};
+  std::size_t kept_length_ = 0;
 };
 
 // Reads the first entry_count numbers of the file at `path` through `buffer`,
