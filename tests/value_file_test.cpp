@@ -214,6 +214,23 @@ TEST_F(ValueFileOnDisk, WhiteSpaceLongerThanTheBuffer) {
   expect_counting(decimal::read_value_file(path.c_str()));
 }
 
+TEST_F(ValueFileOnDisk, WordLongerThanTheBuffer) {
+  std::string buffer(16, '\0');
+  const std::string padded =
+      write("padded.txt", std::string(100, '0') + "42 " + counting_file(" "));
+  EXPECT_EQ(decimal::read_value_file(padded.c_str(), buffer)[0], 42);
+
+  const std::string word = std::string(100, '7') + "x";
+  const std::string bad = write("bad.txt", "1\n" + word + "\n" + counting_file(" "));
+  try {
+    decimal::read_value_file(bad.c_str(), buffer);
+    ADD_FAILURE() << "no error";
+  } catch (const parse_error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              bad + ":2:1: expected an integer, found \"" + word.substr(0, 40) + "\"...");
+  }
+}
+
 TEST_F(ValueFileOnDisk, MissingFileAndDirectory) {
   const std::string missing = (dir_ / "none.txt").string();
   try {
