@@ -7,7 +7,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 #include "decimal/error.hpp"
@@ -147,7 +146,7 @@ inline const char* value_parser::read_word(const char* const start, const char* 
 
 void value_parser::keep_for_message(std::string_view part) {
   const std::size_t n = std::min(part.size(), kept_.size() - kept_length_);
-  std::memcpy(kept_.data() + kept_length_, part.data(), n);
+  std::copy_n(part.data(), n, kept_.data() + kept_length_);
   kept_length_ += n;
 }
 
@@ -188,7 +187,7 @@ raw_table read_value_file(const char* path, std::span<char> buffer) {
 
 raw_table read_value_file(const char* path) {
   // Ordinary value files fit in one read; longer ones stream through.
-  std::array<char, 64 * 1024> buffer;
+  std::array<char, std::size_t{64} << 10> buffer;
   return read_value_file(path, buffer);
 }
 

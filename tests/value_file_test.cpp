@@ -93,6 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "t.txt:2:5: number out of range: \"99999999999\""},
         bad_file{"2147483648", true, "t.txt:1:1: number out of range: \"2147483648\""},
         bad_file{"-2147483649", true, "t.txt:1:1: number out of range: \"-2147483649\""},
+        // A fault in a word that the end of the file ends.
+        bad_file{"1 2 12.5", false, "t.txt:1:5: expected an integer, found \"12.5\""},
         bad_file{"", false, "t.txt: expected 201 numbers, found 0"},
         bad_file{" \n\t\r\n", false, "t.txt: expected 201 numbers, found 0"},
         bad_file{"1 2 3", false, "t.txt: expected 201 numbers, found 3"}));
@@ -192,7 +194,7 @@ class ValueFileOnDisk : public testing::Test {
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::string write(const std::string& name, const std::string& text) {
-    const std::string path = (dir_ / name).string();
+    std::string path = (dir_ / name).string();
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }
