@@ -7,7 +7,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <limits>
 
 #include "decimal/error.hpp"
 

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace decimal {
 
@@ -36,7 +37,7 @@ class value_parser {
 
  private:
   // Long enough to recognise a word in a message, short enough for one line.
-  static constexpr std::size_t preview_size = 40;
+  static constexpr std::size_t shown_word_size = 40;
 
   // A word arrives in parts, one per chunk that holds some of it; only the
   // parts before the last are copied, and only as far as a message shows them.
@@ -66,13 +67,14 @@ class value_parser {
   bool malformed_ = false;
   std::size_t digits_ = 0;
   std::uint64_t magnitude_ = 0;  // saturates just above 2^31
-  std::array<char, preview_size> kept_{};
+  std::array<char, shown_word_size> kept_{};
   std::size_t kept_length_ = 0;
 };
 
-// Reads the first entry_count numbers of the file at `path` through `buffer`,
-// and never reads past the white space that ends the last of them. Throws
-// error when the file cannot be opened or read, parse_error when it is malformed.
+// Reads the first entry_count numbers of the file at `path` through `buffer`
+// (not empty), and never reads past the white space that ends the last of
+// them. Throws error when the file cannot be opened or read, parse_error when
+// it is malformed.
 raw_table read_value_file(const char* path, std::span<char> buffer);
 
 // The same through a buffer of its own, sized for ordinary files.
