@@ -50,21 +50,29 @@ expected read_whole(std::string_view text) {
     }
     const std::size_t start = i;
     while (i < text.size() && !is_space(text[i])) ++i;
-    std::string_view word = text.substr(start, i - start);
+    const std::string_view word = text.substr(start, i - start);
     result.line = line;
     result.column = start - line_start + 1;
-    // from_chars takes "-7" but neither "+7" nor "+-7".
-    if (word.front() == '+') {
-      word.remove_prefix(1);
-      if (!word.empty() && word.front() == '-') word = "x";
-    }
-    std::int32_t value = 0;
-    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    if (end != word.data() + word.size() || error == std::errc::invalid_argument) {
+    const bool signed_word = word.front() == '+' || word.front() == '-';
+    const std::size_t first_digit = signed_word ? 1 : 0;
+    std::size_t junk = first_digit;  // where the digits end
+    while (junk < word.size() && word[junk] >= '0' && word[junk] <= '9') ++junk;
+    if (junk == first_digit) {
       result.kind = expected::not_an_integer;
       return result;
     }
-    if (error == std::errc::result_out_of_range) {
+    // from_chars takes "-7" but not "+7".
+    const std::string number = (word.front() == '-' ? "-" : "") +
+                               std::string(word.substr(first_digit, junk - first_digit));
+    std::int32_t value = 0;
+    const bool in_range =
+        std::from_chars(number.data(), number.data() + number.size(), value).ec == std::errc();
+    // A word is judged on its first 41 bytes once it is out of range there.
+    if (junk < word.size() && (in_range || junk < 41)) {
+      result.kind = expected::not_an_integer;
+      return result;
+    }
+    if (!in_range) {
       result.kind = expected::out_of_range;
       return result;
     }
@@ -123,6 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(message.find(want.kind == expected::out_of_range
                                ? ": number out of range: "
                                : ": expected an integer, found ") != std::string_view::npos);
+        check(message.ends_with(" (not between -2147483648 and 2147483647)") ==
+              (want.kind == expected::out_of_range));
         break;
     }
   }

@@ -12,15 +12,12 @@
 
 int main() {
   try {
-    // Each file is read whole before the next is opened, and nothing is
-    // written until all three are good.
-    const decimal::raw_table samples = decimal::read_value_file("samples.txt");
-    const decimal::real_table res_m =
-        decimal::convert_results(decimal::read_value_file("results_m.txt"));
-    const decimal::real_table res_c =
-        decimal::convert_results(decimal::read_value_file("results_c.txt"));
+    // Nothing is written until all three files are good.
+    const decimal::run_files files = decimal::read_run_files();
+    const decimal::real_table res_m = decimal::convert_results(files.results_m);
+    const decimal::real_table res_c = decimal::convert_results(files.results_c);
     decimal::report_buffer buffer;
-    decimal::write_all(STDOUT_FILENO, decimal::render_report(samples, res_m, res_c, buffer));
+    decimal::write_all(STDOUT_FILENO, decimal::render_report(files.samples, res_m, res_c, buffer));
     return 0;
   } catch (const std::exception& e) {
     const std::string message = std::string("decimal: ") + e.what() + "\n";

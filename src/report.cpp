@@ -1,5 +1,6 @@
 #include "decimal/report.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,14 +56,22 @@ real_table convert_results(const raw_table& raw) {
   return real;
 }
 
+char* render_report_fields(char* out, std::size_t index, double res_m, double res_c,
+                           std::int32_t sample) {
+  line_writer line(out);
+  line << "index:" << static_cast<std::int64_t>(index) << ", res_m:" << res_m << ", res_c:" << res_c
+       << ", samp:" << static_cast<std::int64_t>(sample);
+  return line.end();
+}
+
 std::string_view render_report(const raw_table& samples, const real_table& res_m,
                                const real_table& res_c, report_buffer& out) {
-  line_writer line(out.data());
+  char* end = out.data();
   for (std::size_t i = 0; i < entry_count; ++i) {
-    line << "index:" << static_cast<std::int64_t>(i) << ", res_m:" << res_m[i]
-         << ", res_c:" << res_c[i] << ", samp:" << static_cast<std::int64_t>(samples[i]) << "\n";
+    end = render_report_fields(end, i, res_m[i], res_c[i], samples[i]);
+    *end++ = '\n';
   }
-  return {out.data(), static_cast<std::size_t>(line.end() - out.data())};
+  return {out.data(), static_cast<std::size_t>(end - out.data())};
 }
 
 void write_all(int fd, std::string_view data) {
@@ -70,6 +79,12 @@ void write_all(int fd, std::string_view data) {
     const ssize_t n = ::write(fd, data.data(), data.size());
     if (n < 0) {
       if (errno == EINTR) continue;
+      // A descriptor shared with a process that made it non-blocking: wait
+      // until it takes more rather than lose the rest.
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        pollfd ready{fd, POLLOUT, 0};
+        if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+      }
       throw os_error("write error", errno);
     }
     data.remove_prefix(static_cast<std::size_t>(n));

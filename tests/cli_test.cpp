@@ -1,65 +1,21 @@
 // The built program, run as a user runs it: in a directory with the three files.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "run_program.hpp"
+#include "scratch_dir.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-struct outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Runs decimal in `dir`. Standard output goes to `stdout_path`, or to a
-// capture file when empty; an unset optional closes standard output.
-outcome run_decimal(const fs::path& dir, const std::vector<std::string>& args = {},
-                    std::optional<std::string> stdout_path = std::string()) {
-  const fs::path capture = fs::path(testing::TempDir()) / "decimal_cli_capture";
-  fs::create_directories(capture);
-  const fs::path out_path = capture / "out";
-  const fs::path err_path = capture / "err";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (err < 0 || dup2(err, STDERR_FILENO) < 0) _exit(127);
-    if (!stdout_path) {
-      close(STDOUT_FILENO);
-    } else {
-      const std::string target = stdout_path->empty() ? out_path.string() : *stdout_path;
-      const int out = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
-    }
-    std::vector<char*> argv{const_cast<char*>(DECIMAL_BINARY)};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(DECIMAL_BINARY, argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  outcome result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", read_file(err_path)};
-  if (stdout_path && stdout_path->empty()) result.out = read_file(out_path);
-  return result;
-}
 
 // "first first+1 ... " for `count` numbers, one per line.
 std::string numbers(int count, int first = 0) {
@@ -70,17 +26,7 @@ std::string numbers(int count, int first = 0) {
 
 class Cli : public testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::path(testing::TempDir()) /
-           testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  void write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ / name, std::ios::binary) << text;
-  }
+  void write(const std::string& name, const std::string& text) { dir_.write(name, text); }
 
   void write_good_files() {
     write("samples.txt", numbers(201));
@@ -88,15 +34,21 @@ class Cli : public testing::Test {
     write("results_c.txt", numbers(201));
   }
 
-  fs::path dir_;
+  outcome run_decimal(const run_options& options = {}) { return run_in(dir_.path(), options); }
+
+  outcome run_in(const fs::path& dir, const run_options& options = {}) {
+    return run_program(DECIMAL_BINARY, dir, dir_.path(), options);
+  }
+
+  scratch_dir dir_;
 };
 
-TEST(CliExample, PrintsTheGoldenReport) {
+TEST_F(Cli, PrintsTheGoldenReport) {
   const std::string golden = read_file(fs::path(DECIMAL_EXAMPLE_DIR) / "expected_report.txt");
   ASSERT_FALSE(golden.empty());
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{}, {"--help"}, {"-x", "results_m.txt", ""}}) {
-    const outcome result = run_decimal(DECIMAL_EXAMPLE_DIR, args);
+    const outcome result = run_in(DECIMAL_EXAMPLE_DIR, {.args = args});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.out, golden) << "arguments change nothing";
@@ -107,7 +59,7 @@ TEST_F(Cli, EchoesSamplesAndConvertsResults) {
   write("samples.txt", "4096 -7 2147483647\n" + numbers(198) + "junk after the last number");
   write("results_m.txt", "2048 2047 4096 16 48 -1\r\n" + numbers(195) + numbers(1000));
   write("results_c.txt", numbers(201, 3072));
-  const outcome result = run_decimal(dir_);
+  const outcome result = run_decimal();
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "");
   std::istringstream lines(result.out);
@@ -145,7 +97,7 @@ TEST_P(CliError, OneLineOnStandardErrorAndNothingElse) {
   put("samples.txt", c.samples);
   put("results_m.txt", c.results_m);
   put("results_c.txt", c.results_c);
-  const outcome result = run_decimal(dir_);
+  const outcome result = run_decimal();
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, std::string(c.message) + "\n");
@@ -162,17 +114,26 @@ INSTANTIATE_TEST_SUITE_P(
         failing_run{"decimal_point", "GOOD", "1\n2\n12.5\n", "GOOD",
                     "decimal: results_m.txt:3:1: expected an integer, found \"12.5\""},
         failing_run{"out_of_range", "GOOD", "1\n2\n3\n4\n5\n6\n7\n8\n1 2 99999999999\n", "GOOD",
-                    "decimal: results_m.txt:9:5: number out of range: \"99999999999\""},
+                    "decimal: results_m.txt:9:5: number out of range: \"99999999999\" (not "
+                    "between -2147483648 and 2147483647)"},
         failing_run{"short_results_c", "GOOD", "GOOD", "1 2 3 4 5 6 7 8 9 10",
                     "decimal: results_c.txt: expected 201 numbers, found 10"},
         failing_run{"first_error_wins", "x", "y", "",
-                    "decimal: samples.txt:1:1: expected an integer, found \"x\""}));
+                    "decimal: samples.txt:1:1: expected an integer, found \"x\""},
+        failing_run{"results_m_before_results_c", "GOOD", "y", "z",
+                    "decimal: results_m.txt:1:1: expected an integer, found \"y\""},
+        failing_run{"byte_order_mark",
+                    "\xef\xbb\xbf"
+                    "1 2 3",
+                    "GOOD", "GOOD",
+                    "decimal: samples.txt:1:1: expected an integer, found \"\\xef\\xbb\\xbf1\" "
+                    "(the file starts with a UTF-8 byte order mark)"}));
 
 TEST_F(Cli, DirectoryInPlaceOfAFile) {
   write_good_files();
-  fs::remove(dir_ / "results_m.txt");
-  fs::create_directory(dir_ / "results_m.txt");
-  const outcome result = run_decimal(dir_);
+  fs::remove(dir_.path() / "results_m.txt");
+  fs::create_directory(dir_.path() / "results_m.txt");
+  const outcome result = run_decimal();
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "decimal: results_m.txt: Is a directory\n");
@@ -180,16 +141,39 @@ TEST_F(Cli, DirectoryInPlaceOfAFile) {
 
 TEST_F(Cli, FullDiskIsAnError) {
   write_good_files();
-  const outcome result = run_decimal(dir_, {}, "/dev/full");
+  const outcome result = run_decimal({.stdout_path = "/dev/full"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "decimal: write error: No space left on device\n");
 }
 
 TEST_F(Cli, ClosedStandardOutputIsAnError) {
   write_good_files();
-  const outcome result = run_decimal(dir_, {}, std::nullopt);
+  const outcome result = run_decimal({.stdout_path = std::nullopt});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "decimal: write error: Bad file descriptor\n");
+}
+
+TEST_F(Cli, ClosedStandardInputIsNoConcern) {
+  write_good_files();
+  const outcome result = run_decimal({.close_stdin = true});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 201);
+}
+
+// A link to an endless device: the first byte already makes the word bad.
+TEST_F(Cli, EndlessSamplesEndAtOnce) {
+  write_good_files();
+  fs::remove(dir_.path() / "samples.txt");
+  fs::create_symlink("/dev/zero", dir_.path() / "samples.txt");
+  const auto start = std::chrono::steady_clock::now();
+  const outcome result = run_decimal();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err.substr(0, 58),
+            "decimal: samples.txt:1:1: expected an integer, found \"\\x00");
+  EXPECT_EQ(result.err.back(), '\n');
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 #include "decimal/report.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "decimal/fixed_point.hpp"
 
@@ -77,6 +81,49 @@ TEST(Report, MatchesPrintfForEveryTwelveBitValue) {
     }
     ASSERT_EQ(render(samples, real_m, real_c), expected) << "from pattern " << first;
   }
+}
+
+// Every line at its longest: a buffer bound that is too small fails here (and
+// AddressSanitizer sees the overflow).
+TEST(Report, LongestReportFitsItsBuffer) {
+  raw_table samples;
+  samples.fill(INT32_MIN);
+  real_table results;
+  results.fill(-1.0);
+  std::string expected;
+  for (std::size_t i = 0; i < entry_count; ++i) {
+    expected += printf_line(i, -1.0, -1.0, INT32_MIN);
+  }
+  const std::string report = render(samples, results, results);
+  EXPECT_EQ(report, expected);
+  EXPECT_LE(report.size(), sizeof(decimal::report_buffer));
+}
+
+// A non-blocking pipe that holds less than the report takes it in pieces.
+TEST(Report, WriteAllDeliversEveryPiece) {
+  raw_table samples;
+  samples.fill(INT32_MIN);
+  real_table results;
+  results.fill(-1.0);
+  const std::string report = render(samples, results, results);
+  std::array<int, 2> pipe_ends{};
+  ASSERT_EQ(pipe2(pipe_ends.data(), O_CLOEXEC), 0);
+  ASSERT_GE(fcntl(pipe_ends[1], F_SETPIPE_SZ, 4096), 0);
+  ASSERT_LT(fcntl(pipe_ends[1], F_GETPIPE_SZ), static_cast<int>(report.size()));
+  ASSERT_EQ(fcntl(pipe_ends[1], F_SETFL, O_NONBLOCK), 0);
+  std::string received;
+  std::thread reader([&] {
+    std::array<char, 1000> piece;
+    for (ssize_t n; (n = read(pipe_ends[0], piece.data(), piece.size())) > 0;) {
+      received.append(piece.data(), static_cast<std::size_t>(n));
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+  });
+  EXPECT_NO_THROW(decimal::write_all(pipe_ends[1], report));
+  close(pipe_ends[1]);
+  reader.join();
+  close(pipe_ends[0]);
+  EXPECT_EQ(received, report);
 }
 
 TEST(Report, RejectsValuesNoConversionGives) {

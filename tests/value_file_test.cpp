@@ -1,15 +1,22 @@
 #include "decimal/value_file.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <iterator>
 #include <string>
+#include <thread>
 
 #include "decimal/error.hpp"
+#include "scratch_dir.hpp"
 
 namespace {
 
@@ -45,9 +52,11 @@ void expect_counting(const raw_table& table) {
 constexpr std::array<std::size_t, 3> chunk_sizes = {1, 3, 1 << 16};
 
 struct bad_file {
-  const char* text;
+  std::string_view text;
   bool padded;  // followed by 201 good numbers, so that only the fault counts
   const char* message;
+  std::size_t line;  // of the offending word; 0 with the column when there is none
+  std::size_t column;
 };
 
 void PrintTo(const bad_file& c, std::ostream* os) {
@@ -58,7 +67,7 @@ class BadValueFile : public testing::TestWithParam<bad_file> {};
 
 TEST_P(BadValueFile, FailsWithItsMessage) {
   const bad_file& c = GetParam();
-  std::string text = c.text;
+  std::string text(c.text);
   if (c.padded) text += "\n" + counting_file(" ");
   for (const std::size_t chunk : chunk_sizes) {
     SCOPED_TRACE(chunk);
@@ -67,37 +76,105 @@ TEST_P(BadValueFile, FailsWithItsMessage) {
       ADD_FAILURE() << "no error";
     } catch (const parse_error& e) {
       EXPECT_STREQ(e.what(), c.message);
+      EXPECT_EQ(e.line(), c.line);
+      EXPECT_EQ(e.column(), c.column);
     }
   }
 }
 
+using namespace std::string_view_literals;
+
+#define RANGE " (not between -2147483648 and 2147483647)"
+
 INSTANTIATE_TEST_SUITE_P(
     Table, BadValueFile,
     testing::Values(
-        bad_file{"1 2\n  12.5", true, "t.txt:2:3: expected an integer, found \"12.5\""},
-        bad_file{"0x10", true, "t.txt:1:1: expected an integer, found \"0x10\""},
-        bad_file{"1e3", true, "t.txt:1:1: expected an integer, found \"1e3\""},
-        bad_file{"5,", true, "t.txt:1:1: expected an integer, found \"5,\""},
-        bad_file{"12abc", true, "t.txt:1:1: expected an integer, found \"12abc\""},
-        bad_file{"-", true, "t.txt:1:1: expected an integer, found \"-\""},
-        bad_file{"+-1", true, "t.txt:1:1: expected an integer, found \"+-1\""},
-        bad_file{"1-2", true, "t.txt:1:1: expected an integer, found \"1-2\""},
-        bad_file{"\t\t7\r\nabc", true, "t.txt:2:1: expected an integer, found \"abc\""},
+        bad_file{"1 2\n  12.5", true, "t.txt:2:3: expected an integer, found \"12.5\"", 2, 3},
+        bad_file{"0x10", true, "t.txt:1:1: expected an integer, found \"0x10\"", 1, 1},
+        bad_file{"1e3", true, "t.txt:1:1: expected an integer, found \"1e3\"", 1, 1},
+        bad_file{"5,", true, "t.txt:1:1: expected an integer, found \"5,\"", 1, 1},
+        bad_file{"12abc", true, "t.txt:1:1: expected an integer, found \"12abc\"", 1, 1},
+        bad_file{"-", true, "t.txt:1:1: expected an integer, found \"-\"", 1, 1},
+        bad_file{"+-1", true, "t.txt:1:1: expected an integer, found \"+-1\"", 1, 1},
+        bad_file{"1-2", true, "t.txt:1:1: expected an integer, found \"1-2\"", 1, 1},
+        bad_file{"\t\t7\r\nabc", true, "t.txt:2:1: expected an integer, found \"abc\"", 2, 1},
+        // A bad word after good ones: nothing of the word before may count.
+        bad_file{"7 - 2", true, "t.txt:1:3: expected an integer, found \"-\"", 1, 3},
+        bad_file{"-7\n\n+", true, "t.txt:3:1: expected an integer, found \"+\"", 3, 1},
+        bad_file{"123456 7x", true, "t.txt:1:8: expected an integer, found \"7x\"", 1, 8},
+        bad_file{"-1 2147483648", true, "t.txt:1:4: number out of range: \"2147483648\"" RANGE, 1,
+                 4},
+        // The bytes next to the digits, and NUL, which is no white space.
+        bad_file{"7 9:", true, "t.txt:1:3: expected an integer, found \"9:\"", 1, 3},
+        bad_file{"7 /7", true, "t.txt:1:3: expected an integer, found \"/7\"", 1, 3},
+        bad_file{"1\0"
+                 "2"sv,
+                 true, "t.txt:1:1: expected an integer, found \"1\\x002\"", 1, 1},
+        bad_file{"0\0"
+                 "1\0"
+                 "2\0"
+                 "3"sv,
+                 true, "t.txt:1:1: expected an integer, found \"0\\x001\\x002\\x003\"", 1, 1},
         // An out-of-range number with trailing junk is not an integer at all.
-        bad_file{"99999999999x", true, "t.txt:1:1: expected an integer, found \"99999999999x\""},
-        // Quoting: control, non-ASCII, quote and backslash bytes are escaped.
-        bad_file{"a\x1b[0m", true, "t.txt:1:1: expected an integer, found \"a\\x1b[0m\""},
-        bad_file{"\xc3\xa9", true, "t.txt:1:1: expected an integer, found \"\\xc3\\xa9\""},
-        bad_file{"\"\\", true, "t.txt:1:1: expected an integer, found \"\\\"\\\\\""},
+        bad_file{"99999999999x", true, "t.txt:1:1: expected an integer, found \"99999999999x\"", 1,
+                 1},
+        // Quoting: control, DEL, non-ASCII, quote and backslash bytes are escaped.
+        bad_file{"a\x1b[0m", true, "t.txt:1:1: expected an integer, found \"a\\x1b[0m\"", 1, 1},
+        bad_file{"~\x1f\x7f\x80", true,
+                 "t.txt:1:1: expected an integer, found \"~\\x1f\\x7f\\x80\"", 1, 1},
+        bad_file{"\xc3\xa9", true, "t.txt:1:1: expected an integer, found \"\\xc3\\xa9\"", 1, 1},
+        bad_file{"\"\\", true, "t.txt:1:1: expected an integer, found \"\\\"\\\\\"", 1, 1},
         bad_file{"1 2 3 4 5 6 7 8\n1 2 99999999999", true,
-                 "t.txt:2:5: number out of range: \"99999999999\""},
-        bad_file{"2147483648", true, "t.txt:1:1: number out of range: \"2147483648\""},
-        bad_file{"-2147483649", true, "t.txt:1:1: number out of range: \"-2147483649\""},
+                 "t.txt:2:5: number out of range: \"99999999999\"" RANGE, 2, 5},
+        bad_file{"2147483648", true, "t.txt:1:1: number out of range: \"2147483648\"" RANGE, 1, 1},
+        bad_file{"-2147483649", true, "t.txt:1:1: number out of range: \"-2147483649\"" RANGE, 1,
+                 1},
+        // Past 2^64: a number that wraps to 1 in 64 bits is still out of range.
+        bad_file{"18446744073709551617", true,
+                 "t.txt:1:1: number out of range: \"18446744073709551617\"" RANGE, 1, 1},
+        bad_file{"5 -18446744073709551617", true,
+                 "t.txt:1:3: number out of range: \"-18446744073709551617\"" RANGE, 1, 3},
+        bad_file{"+18446744073709551617", true,
+                 "t.txt:1:1: number out of range: \"+18446744073709551617\"" RANGE, 1, 1},
+        // A bad word is judged on the bytes its message shows and one more:
+        // out of range there, it is out of range whatever follows.
+        bad_file{
+            "99999999999999999999999999999999999999999x", true,
+            "t.txt:1:1: number out of range: \"9999999999999999999999999999999999999999\"..." RANGE,
+            1, 1},
+        bad_file{
+            "00000000000000000000000000000000000000000000x", true,
+            "t.txt:1:1: expected an integer, found \"0000000000000000000000000000000000000000\"...",
+            1, 1},
+        // A file in another encoding says so.
+        bad_file{
+            "\xef\xbb\xbf"
+            "1 2",
+            true,
+            "t.txt:1:1: expected an integer, found \"\\xef\\xbb\\xbf1\" (the file starts with a "
+            "UTF-8 byte order mark)",
+            1, 1},
+        bad_file{"\xff\xfe"
+                 "1\0 \0"sv,
+                 true,
+                 "t.txt:1:1: expected an integer, found \"\\xff\\xfe1\\x00\" (the file looks like "
+                 "UTF-16 text)",
+                 1, 1},
+        bad_file{"\xfe\xff\0"
+                 "1"sv,
+                 true,
+                 "t.txt:1:1: expected an integer, found \"\\xfe\\xff\\x001\" (the file looks like "
+                 "UTF-16 text)",
+                 1, 1},
+        bad_file{"1 \xef\xbb\xbf"
+                 "1",
+                 true, "t.txt:1:3: expected an integer, found \"\\xef\\xbb\\xbf1\"", 1, 3},
         // A fault in a word that the end of the file ends.
-        bad_file{"1 2 12.5", false, "t.txt:1:5: expected an integer, found \"12.5\""},
-        bad_file{"", false, "t.txt: expected 201 numbers, found 0"},
-        bad_file{" \n\t\r\n", false, "t.txt: expected 201 numbers, found 0"},
-        bad_file{"1 2 3", false, "t.txt: expected 201 numbers, found 3"}));
+        bad_file{"1 2 12.5", false, "t.txt:1:5: expected an integer, found \"12.5\"", 1, 5},
+        bad_file{"1 +", false, "t.txt:1:3: expected an integer, found \"+\"", 1, 3},
+        bad_file{"", false, "t.txt: expected 201 numbers, found 0", 0, 0},
+        bad_file{" \n\t\r\n", false, "t.txt: expected 201 numbers, found 0", 0, 0},
+        bad_file{"1 2 3", false, "t.txt: expected 201 numbers, found 3", 0, 0}));
 
 TEST(BadValueFile, ShortByOne) {
   std::string text = counting_file("\n");
@@ -128,6 +205,50 @@ TEST(BadValueFile, LongWordIsCutShortInTheMessage) {
       EXPECT_EQ(e.column(), 2U);
     }
   }
+}
+
+// A bad word that never ends (a link to /dev/zero, say) ends the reading as
+// soon as its message is known, while a run of valid digits may go on.
+TEST(BadValueFile, EndlessBadWordEndsOnceItsMessageIsKnown) {
+  struct endless {
+    std::string_view start;
+    char repeated;
+    const char* what;
+    const char* after;
+  };
+  for (const endless& word : {endless{"", '\0', "expected an integer, found ", ""},
+                              endless{"x", '7', "expected an integer, found ", ""},
+                              endless{"-", 'x', "expected an integer, found ", ""},
+                              endless{"", '9', "number out of range: ", RANGE},
+                              endless{"-", '9', "number out of range: ", RANGE}}) {
+    std::string shown(word.start);
+    shown.resize(40, word.repeated);
+    const std::string message =
+        "t.txt:1:3: " + std::string(word.what) + "\"" + shown + "\"..." + word.after;
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{3}, std::size_t{4096}}) {
+      SCOPED_TRACE(testing::PrintToString(message) + " in chunks of " + std::to_string(chunk));
+      value_parser parser("t.txt");
+      parser.feed("1 ");
+      parser.feed(word.start);
+      const std::string more(chunk, word.repeated);
+      std::size_t fed = 0;
+      try {
+        for (; fed < (std::size_t{1} << 20); fed += chunk) parser.feed(more);
+        ADD_FAILURE() << "no error";
+      } catch (const parse_error& e) {
+        EXPECT_LT(fed, 41 - word.start.size()) << "read on after the 41st byte";
+        if (word.repeated != '\0') {
+          EXPECT_EQ(e.what(), message);
+        }
+      }
+    }
+  }
+  value_parser parser("t.txt");
+  for (std::size_t fed = 0; fed < (std::size_t{1} << 20); fed += 4096) {
+    parser.feed(std::string(4096, '0'));
+  }
+  parser.feed("7 ");
+  EXPECT_THROW(parser.finish(), parse_error) << "only too few numbers";
 }
 
 TEST(GoodValueFile, AnyWhiteSpaceSeparates) {
@@ -183,27 +304,16 @@ TEST(GoodValueFile, LastNumberMustBeWhole) {
   EXPECT_THROW(parse(text, 5), parse_error);
 }
 
+#undef RANGE
+
 // The file reader, on real files and reading through tiny buffers.
 class ValueFileOnDisk : public testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::path(testing::TempDir()) /
-           testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::string write(const std::string& name, const std::string& text) {
-    std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-
-  std::filesystem::path dir_;
+  scratch_dir dir_;
 };
 
 TEST_F(ValueFileOnDisk, ReadsThroughAnyBufferSize) {
-  const std::string path = write("v.txt", counting_file("\r\n") + "trailing text");
+  const std::string path = dir_.write("v.txt", counting_file("\r\n") + "trailing text");
   for (const std::size_t size : {1U, 2U, 3U, 1000U}) {
     std::string buffer(size, '\0');
     expect_counting(decimal::read_value_file(path.c_str(), buffer));
@@ -212,18 +322,18 @@ TEST_F(ValueFileOnDisk, ReadsThroughAnyBufferSize) {
 }
 
 TEST_F(ValueFileOnDisk, WhiteSpaceLongerThanTheBuffer) {
-  const std::string path = write("v.txt", std::string(200'000, ' ') + counting_file("\n"));
+  const std::string path = dir_.write("v.txt", std::string(200'000, ' ') + counting_file("\n"));
   expect_counting(decimal::read_value_file(path.c_str()));
 }
 
 TEST_F(ValueFileOnDisk, WordLongerThanTheBuffer) {
   std::string buffer(16, '\0');
   const std::string padded =
-      write("padded.txt", std::string(100, '0') + "42 " + counting_file(" "));
+      dir_.write("padded.txt", std::string(100, '0') + "42 " + counting_file(" "));
   EXPECT_EQ(decimal::read_value_file(padded.c_str(), buffer)[0], 42);
 
-  const std::string word = std::string(100, '7') + "x";
-  const std::string bad = write("bad.txt", "1\n" + word + "\n" + counting_file(" "));
+  const std::string word = std::string(100, '0') + "x";
+  const std::string bad = dir_.write("bad.txt", "1\n" + word + "\n" + counting_file(" "));
   try {
     decimal::read_value_file(bad.c_str(), buffer);
     ADD_FAILURE() << "no error";
@@ -233,8 +343,20 @@ TEST_F(ValueFileOnDisk, WordLongerThanTheBuffer) {
   }
 }
 
+TEST_F(ValueFileOnDisk, EndlessFileOfZeroBytesEnds) {
+  std::string shown;
+  for (int i = 0; i < 40; ++i) shown += "\\x00";
+  try {
+    decimal::read_value_file("/dev/zero");
+    ADD_FAILURE() << "no error";
+  } catch (const parse_error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "/dev/zero:1:1: expected an integer, found \"" + shown + "\"...");
+  }
+}
+
 TEST_F(ValueFileOnDisk, MissingFileAndDirectory) {
-  const std::string missing = (dir_ / "none.txt").string();
+  const std::string missing = (dir_.path() / "none.txt").string();
   try {
     decimal::read_value_file(missing.c_str());
     ADD_FAILURE() << "no error";
@@ -242,11 +364,100 @@ TEST_F(ValueFileOnDisk, MissingFileAndDirectory) {
     EXPECT_EQ(std::string(e.what()), missing + ": No such file or directory");
   }
   try {
-    decimal::read_value_file(dir_.c_str());
+    decimal::read_value_file(dir_.path().c_str());
     ADD_FAILURE() << "no error";
   } catch (const decimal::error& e) {
-    EXPECT_EQ(std::string(e.what()), dir_.string() + ": Is a directory");
+    EXPECT_EQ(std::string(e.what()), dir_.path().string() + ": Is a directory");
   }
 }
+
+std::size_t open_descriptors() {
+  return static_cast<std::size_t>(std::distance(
+      std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
+}
+
+TEST_F(ValueFileOnDisk, ClosesTheFileWhateverHappens) {
+  const std::string good = dir_.write("good.txt", counting_file(" "));
+  const std::string bad = dir_.write("bad.txt", "1 x");
+  const std::string shorter = dir_.write("short.txt", "1 2 3");
+  const std::string missing = (dir_.path() / "none.txt").string();
+  const std::size_t before = open_descriptors();
+  for (const std::string& path : {good, bad, shorter, missing, dir_.path().string()}) {
+    SCOPED_TRACE(path);
+    try {
+      decimal::read_value_file(path.c_str());
+    } catch (const decimal::error&) {
+    }
+    EXPECT_EQ(open_descriptors(), before);
+  }
+}
+
+// The writer keeps the pipe open after the numbers: a reader that waits for
+// the end of the file never returns while it does.
+TEST_F(ValueFileOnDisk, NothingAfterTheLastNumberIsRead) {
+  const std::string fifo = (dir_.path() / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::promise<void> read;
+  std::future<void> done = read.get_future();
+  std::future_status held_open = std::future_status::deferred;
+  std::thread writer([&] {
+    const int fd = open(fifo.c_str(), O_WRONLY);
+    const std::string text = counting_file("\n") + "201 202";
+    if (fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
+      held_open = done.wait_for(std::chrono::seconds(10));
+    }
+    if (fd >= 0) close(fd);
+  });
+  expect_counting(decimal::read_value_file(fifo.c_str()));
+  read.set_value();
+  writer.join();
+  EXPECT_EQ(held_open, std::future_status::ready) << "the reader waited for the end of the file";
+}
+
+// The three files of a run, in the order that decides which error is told.
+struct run_case {
+  const char* name;
+  bool samples_good;
+  bool results_m_good;
+  bool results_c_good;
+  const char* failing;  // the file the message names, or nullptr
+};
+
+void PrintTo(const run_case& c, std::ostream* os) { *os << c.name; }
+
+class RunFiles : public ValueFileOnDisk, public testing::WithParamInterface<run_case> {};
+
+TEST_P(RunFiles, ReadsInOrderAndNamesTheFirstBadFile) {
+  const run_case& c = GetParam();
+  const auto put = [&](const char* name, bool good, std::size_t first) {
+    std::string text;
+    for (std::size_t i = 0; i < entry_count; ++i) text += std::to_string(first + i) + " ";
+    dir_.write(std::string("run/") + name, good ? text : "x");
+  };
+  put("samples.txt", c.samples_good, 0);
+  put("results_m.txt", c.results_m_good, 1000);
+  put("results_c.txt", c.results_c_good, 2000);
+  const std::string dir = (dir_.path() / "run").string();
+  for (const std::string& given : {dir, dir + "/"}) {
+    try {
+      const decimal::run_files files = decimal::read_run_files(given);
+      EXPECT_EQ(c.failing, nullptr);
+      EXPECT_EQ(files.samples[200], 200);
+      EXPECT_EQ(files.results_m[0], 1000);
+      EXPECT_EQ(files.results_c[200], 2200);
+    } catch (const parse_error& e) {
+      ASSERT_NE(c.failing, nullptr) << e.what();
+      EXPECT_EQ(std::string(e.what()),
+                dir + "/" + c.failing + ":1:1: expected an integer, found \"x\"");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RunFiles,
+    testing::Values(run_case{"all_good", true, true, true, nullptr},
+                    run_case{"all_bad", false, false, false, "samples.txt"},
+                    run_case{"both_results_bad", true, false, false, "results_m.txt"},
+                    run_case{"results_c_bad", true, true, false, "results_c.txt"}));
 
 }  // namespace

@@ -20,6 +20,8 @@ using raw_table = std::array<std::int32_t, entry_count>;
 // white space (blank, \t, \n, \v, \f, \r); each of the first entry_count words
 // must be an optional sign and one or more decimal digits, in the signed
 // 32-bit range. Errors throw parse_error with messages prefixed by `name`.
+// A bad word is read only as far as its message shows it (shown_word_size
+// bytes, and one more to tell whether it is cut), so an endless one still ends.
 class value_parser {
  public:
   explicit value_parser(std::string name) : name_(std::move(name)) {}
@@ -43,11 +45,14 @@ class value_parser {
   // parts before the last are copied, and only as far as a message shows them.
   void begin_word(std::size_t line, std::size_t column);
   // Reads the word on from `start` (not at white space) up to the next white
-  // space or `end`, and returns where it stopped.
+  // space or `end`, and returns where it stopped: before either only once the
+  // word is bad and read as far as its message shows it.
   const char* read_word(const char* start, const char* end);
+  bool out_of_range() const noexcept;
+  bool bad() const noexcept { return malformed_ || out_of_range(); }
   void keep_for_message(std::string_view part);
   void end_word(std::string_view last_part);
-  [[noreturn]] void fail_word(std::string_view what, std::string_view last_part);
+  [[noreturn]] void fail_word(std::string_view last_part);
 
   std::string name_;
   raw_table values_{};
@@ -66,7 +71,7 @@ class value_parser {
   bool negative_ = false;
   bool malformed_ = false;
   std::size_t digits_ = 0;
-  std::uint64_t magnitude_ = 0;  // saturates just above 2^31
+  std::uint64_t magnitude_ = 0;  // no longer grows once out of range
   std::array<char, shown_word_size> kept_{};
   std::size_t kept_length_ = 0;
 };
@@ -79,5 +84,18 @@ raw_table read_value_file(const char* path, std::span<char> buffer);
 
 // The same through a buffer of its own, sized for ordinary files.
 raw_table read_value_file(const char* path);
+
+// The raw numbers of one comparison: the input and the two result sets.
+struct run_files {
+  raw_table samples;
+  raw_table results_m;  // the reference model's
+  raw_table results_c;  // the implementation's
+};
+
+// Reads "samples.txt", "results_m.txt" and "results_c.txt" from `dir`, in
+// that order, each closed before the next is opened; the first error ends it.
+// An empty `dir` is the current directory, and messages then name the files
+// alone; otherwise they name them as DIR/NAME.
+run_files read_run_files(const std::string& dir = {});
 
 }  // namespace decimal
