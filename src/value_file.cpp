@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "decimal/error.hpp"
+#include "file_descriptor.hpp"
 
 namespace decimal {
 namespace {
@@ -37,42 +38,6 @@ std::string_view encoding_hint(std::string_view head) {
   }
   return {};
 }
-
-// `bytes` in double quotes, safe for one line of a terminal: quotes and
-// backslashes escaped, control and non-ASCII bytes as \xNN, "..." after a cut.
-std::string quote(std::string_view bytes, bool cut) {
-  static constexpr char hex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte >= 0x7f) {
-      out += "\\x";
-      out += hex[byte >> 4];
-      out += hex[byte & 0xf];
-    } else {
-      out += c;
-    }
-  }
-  out += cut ? "\"..." : "\"";
-  return out;
-}
-
-class file_descriptor {
- public:
-  explicit file_descriptor(int fd) : fd_(fd) {}
-  file_descriptor(const file_descriptor&) = delete;
-  file_descriptor& operator=(const file_descriptor&) = delete;
-  ~file_descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const noexcept { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 

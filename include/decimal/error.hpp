@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace decimal {
 
@@ -31,5 +32,10 @@ class parse_error : public error {
 
 // "NAME: strerror(errnum)", the diagnostic of a failed system call.
 error os_error(const std::string& name, int errnum);
+
+// `bytes` in double quotes, safe for one line of a terminal: quotes and
+// backslashes escaped, control and non-ASCII bytes as \xNN, and "..." after
+// the closing quote when `cut` says that more followed.
+std::string quote(std::string_view bytes, bool cut = false);
 
 }  // namespace decimal

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <unistd.h>
+
+namespace decimal {
+
+// Owns a file descriptor (or a failed open's -1) and closes it once.
+class file_descriptor {
+ public:
+  explicit file_descriptor(int fd) : fd_(fd) {}
+  file_descriptor(const file_descriptor&) = delete;
+  file_descriptor& operator=(const file_descriptor&) = delete;
+  ~file_descriptor() { reset(); }
+
+  int get() const noexcept { return fd_; }
+
+  void reset() noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace decimal

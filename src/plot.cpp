@@ -1,0 +1,188 @@
+#include "decimal/plot.hpp"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "decimal/error.hpp"
+#include "decimal/report.hpp"
+#include "file_descriptor.hpp"
+
+extern char** environ;
+
+namespace decimal {
+namespace {
+
+// The low 12 bits of `raw` as a signed integer: the value in LSB.
+int lsb_value(std::int32_t raw) { return lsb_difference(0, raw); }
+
+// Removes a file when it goes out of scope, unless kept.
+class temporary_file {
+ public:
+  explicit temporary_file(std::string path) : path_(std::move(path)) {}
+  temporary_file(const temporary_file&) = delete;
+  temporary_file& operator=(const temporary_file&) = delete;
+  ~temporary_file() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  void keep() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+// Lets a write to a pipe whose reader has gone fail with EPIPE instead of
+// ending the process, for as long as it lives.
+class sigpipe_ignored {
+ public:
+  sigpipe_ignored() : previous_(std::signal(SIGPIPE, SIG_IGN)) {}
+  sigpipe_ignored(const sigpipe_ignored&) = delete;
+  sigpipe_ignored& operator=(const sigpipe_ignored&) = delete;
+  ~sigpipe_ignored() { std::signal(SIGPIPE, previous_); }
+
+ private:
+  void (*previous_)(int);
+};
+
+// The last line that is not empty of what the descriptor's file holds.
+std::string last_line(int fd) {
+  std::string text;
+  std::array<char, 4096> buffer;
+  for (off_t at = 0;;) {
+    const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), at);
+    if (n <= 0) break;
+    text.append(buffer.data(), static_cast<std::size_t>(n));
+    at += n;
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text.substr(text.find_last_of('\n') + 1);
+}
+
+// Runs gnuplot on `script`, its picture going to `output`; throws when it cannot.
+void run_gnuplot(const std::string& script, int output) {
+  const file_descriptor messages(::memfd_create("gnuplot-messages", MFD_CLOEXEC));
+  if (messages.get() < 0) throw os_error("plot: memfd_create", errno);
+  std::array<int, 2> ends{};
+  if (::pipe2(ends.data(), O_CLOEXEC) != 0) throw os_error("plot: pipe", errno);
+  file_descriptor script_in(ends[0]);
+  file_descriptor script_out(ends[1]);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, script_in.get(), STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, messages.get(), STDERR_FILENO);
+  std::array<char*, 2> argv{const_cast<char*>("gnuplot"), nullptr};
+  pid_t pid = 0;
+  const int spawned = ::posix_spawnp(&pid, "gnuplot", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  script_in.reset();
+  if (spawned != 0) throw os_error("plot: gnuplot", spawned);
+
+  {
+    // When gnuplot stops early, its status and messages tell why.
+    const sigpipe_ignored guard;
+    try {
+      write_all(script_out.get(), script);
+    } catch (const error&) {
+    }
+    script_out.reset();
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) throw os_error("plot: waitpid", errno);
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
+  const std::string said = last_line(messages.get());
+  std::string why = WIFEXITED(status) ? "exited with status " + std::to_string(WEXITSTATUS(status))
+                                      : "was killed by signal " + std::to_string(WTERMSIG(status));
+  if (!said.empty()) why += ": " + said;
+  throw error("plot: gnuplot " + why);
+}
+
+}  // namespace
+
+std::optional<plot_format> plot_format_of(std::string_view file) {
+  if (file.ends_with(".svg")) return plot_format::svg;
+  if (file.ends_with(".png")) return plot_format::png;
+  return std::nullopt;
+}
+
+std::string gnuplot_script(plot_format format, const run_files& files, const comparison& result) {
+  std::string s = format == plot_format::svg
+                      ? "set terminal svg size 1000,700 dynamic font 'sans,12' background "
+                        "rgb 'white'\n"
+                      : "set terminal pngcairo size 1000,700 font 'sans,11' background "
+                        "rgb 'white'\n";
+  // index, model and implementation in LSB, difference in LSB
+  s += "$results << EOD\n";
+  for (std::size_t i = 0; i < entry_count; ++i) {
+    s += std::to_string(i) + ' ' + std::to_string(lsb_value(files.results_m[i])) + ' ' +
+         std::to_string(lsb_value(files.results_c[i])) + ' ' +
+         std::to_string(result.differences[i]) + '\n';
+  }
+  s += "EOD\n";
+  s += R"(set termoption noenhanced
+set multiplot layout 2,1
+set lmargin 12
+set rmargin 4
+set xrange [0:200]
+set grid
+set xzeroaxis
+set key top right
+set offsets 0, 0, graph 0.3, graph 0.05
+set title 'Results as real values'
+set ylabel 'value'
+set format y '%.2f'
+plot $results using 1:($2/2048.0) with lines linewidth 4 linecolor rgb '#9ecae1' title 'model', \
+     $results using 1:($3/2048.0) with lines linewidth 1 linecolor rgb '#08306b' title 'implementation'
+set xlabel 'index'
+set ylabel 'difference (LSB)'
+set format y '%g'
+)";
+  std::string title = summary_figures(result);
+  title.replace(title.find("; mean "), 7, "\\nmean ");
+  s += "set title \"" + title + "\"\n";
+  if (result.tolerance > 0) {
+    s += "set object 1 rectangle from graph 0, first -" + std::to_string(result.tolerance) +
+         " to graph 1, first " + std::to_string(result.tolerance) +
+         " behind fillcolor rgb '#e8f5e9' fillstyle solid noborder\n";
+  }
+  s += "plot $results using 1:4 with impulses linewidth 2 linecolor rgb '#d62728' title "
+       "'implementation - model'";
+  if (result.tolerance > 0) {
+    const std::string n = std::to_string(result.tolerance);
+    s += ", \\\n     " + n + " with lines dashtype 2 linecolor rgb '#2e7d32' title 'tolerance +/-" +
+         n + " LSB', \\\n     -" + n + " with lines dashtype 2 linecolor rgb '#2e7d32' notitle";
+  }
+  s += "\nunset multiplot\n";
+  return s;
+}
+
+void draw_plot(const std::string& file, const run_files& files, const comparison& result) {
+  const std::optional<plot_format> format = plot_format_of(file);
+  if (!format) throw error("plot: " + file + ": the name must end in .svg or .png");
+  // gnuplot draws into a file beside `file`, which replaces it once whole.
+  std::string drawing = file + ".XXXXXX";
+  const file_descriptor output(::mkostemp(drawing.data(), O_CLOEXEC));
+  if (output.get() < 0) throw os_error("plot: " + file, errno);
+  temporary_file unfinished(drawing);
+  run_gnuplot(gnuplot_script(*format, files, result), output.get());
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if (::fchmod(output.get(), 0666 & ~mask) != 0 || ::rename(drawing.c_str(), file.c_str()) != 0) {
+    throw os_error("plot: " + file, errno);
+  }
+  unfinished.keep();
+}
+
+}  // namespace decimal

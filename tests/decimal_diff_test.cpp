@@ -1,0 +1,258 @@
+// decimal-diff, run as a user runs it: on the example and in scratch directories.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "run_program.hpp"
+#include "scratch_dir.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path example_dir = DECIMAL_EXAMPLE_DIR;
+
+const std::string summary_line =
+    "summary: 200 of 201 entries differ by more than 0 LSB; largest -7 LSB at index 113; mean "
+    "-4.463 LSB, rms 4.586 LSB, snr 44.45 dB\n";
+
+class DecimalDiff : public testing::Test {
+ protected:
+  outcome run(const std::vector<std::string>& args, const fs::path& dir = example_dir,
+              run_options options = {}) {
+    options.args = args;
+    return run_program(DECIMAL_DIFF_BINARY, dir, scratch_.path(), options);
+  }
+
+  // A copy of the example in scratch/NAME.
+  fs::path copy_example(const std::string& name) {
+    const fs::path dir = scratch_.path() / name;
+    fs::create_directories(dir);
+    for (const char* file : {"samples.txt", "results_m.txt", "results_c.txt"}) {
+      fs::copy_file(example_dir / file, dir / file);
+    }
+    return dir;
+  }
+
+  scratch_dir scratch_;
+};
+
+TEST_F(DecimalDiff, ShowsTheTruncationBiasOfTheExample) {
+  const outcome result = run({});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, read_file(example_dir / "expected_diff.txt"));
+  EXPECT_NE(result.out.find(summary_line), std::string::npos);
+}
+
+struct verdict_case {
+  std::vector<std::string> args;
+  int status;
+  std::string out;  // "" for the whole of expected_diff.txt
+};
+
+void PrintTo(const verdict_case& c, std::ostream* os) { *os << testing::PrintToString(c.args); }
+
+class DecimalDiffVerdict : public DecimalDiff, public testing::WithParamInterface<verdict_case> {};
+
+TEST_P(DecimalDiffVerdict, ExitStatusAndOutput) {
+  const verdict_case& c = GetParam();
+  const outcome result = run(c.args);
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, c.out);
+}
+
+const std::string histogram_line = "histogram: -7:2 -6:24 -5:82 -4:60 -3:26 -2:5 -1:1 0:1\n";
+
+std::string summary_with(int tolerance, int beyond) {
+  return "summary: " + std::to_string(beyond) + " of 201 entries differ by more than " +
+         std::to_string(tolerance) + summary_line.substr(summary_line.find(" LSB; largest"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DecimalDiffVerdict,
+    testing::Values(
+        verdict_case{{"-t", "6"},
+                     1,
+                     "index:113, res_m:0.533691, res_c:0.530273, samp:742, diff:-7\n"
+                     "index:163, res_m:0.449219, res_c:0.445801, samp:551, diff:-7\n" +
+                         histogram_line + summary_with(6, 2) + "verdict: fail\n"},
+        verdict_case{{"--tolerance=7"}, 0, histogram_line + summary_with(7, 0) + "verdict: pass\n"},
+        verdict_case{
+            {"-t7", "--min-snr=44.4"}, 0, histogram_line + summary_with(7, 0) + "verdict: pass\n"},
+        verdict_case{{"-t7", "--min-snr", "44.5"},
+                     1,
+                     histogram_line + summary_with(7, 0) + "verdict: fail\n"},
+        verdict_case{{"--quiet", "-t", "7"}, 0, ""}, verdict_case{{"-q"}, 1, ""},
+        verdict_case{{"-q", "-t7", "--min-snr=60"}, 1, ""}));
+
+TEST_F(DecimalDiff, DirectoryGivenOrNot) {
+  const fs::path dir = copy_example("run7");
+  const outcome given = run({"run7"}, scratch_.path());
+  const outcome given_with_slash = run({"-t", "7", "run7/"}, scratch_.path());
+  const outcome here = run({}, dir);
+  EXPECT_EQ(given.status, 1);
+  EXPECT_EQ(given.out, read_file(example_dir / "expected_diff.txt"));
+  EXPECT_EQ(here.out, given.out);
+  EXPECT_EQ(given_with_slash.status, 0);
+}
+
+// A file error: status 2, decimal's message with this program's name, and
+// nothing on standard output.
+TEST_F(DecimalDiff, FileErrorsAreTrouble) {
+  const fs::path dir = copy_example("run7");
+  scratch_.write("run7/results_c.txt", "1\n2\n12.5\n");
+  const outcome bad = run({"run7"}, scratch_.path());
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_EQ(bad.err, "decimal-diff: run7/results_c.txt:3:1: expected an integer, found \"12.5\"\n");
+
+  fs::remove(dir / "samples.txt");
+  const outcome missing = run({"-t", "7"}, dir);
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "decimal-diff: samples.txt: No such file or directory\n");
+}
+
+TEST_F(DecimalDiff, FullDiskIsTrouble) {
+  const outcome result = run({}, example_dir, {.stdout_path = "/dev/full"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, "decimal-diff: write error: No space left on device\n");
+}
+
+struct usage_case {
+  std::vector<std::string> args;
+  const char* message;
+};
+
+void PrintTo(const usage_case& c, std::ostream* os) { *os << testing::PrintToString(c.args); }
+
+class DecimalDiffUsage : public DecimalDiff, public testing::WithParamInterface<usage_case> {};
+
+TEST_P(DecimalDiffUsage, TwoLinesOnStandardErrorAndStatus2) {
+  const usage_case& c = GetParam();
+  const outcome result = run(c.args);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "decimal-diff: " + std::string(c.message) + "\nTry 'decimal-diff --help'.\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DecimalDiffUsage,
+    testing::Values(
+        usage_case{{"--frobnicate"}, "unknown option \"--frobnicate\""},
+        usage_case{{"--frobnicate=3"}, "unknown option \"--frobnicate\""},
+        usage_case{{"-q", "-x"}, "unknown option \"-x\""},
+        usage_case{{"-qx"}, "unknown option \"-x\""},
+        usage_case{{"--quiet=yes"}, "option \"--quiet\" takes no value"},
+        usage_case{{"-t"}, "option \"-t\" needs a value"},
+        usage_case{{"-q", "--tolerance"}, "option \"--tolerance\" needs a value"},
+        usage_case{{"--min-snr"}, "option \"--min-snr\" needs a value"},
+        usage_case{{"-t", "x"}, "invalid tolerance \"x\": expected a whole number from 0 to 4095"},
+        usage_case{{"--tolerance=1.5"},
+                   "invalid tolerance \"1.5\": expected a whole number from 0 to 4095"},
+        usage_case{{"--tolerance=-1"},
+                   "invalid tolerance \"-1\": expected a whole number from 0 to 4095"},
+        usage_case{{"-t", "4096"},
+                   "invalid tolerance \"4096\": expected a whole number from 0 to 4095"},
+        usage_case{{"--tolerance="},
+                   "invalid tolerance \"\": expected a whole number from 0 to 4095"},
+        usage_case{{"--min-snr=sixty"},
+                   "invalid minimum SNR \"sixty\": expected a decimal number of dB, such as 60 "
+                   "or 72.5"},
+        usage_case{{"--min-snr=inf"},
+                   "invalid minimum SNR \"inf\": expected a decimal number of dB, such as 60 or "
+                   "72.5"},
+        usage_case{{"--min-snr=60dB"},
+                   "invalid minimum SNR \"60dB\": expected a decimal number of dB, such as 60 or "
+                   "72.5"},
+        usage_case{{"--plot=comparison.pdf"},
+                   "invalid plot file \"comparison.pdf\": the name must end in .svg or .png"},
+        usage_case{{"a", "b"}, "more than one directory: \"a\" and \"b\""}));
+
+TEST_F(DecimalDiff, HelpAndVersion) {
+  const outcome help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: decimal-diff [OPTION]... [DIR]\n", 0), 0U);
+  EXPECT_EQ(run({"-q", "-h"}).out, help.out);
+  const outcome version = run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "decimal-diff " DECIMAL_VERSION "\n");
+}
+
+struct plot_case {
+  const char* file;
+  const char* marker;  // what the file must hold
+};
+
+void PrintTo(const plot_case& c, std::ostream* os) { *os << c.file; }
+
+class DecimalDiffPlot : public DecimalDiff, public testing::WithParamInterface<plot_case> {};
+
+// Both panels: the legend of the upper and the axis label of the lower.
+TEST_P(DecimalDiffPlot, DrawsBothPanels) {
+  const plot_case& c = GetParam();
+  const fs::path plot = scratch_.path() / c.file;
+  const outcome result = run({"-t", "7", "--plot=" + plot.string()});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, histogram_line + summary_with(7, 0) + "verdict: pass\n");
+  const std::string drawn = read_file(plot);
+  EXPECT_EQ(drawn.find(c.marker), 0U);
+  if (c.file == std::string("plot.svg")) {
+    for (const char* panel : {">model<", ">implementation<", ">difference (LSB)<",
+                              "0 of 201 entries differ by more than 7 LSB"}) {
+      EXPECT_NE(drawn.find(panel), std::string::npos) << panel;
+    }
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), fs::directory_iterator()), 3)
+      << "the plot and the captured output, nothing left over";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DecimalDiffPlot,
+                         testing::Values(plot_case{"plot.svg", "<?xml"},
+                                         plot_case{"plot.png", "\x89PNG\r\n\x1a\n"}));
+
+TEST_F(DecimalDiff, PlotWithoutGnuplotIsTrouble) {
+  const fs::path plot = scratch_.path() / "plot.svg";
+  const outcome result =
+      run({"--plot=" + plot.string()}, example_dir, {.path_variable = scratch_.path().string()});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "decimal-diff: plot: gnuplot: No such file or directory\n");
+  EXPECT_FALSE(fs::exists(plot));
+}
+
+// A gnuplot that fails after writing half a picture leaves the file as it was.
+TEST_F(DecimalDiff, FailingGnuplotLeavesNoPlot) {
+  const fs::path bin = scratch_.path() / "bin";
+  scratch_.write("bin/gnuplot",
+                 "#!/bin/sh\ncat >/dev/null\necho '<svg'\necho 'line 7: no such terminal' >&2\n"
+                 "exit 3\n");
+  fs::permissions(bin / "gnuplot", fs::perms::owner_all);
+  const fs::path plot = scratch_.write("plot.svg", "an older plot");
+  const outcome result =
+      run({"--plot=" + plot.string()}, example_dir, {.path_variable = bin.string()});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "decimal-diff: plot: gnuplot exited with status 3: line 7: no such terminal\n");
+  EXPECT_EQ(read_file(plot), "an older plot");
+  EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), fs::directory_iterator()), 4)
+      << "bin, the plot and the captured output, nothing left over";
+}
+
+TEST_F(DecimalDiff, PlotIntoAMissingDirectoryIsTrouble) {
+  const std::string plot = (scratch_.path() / "none" / "plot.png").string();
+  const outcome result = run({"--plot=" + plot});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "decimal-diff: plot: " + plot + ": No such file or directory\n");
+}
+
+}  // namespace
