@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Measures decimal: the micro-benchmarks, then the instructions, peak memory
-# and time of whole runs on the example and on two large inputs made here.
+# and time of whole runs on the example and on two large inputs made here,
+# and decimal-diff's whole run on the example against decimal's.
 #
-#   bench/measure.sh                        builds the bench preset first
-#   bench/measure.sh DECIMAL DECIMAL_BENCH  uses these binaries
+#   bench/measure.sh                                     builds the bench preset first
+#   bench/measure.sh DECIMAL DECIMAL_BENCH DECIMAL_DIFF  uses these binaries
 #
 # Instructions are counted by callgrind in an empty environment: glibc's
 # start-up scans the environment, about 550 instructions per variable, and
@@ -13,15 +14,18 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if (($# == 0)); then
   (cd "$root" && cmake --preset bench >/dev/null &&
-    cmake --build --preset bench --target decimal decimal_bench >/dev/null)
-  set -- "$root/build/bench/decimal" "$root/build/bench/decimal_bench"
+    cmake --build --preset bench --target decimal decimal_bench decimal-diff >/dev/null)
+  set -- "$root/build/bench/decimal" "$root/build/bench/decimal_bench" \
+    "$root/build/bench/decimal-diff"
 fi
 decimal=$(realpath "$1")
 bench=$(realpath "$2")
+decimal_diff=$(realpath "$3")
 
 max_instructions=320000
 max_kib=4096
 max_ratio_to_baseline=0.02
+max_diff_to_decimal=1.5
 failed=0
 
 work=$(mktemp -d)
@@ -49,6 +53,13 @@ cat "$root/example/samples.txt" >>"$work/whitespace/samples.txt"
 # 1 GiB of other data (zero bytes, sparse on disk) after the 201st result.
 truncate -s +1G "$work/trailing/results_c.txt"
 
+# Instructions of a whole run of "$@" in the current directory, whatever its status.
+count_instructions() {
+  env -i /usr/bin/valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" \
+    >/dev/null 2>"$work/callgrind.log" || true
+  sed -n 's/.*Collected : \([0-9]*\).*/\1/p' "$work/callgrind.log"
+}
+
 printf '%-11s %13s %14s %9s\n' input instructions "peak memory" seconds
 for dir in example whitespace trailing; do
   cd "$work/$dir"
@@ -56,9 +67,7 @@ for dir in example whitespace trailing; do
     echo "$dir: the report differs from example/expected_report.txt"
     failed=1
   fi
-  env -i /usr/bin/valgrind --tool=callgrind --callgrind-out-file=/dev/null "$decimal" \
-    >/dev/null 2>"$work/callgrind.log"
-  instructions=$(sed -n 's/.*Collected : \([0-9]*\).*/\1/p' "$work/callgrind.log")
+  instructions=$(count_instructions "$decimal")
   read -r kib seconds < <(/usr/bin/time -f '%M %e' "$decimal" 2>&1 >/dev/null)
   printf '%-11s %13s %10s KiB %9s\n' "$dir" "$instructions" "$kib" "$seconds"
   # 64 MiB of white space must be read, so only memory and time count there.
@@ -67,6 +76,21 @@ for dir in example whitespace trailing; do
   if awk -v s="$seconds" 'BEGIN {exit !(s >= 1)}'; then failed=1; fi
 done
 echo "targets: at most $max_instructions instructions (example, trailing), $max_kib KiB, under 1 s"
+
+echo
+echo "== decimal-diff on the example, against decimal"
+cd "$work/example"
+"$decimal_diff" >"$work/verdict.txt" || true  # the example fails its bit-exact check
+if ! cmp -s "$work/verdict.txt" "$root/example/expected_diff.txt"; then
+  echo "the verdict differs from example/expected_diff.txt"
+  failed=1
+fi
+decimal_count=$(count_instructions "$decimal")
+diff_count=$(count_instructions "$decimal_diff")
+ratio=$(awk -v d="$diff_count" -v b="$decimal_count" 'BEGIN {printf "%.2f", d / b}')
+echo "decimal-diff: $diff_count instructions, $ratio times decimal's $decimal_count" \
+  "(target: at most $max_diff_to_decimal)"
+awk -v r="$ratio" -v m="$max_diff_to_decimal" 'BEGIN {exit !(r <= m)}' || failed=1
 if ((failed)); then
   echo "FAILED: a figure misses its target"
   exit 1

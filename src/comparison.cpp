@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <stdexcept>
+#include <string_view>
 
 #include "decimal/fixed_point.hpp"
 #include "decimal/report.hpp"
@@ -93,7 +95,10 @@ std::string render_verdict(const run_files& files, const comparison& result, boo
     if (std::abs(d) <= result.tolerance) continue;
     char* end = render_report_fields(line.data(), i, to_fixed(files.results_m[i], result_width),
                                      to_fixed(files.results_c[i], result_width), files.samples[i]);
-    end += std::snprintf(end, 32, ", diff:%d\n", d);
+    constexpr std::string_view label = ", diff:";
+    end = std::copy(label.begin(), label.end(), end);
+    end = std::to_chars(end, line.data() + line.size(), d).ptr;
+    *end++ = '\n';
     out.append(line.data(), end);
   }
   out += "histogram:";

@@ -126,8 +126,12 @@ inline const char* value_parser::read_word(const char* const start, const char* 
     }
     magnitude_ = magnitude;
     digits_ += static_cast<std::size_t>(p - digits_start);
+    if (p == end || is_space(*p)) {  // the usual case: digits up to the white space
+      word_length_ += static_cast<std::size_t>(p - start);
+      return p;
+    }
     // Anything else before the white space spoils the word.
-    if (p != end && !is_space(*p) && !out_of_range()) {
+    if (!out_of_range()) {
       malformed_ = true;
       ++p;
     }

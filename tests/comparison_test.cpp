@@ -11,7 +11,6 @@
 
 namespace {
 
-using decimal::entry_count;
 using decimal::raw_table;
 
 struct changed_entry {

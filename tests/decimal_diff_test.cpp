@@ -30,7 +30,7 @@ class DecimalDiff : public testing::Test {
 
   // A copy of the example in scratch/NAME.
   fs::path copy_example(const std::string& name) {
-    const fs::path dir = scratch_.path() / name;
+    fs::path dir = scratch_.path() / name;
     fs::create_directories(dir);
     for (const char* file : {"samples.txt", "results_m.txt", "results_c.txt"}) {
       fs::copy_file(example_dir / file, dir / file);
