@@ -10,7 +10,6 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <string>
 
 #include "decimal/error.hpp"
