@@ -47,7 +47,6 @@ the Q1.11 results of a reference model and of an implementation under test
 as decimal numbers, index by index, beside the raw input sample;
 decimal-diff gives the verdict, with the differences in least significant
 bits, a tolerance, figures such as the SNR, a plot and an exit status for CI.")
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack_per_generator.cmake)
 # The tarball is the tree that cmake --install makes; the Debian package is

@@ -14,17 +14,12 @@
 #include "decimal/report.hpp"
 
 namespace decimal {
-namespace {
-
-// The low 12 bits of `raw` as a signed integer, -2048 to 2047.
-int signed_q11(std::int32_t raw) {
+int lsb_value(std::int32_t raw) {
   return static_cast<int>(static_cast<std::int32_t>(static_cast<std::uint32_t>(raw) << 20) >> 20);
 }
 
-}  // namespace
-
 int lsb_difference(std::int32_t res_m, std::int32_t res_c) {
-  return signed_q11(res_c) - signed_q11(res_m);
+  return lsb_value(res_c) - lsb_value(res_m);
 }
 
 comparison compare_results(const raw_table& res_m, const raw_table& res_c, int tolerance) {
@@ -47,7 +42,7 @@ comparison compare_results(const raw_table& res_m, const raw_table& res_c, int t
     }
     sum += d;
     sum_of_squares += std::int64_t{d} * d;
-    model_energy += std::int64_t{signed_q11(res_m[i])} * signed_q11(res_m[i]);
+    model_energy += std::int64_t{lsb_value(res_m[i])} * lsb_value(res_m[i]);
   }
   const auto count = static_cast<double>(entry_count);
   result.mean = static_cast<double>(sum) / count;

@@ -21,9 +21,6 @@ extern char** environ;
 namespace decimal {
 namespace {
 
-// The low 12 bits of `raw` as a signed integer: the value in LSB.
-int lsb_value(std::int32_t raw) { return lsb_difference(0, raw); }
-
 // Removes a file when it goes out of scope, unless kept.
 class temporary_file {
  public:

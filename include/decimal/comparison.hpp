@@ -14,6 +14,9 @@ namespace decimal {
 // A difference in least significant bits of Q1.11 runs from -4095 to 4095.
 inline constexpr int max_lsb_difference = 4095;
 
+// A raw result in LSB: its low 12 bits as a signed integer, -2048 to 2047.
+int lsb_value(std::int32_t raw);
+
 // The difference of one entry in LSB: the low 12 bits of `res_c` and of
 // `res_m`, each read as a signed 12-bit integer, subtracted. It is
 // (to_fixed(res_c, 12) - to_fixed(res_m, 12)) * 2048 exactly.
