@@ -15,7 +15,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 if (($# == 0)); then
   (cd "$root" && cmake --preset bench >/dev/null &&
     cmake --build --preset bench --target decimal decimal_bench decimal-diff >/dev/null)
-  set -- "$root/build/bench/decimal" "$root/build/bench/decimal_bench" \
+  set -- "$root/build/bench/decimal" "$root/build/bench/bench/decimal_bench" \
     "$root/build/bench/decimal-diff"
 fi
 decimal=$(realpath "$1")
