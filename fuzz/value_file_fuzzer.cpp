@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "decimal/error.hpp"
-#include "decimal/value_file.hpp"
+#include "decimal/run.hpp"
 
 namespace {
 

@@ -1,108 +1,142 @@
 #include "decimal/comparison.hpp"
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <limits>
-#include <stdexcept>
+#include <cstring>
+#include <memory>
 #include <string_view>
 
-#include "decimal/fixed_point.hpp"
-#include "decimal/report.hpp"
+#include "decimal/run.hpp"
 
 namespace decimal {
-int lsb_value(std::int32_t raw) {
-  return static_cast<int>(static_cast<std::int32_t>(static_cast<std::uint32_t>(raw) << 20) >> 20);
+namespace {
+
+// Shortest decimal that reads back as `value`: 60, 72.5.
+std::string shortest(double value) {
+  std::array<char, 32> text;
+  const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
+  return std::string(text.data(), result.ptr);
 }
 
-int lsb_difference(std::int32_t res_m, std::int32_t res_c) {
-  return lsb_value(res_c) - lsb_value(res_m);
-}
-
-comparison compare_results(const raw_table& res_m, const raw_table& res_c, int tolerance) {
-  if (tolerance < 0 || tolerance > max_lsb_difference) {
-    throw std::invalid_argument("compare_results: tolerance must be 0 to 4095");
-  }
-  comparison result{};
-  result.tolerance = tolerance;
-  // Sums of integers below 2^32 each: exact in 64 bits.
-  std::int64_t sum = 0;
-  std::int64_t sum_of_squares = 0;
-  std::int64_t model_energy = 0;
-  for (std::size_t i = 0; i < entry_count; ++i) {
-    const int d = lsb_difference(res_m[i], res_c[i]);
-    result.differences[i] = d;
-    if (std::abs(d) > tolerance) ++result.beyond_tolerance;
-    if (std::abs(d) > std::abs(result.largest)) {
-      result.largest = d;
-      result.largest_index = i;
-    }
-    sum += d;
-    sum_of_squares += std::int64_t{d} * d;
-    model_energy += std::int64_t{lsb_value(res_m[i])} * lsb_value(res_m[i]);
-  }
-  const auto count = static_cast<double>(entry_count);
-  result.mean = static_cast<double>(sum) / count;
-  result.rms = std::sqrt(static_cast<double>(sum_of_squares) / count);
-  if (sum_of_squares == 0) {
-    result.snr_db = std::numeric_limits<double>::infinity();
-  } else if (model_energy == 0) {
-    result.snr_db = -std::numeric_limits<double>::infinity();
-  } else {
-    result.snr_db =
-        10 * std::log10(static_cast<double>(model_energy) / static_cast<double>(sum_of_squares));
-  }
-
-  std::array<int, entry_count> sorted = result.differences;
-  std::sort(sorted.begin(), sorted.end());
-  for (const int d : sorted) {
-    if (result.histogram.empty() || result.histogram.back().difference != d) {
-      result.histogram.push_back({d, 0});
-    }
-    ++result.histogram.back().count;
-  }
-  return result;
-}
-
-bool passes(const comparison& result, std::optional<double> min_snr_db) {
-  return result.beyond_tolerance == 0 && !(min_snr_db && result.snr_db < *min_snr_db);
-}
-
-std::string summary_figures(const comparison& result) {
-  std::array<char, 256> text;
-  const int n = std::snprintf(
-      text.data(), text.size(),
-      "%zu of %zu entries differ by more than %d LSB; largest %d LSB at index %zu; mean %.3f "
-      "LSB, rms %.3f LSB, snr %.2f dB",
-      result.beyond_tolerance, entry_count, result.tolerance, result.largest, result.largest_index,
-      result.mean, result.rms, result.snr_db);
+std::string fixed(double value, int decimals) {
+  std::array<char, 64> text;
+  const int n = std::snprintf(text.data(), text.size(), "%.*f", decimals, value);
   return std::string(text.data(), static_cast<std::size_t>(n));
 }
 
-std::string render_verdict(const run_files& files, const comparison& result, bool pass) {
-  std::string out;
-  std::array<char, max_report_line + 32> line;
-  for (std::size_t i = 0; i < entry_count; ++i) {
-    const int d = result.differences[i];
-    if (std::abs(d) <= result.tolerance) continue;
-    char* end = render_report_fields(line.data(), i, to_fixed(files.results_m[i], result_width),
-                                     to_fixed(files.results_c[i], result_width), files.samples[i]);
-    constexpr std::string_view label = ", diff:";
-    end = std::copy(label.begin(), label.end(), end);
-    end = std::to_chars(end, line.data() + line.size(), d).ptr;
-    *end++ = '\n';
-    out.append(line.data(), end);
+char* put(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+}  // namespace
+
+std::vector<std::string> fail_reasons(const accumulator& figures,
+                                      const std::optional<double>& min_snr_db) {
+  std::vector<std::string> reasons;
+  if (const std::uint64_t beyond = figures.beyond_tolerance(); beyond != 0) {
+    reasons.push_back(std::to_string(beyond) + (beyond == 1 ? " entry" : " entries") + " beyond " +
+                      std::to_string(figures.tolerance()) + " LSB");
   }
-  out += "histogram:";
-  for (const histogram_bin& bin : result.histogram) {
-    out += ' ' + std::to_string(bin.difference) + ':' + std::to_string(bin.count);
+  const double snr = figures.snr_db();
+  if (min_snr_db && snr < *min_snr_db) {
+    // As the summary shows it, unless that rounds up to the minimum: then
+    // rounded down, so that the figure shown is below the minimum too.
+    double shown = snr;
+    if (std::isfinite(snr) && std::stod(fixed(snr, 2)) >= *min_snr_db) {
+      shown = std::floor(snr * 100) / 100;
+    }
+    reasons.push_back("snr " + fixed(shown, 2) + " dB below " + shortest(*min_snr_db) + " dB");
   }
-  out += "\nsummary: " + summary_figures(result) + '\n';
-  out += pass ? "verdict: pass\n" : "verdict: fail\n";
+  return reasons;
+}
+
+char* render_entry_line(char* out, const q_format& format, std::uint64_t index, std::int64_t res_m,
+                        std::int64_t res_c, std::int64_t sample, std::int64_t difference) {
+  char* const limit = out + max_entry_line;
+  const int decimals = format.decimals();
+  out = put(out, "index:");
+  out = std::to_chars(out, limit, index).ptr;
+  out = put(out, ", res_m:");
+  out = std::to_chars(out, limit, format.real(res_m), std::chars_format::fixed, decimals).ptr;
+  out = put(out, ", res_c:");
+  out = std::to_chars(out, limit, format.real(res_c), std::chars_format::fixed, decimals).ptr;
+  out = put(out, ", samp:");
+  out = std::to_chars(out, limit, sample).ptr;
+  out = put(out, ", diff:");
+  out = std::to_chars(out, limit, difference).ptr;
+  *out++ = '\n';
   return out;
+}
+
+std::string summary_figures(const accumulator& figures, const std::optional<double>& min_snr_db) {
+  std::array<char, 320> text;
+  const int n = std::snprintf(
+      text.data(), text.size(),
+      "%llu of %llu entries differ by more than %llu LSB; largest %lld LSB at index %llu; mean "
+      "%.3f LSB, rms %.3f LSB, snr %.2f dB",
+      static_cast<unsigned long long>(figures.beyond_tolerance()),
+      static_cast<unsigned long long>(figures.entries()),
+      static_cast<unsigned long long>(figures.tolerance()),
+      static_cast<long long>(figures.largest()),
+      static_cast<unsigned long long>(figures.largest_index()), figures.mean(), figures.rms(),
+      figures.snr_db());
+  std::string summary(text.data(), static_cast<std::size_t>(n));
+  if (min_snr_db) summary += " (minimum " + shortest(*min_snr_db) + " dB)";
+  return summary;
+}
+
+std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
+                           const std::vector<std::string>& reasons) {
+  std::string out = "histogram:";
+  for (const histogram_bin& bin : figures.histogram().bins()) {
+    out += ' ' + std::to_string(bin.low);
+    if (bin.high != bin.low) out += ".." + std::to_string(bin.high);
+    out += ':' + std::to_string(bin.count);
+  }
+  out += "\nsummary: " + summary_figures(figures, min_snr_db) + "\nverdict: ";
+  if (reasons.empty()) {
+    out += "pass";
+  } else {
+    out += "fail: ";
+    for (std::size_t i = 0; i < reasons.size(); ++i) out += (i ? "; " : "") + reasons[i];
+  }
+  out += '\n';
+  return out;
+}
+
+run_verdict check_run(const std::string& dir, const verdict_rules& rules, held_output* lines,
+                      envelope* plot_data) {
+  // Three read buffers and their blocks: too much for the stack of a thread.
+  const auto stream = std::make_unique<entry_stream>(dir, rules.format, rules.count);
+  run_verdict verdict{accumulator(rules.format, rules.tolerance), {}};
+  accumulator& figures = verdict.figures;
+  std::array<char, max_entry_line> line;
+  std::array<std::int64_t, entry_stream::block_size> differences;
+  while (const std::size_t n = stream->next()) {
+    const std::uint64_t first = figures.entries();
+    const auto samples = stream->samples();
+    const auto model = stream->results_m();
+    const auto implementation = stream->results_c();
+    const bool beyond = figures.add(model, implementation, differences);
+    if (plot_data != nullptr) {
+      for (std::size_t i = 0; i < n; ++i) {
+        plot_data->add(rules.format.lsb(model[i]), rules.format.lsb(implementation[i]),
+                       differences[i]);
+      }
+    }
+    if (lines == nullptr || !beyond) continue;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!figures.beyond(differences[i])) continue;
+      const char* end = render_entry_line(line.data(), rules.format, first + i, model[i],
+                                          implementation[i], samples[i], differences[i]);
+      lines->append(std::string_view(line.data(), static_cast<std::size_t>(end - line.data())));
+    }
+  }
+  verdict.reasons = fail_reasons(figures, rules.min_snr_db);
+  return verdict;
 }
 
 }  // namespace decimal

@@ -1,11 +1,12 @@
-// decimal-diff: tells whether an implementation's Q1.11 results match the
-// reference model's, within a tolerance in least significant bits.
+// decimal-diff: tells whether an implementation's fixed-point results match
+// the reference model's, within a tolerance in least significant bits.
 
 #include <getopt.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <exception>
 #include <optional>
 #include <string>
@@ -15,7 +16,6 @@
 #include "decimal/error.hpp"
 #include "decimal/plot.hpp"
 #include "decimal/report.hpp"
-#include "decimal/value_file.hpp"
 
 namespace {
 
@@ -28,9 +28,12 @@ constexpr std::string_view usage =
     "Usage: decimal-diff [OPTION]... [DIR]\n"
     "Compare the implementation's results (DIR/results_c.txt) with the reference\n"
     "model's (DIR/results_m.txt), entry by entry, in least significant bits of\n"
-    "Q1.11, and tell whether they agree. DIR is the current directory by default.\n"
+    "their fixed-point format, and tell whether they agree. Every entry is\n"
+    "compared; DIR is the current directory by default.\n"
     "\n"
-    "  -t, --tolerance=N  let entries differ by up to N LSB (0 to 4095; default 0)\n"
+    "  -f, --format=FMT   the results' format QM.N (or QN for Q1.N); default Q1.11\n"
+    "  -n, --count=COUNT  compare only the first COUNT entries of each file\n"
+    "  -t, --tolerance=N  let entries differ by up to N LSB (0 to 2^W-1; default 0)\n"
     "      --min-snr=DB   fail also when the signal-to-noise ratio is below DB dB\n"
     "      --plot=FILE    draw the comparison into FILE (.svg or .png) with gnuplot\n"
     "  -q, --quiet        print nothing; the exit status tells\n"
@@ -43,8 +46,7 @@ constexpr std::string_view usage =
 
 struct options {
   enum { run, help, version } action = run;
-  int tolerance = 0;
-  std::optional<double> min_snr_db;
+  decimal::verdict_rules rules;
   std::optional<std::string> plot_file;
   bool quiet = false;
   std::string dir;
@@ -59,14 +61,44 @@ bool whole_match(std::string_view text, std::from_chars_result result) {
   return result.ec == std::errc() && result.ptr == text.data() + text.size();
 }
 
-int parse_tolerance(std::string_view text) {
-  int n = -1;
-  if (!whole_match(text, std::from_chars(text.data(), text.data() + text.size(), n)) || n < 0 ||
-      n > decimal::max_lsb_difference) {
-    throw usage_error("invalid tolerance " + decimal::quote(text) +
-                      ": expected a whole number from 0 to 4095");
+// A whole number of plain digits from `min` to `max`.
+std::optional<std::uint64_t> parse_whole(std::string_view text, std::uint64_t min,
+                                         std::uint64_t max) {
+  std::uint64_t n = 0;
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos ||
+      !whole_match(text, std::from_chars(text.data(), text.data() + text.size(), n)) || n < min ||
+      n > max) {
+    return std::nullopt;
   }
   return n;
+}
+
+std::uint64_t parse_tolerance(std::string_view text, const decimal::q_format& format) {
+  const auto largest = static_cast<std::uint64_t>(format.highest_raw());
+  const std::optional<std::uint64_t> n = parse_whole(text, 0, largest);
+  if (!n) {
+    throw usage_error("invalid tolerance " + decimal::quote(text) +
+                      ": expected a whole number from 0 to " + std::to_string(largest) +
+                      (format == decimal::q_format{} ? "" : " for " + format.name()));
+  }
+  return *n;
+}
+
+std::size_t parse_count(std::string_view text) {
+  const std::optional<std::uint64_t> n = parse_whole(text, 1, SIZE_MAX);
+  if (!n) {
+    throw usage_error("invalid count " + decimal::quote(text) + ": expected a whole number from 1");
+  }
+  return *n;
+}
+
+decimal::q_format parse_format(std::string_view text) {
+  const std::optional<decimal::q_format> format = decimal::parse_q_format(text);
+  if (!format) {
+    throw usage_error("invalid format " + decimal::quote(text) +
+                      ": expected QM.N or QN, with M from 1 and M + N from 1 to 32 bits");
+  }
+  return *format;
 }
 
 double parse_decibels(std::string_view text) {
@@ -89,7 +121,9 @@ std::string option_name(char** argv) {
 
 options parse_command_line(int argc, char** argv) {
   enum : int { min_snr = 256, plot, version };
-  static const option long_options[] = {{"tolerance", required_argument, nullptr, 't'},
+  static const option long_options[] = {{"format", required_argument, nullptr, 'f'},
+                                        {"count", required_argument, nullptr, 'n'},
+                                        {"tolerance", required_argument, nullptr, 't'},
                                         {"min-snr", required_argument, nullptr, min_snr},
                                         {"plot", required_argument, nullptr, plot},
                                         {"quiet", no_argument, nullptr, 'q'},
@@ -97,14 +131,22 @@ options parse_command_line(int argc, char** argv) {
                                         {"version", no_argument, nullptr, version},
                                         {nullptr, 0, nullptr, 0}};
   options chosen;
+  // The tolerance's range depends on the format, which may come after it.
+  std::optional<std::string_view> tolerance;
   opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, ":t:qh", long_options, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, ":f:n:t:qh", long_options, nullptr)) != -1;) {
     switch (c) {
+      case 'f':
+        chosen.rules.format = parse_format(optarg);
+        break;
+      case 'n':
+        chosen.rules.count = parse_count(optarg);
+        break;
       case 't':
-        chosen.tolerance = parse_tolerance(optarg);
+        tolerance = optarg;
         break;
       case min_snr:
-        chosen.min_snr_db = parse_decibels(optarg);
+        chosen.rules.min_snr_db = parse_decibels(optarg);
         break;
       case plot:
         if (!decimal::plot_format_of(optarg)) {
@@ -140,7 +182,12 @@ options parse_command_line(int argc, char** argv) {
     throw usage_error("more than one directory: " + decimal::quote(argv[optind]) + " and " +
                       decimal::quote(argv[optind + 1]));
   }
-  if (optind < argc) chosen.dir = argv[optind];
+  if (optind < argc) {
+    chosen.dir = argv[optind];
+    // An unset shell variable must not quietly mean the current directory.
+    if (chosen.dir.empty()) throw usage_error("invalid directory \"\": the name is empty");
+  }
+  if (tolerance) chosen.rules.tolerance = parse_tolerance(*tolerance, chosen.rules.format);
   return chosen;
 }
 
@@ -162,16 +209,22 @@ int main(int argc, char** argv) {
       decimal::write_all(STDOUT_FILENO, "decimal-diff " DECIMAL_VERSION "\n");
       return status_pass;
     }
-    const decimal::run_files files = decimal::read_run_files(chosen.dir);
-    const decimal::comparison result =
-        decimal::compare_results(files.results_m, files.results_c, chosen.tolerance);
-    const bool pass = decimal::passes(result, chosen.min_snr_db);
+    decimal::held_output lines;
+    std::optional<decimal::envelope> plot_data;
+    if (chosen.plot_file) plot_data.emplace();
+    const decimal::run_verdict verdict =
+        decimal::check_run(chosen.dir, chosen.rules, chosen.quiet ? nullptr : &lines,
+                           plot_data ? &*plot_data : nullptr);
     // The plot comes first, so that a run that fails to draw it writes nothing.
-    if (chosen.plot_file) decimal::draw_plot(*chosen.plot_file, files, result);
-    if (!chosen.quiet) {
-      decimal::write_all(STDOUT_FILENO, decimal::render_verdict(files, result, pass));
+    if (chosen.plot_file) {
+      decimal::draw_plot(*chosen.plot_file, {*plot_data, verdict, chosen.rules});
     }
-    return pass ? status_pass : status_fail;
+    if (!chosen.quiet) {
+      lines.append(
+          decimal::render_closing(verdict.figures, chosen.rules.min_snr_db, verdict.reasons));
+      lines.release(STDOUT_FILENO);
+    }
+    return verdict.pass() ? status_pass : status_fail;
   } catch (const usage_error& e) {
     say(std::string("decimal-diff: ") + e.what() + "\nTry 'decimal-diff --help'.\n");
     return status_trouble;

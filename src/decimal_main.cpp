@@ -8,7 +8,7 @@
 
 #include "decimal/error.hpp"
 #include "decimal/report.hpp"
-#include "decimal/value_file.hpp"
+#include "decimal/run.hpp"
 
 int main() {
   try {

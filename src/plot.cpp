@@ -7,14 +7,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <csignal>
 #include <string>
+#include <vector>
 
 #include "decimal/error.hpp"
+#include "decimal/file_descriptor.hpp"
 #include "decimal/report.hpp"
-#include "file_descriptor.hpp"
 
 extern char** environ;
 
@@ -105,6 +109,12 @@ void run_gnuplot(const std::string& script, int output) {
   throw error("plot: gnuplot " + why);
 }
 
+// Shortest decimal that reads back as `value`.
+std::string shortest(double value) {
+  std::array<char, 32> text;
+  return std::string(text.data(), std::to_chars(text.data(), text.data() + text.size(), value).ptr);
+}
+
 }  // namespace
 
 std::optional<plot_format> plot_format_of(std::string_view file) {
@@ -113,50 +123,69 @@ std::optional<plot_format> plot_format_of(std::string_view file) {
   return std::nullopt;
 }
 
-std::string gnuplot_script(plot_format format, const run_files& files, const comparison& result) {
+std::string gnuplot_script(plot_format format, const plot_input& input) {
+  const std::vector<envelope_column>& columns = input.entries.columns();
+  const bool single = input.entries.span() == 1;
   std::string s = format == plot_format::svg
                       ? "set terminal svg size 1000,700 dynamic font 'sans,12' background "
                         "rgb 'white'\n"
                       : "set terminal pngcairo size 1000,700 font 'sans,11' background "
                         "rgb 'white'\n";
-  // index, model and implementation in LSB, difference in LSB
+  // Per column: its middle index; the least and greatest model result,
+  // implementation result and difference, all in LSB.
   s += "$results << EOD\n";
-  for (std::size_t i = 0; i < entry_count; ++i) {
-    s += std::to_string(i) + ' ' + std::to_string(lsb_value(files.results_m[i])) + ' ' +
-         std::to_string(lsb_value(files.results_c[i])) + ' ' +
-         std::to_string(result.differences[i]) + '\n';
+  for (const envelope_column& c : columns) {
+    const auto middle = static_cast<double>(c.first + c.last) / 2;
+    s += shortest(middle);
+    for (const std::int64_t n : {c.model_min, c.model_max, c.implementation_min,
+                                 c.implementation_max, c.difference_min, c.difference_max}) {
+      s += ' ' + std::to_string(n);
+    }
+    s += '\n';
   }
   s += "EOD\n";
-  s += R"(set termoption noenhanced
-set multiplot layout 2,1
-set lmargin 12
-set rmargin 4
-set xrange [0:200]
-set grid
+  const std::uint64_t last = columns.empty() ? 0 : columns.back().last;
+  const std::string scale = "/" + shortest(std::ldexp(1.0, input.rules.format.fraction_bits));
+  s += "set termoption noenhanced\nset multiplot layout 2,1\nset lmargin 12\nset rmargin 4\n";
+  s += "set xrange [0:" + std::to_string(std::max<std::uint64_t>(last, 1)) + "]\n";
+  s += R"(set grid
 set xzeroaxis
 set key top right
 set offsets 0, 0, graph 0.3, graph 0.05
 set title 'Results as real values'
 set ylabel 'value'
 set format y '%.2f'
-plot $results using 1:($2/2048.0) with lines linewidth 4 linecolor rgb '#9ecae1' title 'model', \
-     $results using 1:($3/2048.0) with lines linewidth 1 linecolor rgb '#08306b' title 'implementation'
-set xlabel 'index'
-set ylabel 'difference (LSB)'
-set format y '%g'
 )";
-  std::string title = summary_figures(result);
+  if (single) {
+    s += "plot $results using 1:($2" + scale +
+         ") with lines linewidth 4 linecolor rgb '#9ecae1' title 'model', \\\n"
+         "     $results using 1:($4" +
+         scale + ") with lines linewidth 1 linecolor rgb '#08306b' title 'implementation'\n";
+  } else {
+    s += "set style fill transparent solid 0.5 noborder\n"
+         "plot $results using 1:($2" +
+         scale + "):($3" + scale +
+         ") with filledcurves linecolor rgb '#9ecae1' title 'model (min to max)', \\\n"
+         "     $results using 1:($4" +
+         scale + "):($5" + scale +
+         ") with filledcurves linecolor rgb '#08306b' title 'implementation (min to max)'\n";
+  }
+  s += "set xlabel 'index'\nset ylabel 'difference (LSB)'\nset format y '%g'\n";
+  std::string title = summary_figures(input.verdict.figures, input.rules.min_snr_db);
   title.replace(title.find("; mean "), 7, "\\nmean ");
   s += "set title \"" + title + "\"\n";
-  if (result.tolerance > 0) {
-    s += "set object 1 rectangle from graph 0, first -" + std::to_string(result.tolerance) +
-         " to graph 1, first " + std::to_string(result.tolerance) +
+  const std::uint64_t tolerance = input.rules.tolerance;
+  if (tolerance > 0) {
+    s += "set object 1 rectangle from graph 0, first -" + std::to_string(tolerance) +
+         " to graph 1, first " + std::to_string(tolerance) +
          " behind fillcolor rgb '#e8f5e9' fillstyle solid noborder\n";
   }
-  s += "plot $results using 1:4 with impulses linewidth 2 linecolor rgb '#d62728' title "
+  s += "plot $results using 1:7 with impulses linewidth 2 linecolor rgb '#d62728' title "
        "'implementation - model'";
-  if (result.tolerance > 0) {
-    const std::string n = std::to_string(result.tolerance);
+  if (!single)
+    s += ", \\\n     $results using 1:6 with impulses linewidth 2 linecolor rgb '#d62728' notitle";
+  if (tolerance > 0) {
+    const std::string n = std::to_string(tolerance);
     s += ", \\\n     " + n + " with lines dashtype 2 linecolor rgb '#2e7d32' title 'tolerance +/-" +
          n + " LSB', \\\n     -" + n + " with lines dashtype 2 linecolor rgb '#2e7d32' notitle";
   }
@@ -164,7 +193,7 @@ set format y '%g'
   return s;
 }
 
-void draw_plot(const std::string& file, const run_files& files, const comparison& result) {
+void draw_plot(const std::string& file, const plot_input& input) {
   const std::optional<plot_format> format = plot_format_of(file);
   if (!format) throw error("plot: " + file + ": the name must end in .svg or .png");
   // gnuplot draws into a file beside `file`, which replaces it once whole.
@@ -172,7 +201,7 @@ void draw_plot(const std::string& file, const run_files& files, const comparison
   const file_descriptor output(::mkostemp(drawing.data(), O_CLOEXEC));
   if (output.get() < 0) throw os_error("plot: " + file, errno);
   temporary_file unfinished(drawing);
-  run_gnuplot(gnuplot_script(*format, files, result), output.get());
+  run_gnuplot(gnuplot_script(*format, input), output.get());
   const mode_t mask = ::umask(0);
   ::umask(mask);
   if (::fchmod(output.get(), 0666 & ~mask) != 0 || ::rename(drawing.c_str(), file.c_str()) != 0) {

@@ -1,22 +1,24 @@
 #include "decimal/value_file.hpp"
 
 #include <fcntl.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "decimal/error.hpp"
-#include "file_descriptor.hpp"
 
 namespace decimal {
 namespace {
-
-constexpr std::uint64_t magnitude_limit = std::uint64_t{1} << 31;  // |INT32_MIN|
 
 constexpr std::array<bool, 256> space_bytes = [] {
   std::array<bool, 256> table{};
@@ -26,6 +28,13 @@ constexpr std::array<bool, 256> space_bytes = [] {
 }();
 
 bool is_space(char c) { return space_bytes[static_cast<unsigned char>(c)]; }
+
+// 1 for a sign, 0 for any other byte.
+constexpr std::array<std::uint8_t, 256> sign_bytes = [] {
+  std::array<std::uint8_t, 256> table{};
+  table['+'] = table['-'] = 1;
+  return table;
+}();
 
 // 0 to 9 for a decimal digit, 10 or more for any other byte.
 unsigned digit_value(char c) { return unsigned{static_cast<unsigned char>(c)} - unsigned{'0'}; }
@@ -39,60 +48,189 @@ std::string_view encoding_hint(std::string_view head) {
   return {};
 }
 
+// Eight bytes at a time, the first byte in the lowest place.
+constexpr std::uint64_t repeated(std::uint8_t byte) { return 0x0101010101010101 * byte; }
+
+std::uint64_t load_eight(const char* p) {
+  std::uint64_t bytes = 0;
+  std::memcpy(&bytes, p, sizeof bytes);
+  return bytes;
+}
+
+// The bytes less '0' each: decimal digits become 0 to 9. A byte below '0'
+// borrows from the bytes after it, which only matter up to the first non-digit.
+std::uint64_t less_zeros(std::uint64_t bytes) { return bytes - repeated('0'); }
+
+// Bit 7 set in each byte of less_zeros() that was not a digit, up to and
+// including the first such byte (what follows it may be marked or not).
+std::uint64_t non_digits(std::uint64_t x) {
+  return (x | (x + repeated(0x80 - 10))) & repeated(0x80);
+}
+
+// The number that the first `n` digits spell (1 <= n <= 8), from less_zeros().
+std::uint64_t digits_value(std::uint64_t x, unsigned n) {
+  // Moving the n digits to the top leaves zeros in front: the value is the same.
+  std::uint64_t v = x << (64 - 8 * n);
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000FF000000FF) * 0x000F424000000064) +
+       (((v >> 16) & 0x000000FF000000FF) * 0x0000271000000001)) >>
+      32;
+  return v;
+}
+
+// The same for 1 <= n <= 4 digits, in 32 bits: results of up to 12 bits
+// and 16-bit samples are mostly this short.
+std::uint64_t four_digits_value(std::uint32_t x, unsigned n) {
+  std::uint32_t v = x << (32 - 8 * n);
+  v = v * 10 + (v >> 8);  // pairs of digits in bytes 0 and 2
+  return ((v & 0x00FF00FF) * (1 + (100 << 16))) >> 16;
+}
+
+constexpr std::array<std::uint64_t, 9> powers_of_ten = {1,      10,      100,      1000,     10000,
+                                                        100000, 1000000, 10000000, 100000000};
+
+// The fast path reads up to a sign, sixteen digits and the white space after them.
+constexpr std::ptrdiff_t short_word_room = 32;
+
+// Line feeds in [p, end): sixteen bytes at a time where SSE2 is, so that
+// counting lines costs little beside the numbers.
+std::size_t count_line_feeds(const char* p, const char* end) {
+  std::size_t count = 0;
+#if defined(__SSE2__)
+  const __m128i line_feed = _mm_set1_epi8('\n');
+  const auto line_feeds_at = [&](const char* q) {
+    return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), line_feed);
+  };
+  while (end - p >= 64) {
+    // Each round adds at most 4 to each byte counter: 63 rounds fit.
+    __m128i counters = _mm_setzero_si128();
+    for (int round = 0; round < 63 && end - p >= 64; ++round, p += 64) {
+      counters = _mm_sub_epi8(
+          counters, _mm_add_epi8(_mm_add_epi8(line_feeds_at(p), line_feeds_at(p + 16)),
+                                 _mm_add_epi8(line_feeds_at(p + 32), line_feeds_at(p + 48))));
+    }
+    const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+    count += static_cast<std::size_t>(_mm_cvtsi128_si64(sums)) +
+             static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+  }
+#endif
+  for (; p != end; ++p) count += *p == '\n' ? 1 : 0;
+  return count;
+}
+
 }  // namespace
 
-std::size_t value_parser::feed(std::string_view chunk) {
+value_parser::value_parser(std::string name, number_range range)
+    : name_(std::move(name)),
+      limits_{static_cast<std::uint64_t>(range.max),
+              range.min < 0 ? static_cast<std::uint64_t>(-range.min) : 0},
+      range_(std::move(range)) {}
+
+value_parser::progress value_parser::feed(std::string_view chunk, std::span<std::int64_t> out) {
   const char* const begin = chunk.data();
   const char* const end = begin + chunk.size();
   const char* p = begin;
-  // The line count lives in locals here so that the white-space loop stays in registers.
-  std::size_t line = line_;
-  std::size_t line_start = line_start_;
-  const auto offset_of = [&](const char* q) {
-    return offset_ + static_cast<std::size_t>(q - begin);
-  };
-  while (p != end && !complete()) {
-    if (!in_word_) {
-      for (; p != end && is_space(*p); ++p) {
-        if (*p == '\n') {
-          ++line;
-          line_start = offset_of(p) + 1;
+  std::size_t written = 0;
+  chunk_ = scanned_ = begin;
+  // A copy that the writes to `out` cannot touch, so it stays in registers.
+  const limit_pair limits = limits_;
+  try {
+    while (written < out.size()) {
+      if (!in_word_) {
+        // The usual case: short words well before the end of the chunk.
+        const char* const short_words_end = end - std::min(short_word_room, end - p);
+        std::int64_t* next = out.data() + written;
+        std::int64_t* const out_end = out.data() + out.size();
+        // Reads one word or passes one white space byte; false where it takes neither.
+        const auto step = [&] {
+          if (const char* const after = read_short_word(p, limits, *next)) {
+            ++next;
+            p = after + 1;  // past the white space that ends it
+            return true;
+          }
+          if (!is_space(*p)) return false;
+          ++p;
+          return true;
+        };
+        // A number takes at least two bytes: up to roomy_end, `out` cannot
+        // fill, and the loop need not look at it.
+        for (;;) {
+          const char* const roomy_end = p + std::min(short_words_end - p, 2 * (out_end - next));
+          if (roomy_end - p < short_word_room) break;
+          while (p < roomy_end && step()) {
+          }
+          if (p < roomy_end) break;  // a word that the general path reads
         }
+        while (p < short_words_end && next != out_end && step()) {
+        }
+        written = static_cast<std::size_t>(next - out.data());
+        if (written == out.size()) break;
+        while (p != end && is_space(*p)) ++p;
+        if (p == end) break;
+        begin_word(p);
       }
       if (p == end) break;
-      begin_word(line, offset_of(p) - line_start + 1);
+      const char* const word_end = read_word(p, end);
+      const std::string_view part(p, static_cast<std::size_t>(word_end - p));
+      p = word_end;
+      if (p == end && !(bad() && word_length_ > shown_word_size)) {
+        keep_for_message(part);  // the word goes on in the next chunk
+        break;
+      }
+      out[written++] = end_word(part);
+      ++p;  // the white space that ends it: a bad word has thrown
     }
-    const char* const word_end = read_word(p, end);
-    const std::string_view part(p, static_cast<std::size_t>(word_end - p));
-    p = word_end;
-    if (p == end && !(bad() && word_length_ > shown_word_size)) {
-      keep_for_message(part);  // the word goes on in the next chunk
-    } else {
-      end_word(part);
-      if (complete()) ++p;  // the white space that ends the last needed word
-    }
+  } catch (const parse_error&) {
+    count_ += written;
+    throw;
   }
-  line_ = line;
-  line_start_ = line_start;
-  const auto used = static_cast<std::size_t>(p - begin);
-  offset_ += used;
-  return used;
+  count_ += written;
+  scan_to(p);
+  const auto consumed = static_cast<std::size_t>(p - begin);
+  offset_ += consumed;
+  return {consumed, written};
 }
 
-const raw_table& value_parser::finish() {
-  if (in_word_ && !complete()) end_word({});
-  if (!complete()) {
-    throw parse_error(name_ + ": expected " + std::to_string(entry_count) + " numbers, found " +
-                          std::to_string(count_),
-                      0, 0);
-  }
-  return values_;
+std::size_t value_parser::finish(std::span<std::int64_t> out) {
+  if (!in_word_) return 0;
+  out[0] = end_word({});
+  ++count_;
+  return 1;
 }
 
-inline void value_parser::begin_word(std::size_t line, std::size_t column) {
+inline const char* value_parser::read_short_word(const char* p, const limit_pair& limits,
+                                                 std::int64_t& value) noexcept {
+  if constexpr (std::endian::native != std::endian::little) return nullptr;
+  const bool negative = *p == '-';
+  p += sign_bytes[static_cast<unsigned char>(*p)];
+  const std::uint64_t first = less_zeros(load_eight(p));
+  const std::uint64_t first_non_digits = non_digits(first);
+  std::uint64_t magnitude = 0;
+  if (first_non_digits != 0) {
+    const auto n = static_cast<unsigned>(std::countr_zero(first_non_digits)) / 8;
+    if (n == 0) return nullptr;
+    magnitude =
+        n <= 4 ? four_digits_value(static_cast<std::uint32_t>(first), n) : digits_value(first, n);
+    p += n;
+  } else {
+    const std::uint64_t second = less_zeros(load_eight(p + 8));
+    const std::uint64_t second_non_digits = non_digits(second);
+    if (second_non_digits == 0) return nullptr;  // sixteen digits or more
+    const auto n = static_cast<unsigned>(std::countr_zero(second_non_digits)) / 8;
+    magnitude = digits_value(first, 8) * powers_of_ten[n] + (n ? digits_value(second, n) : 0);
+    p += 8 + n;
+  }
+  if (!is_space(*p)) return nullptr;
+  if (magnitude > limits[negative ? 1 : 0]) return nullptr;
+  value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+  return p;
+}
+
+void value_parser::begin_word(const char* at) {
   in_word_ = true;
-  word_line_ = line;
-  word_column_ = column;
+  scan_to(at);
+  word_line_ = line_;
+  word_column_ = offset_ + static_cast<std::size_t>(at - chunk_) - line_start_ + 1;
   word_length_ = 0;
   kept_length_ = 0;
   negative_ = false;
@@ -102,7 +240,7 @@ inline void value_parser::begin_word(std::size_t line, std::size_t column) {
 }
 
 inline bool value_parser::out_of_range() const noexcept {
-  return magnitude_ > (negative_ ? magnitude_limit : magnitude_limit - 1);
+  return magnitude_ > (limits_[negative_ ? 1 : 0]);
 }
 
 inline const char* value_parser::read_word(const char* const start, const char* const end) {
@@ -112,7 +250,8 @@ inline const char* value_parser::read_word(const char* const start, const char* 
     ++p;
   }
   if (!bad()) {
-    const std::uint64_t limit = negative_ ? magnitude_limit : magnitude_limit - 1;
+    // Every limit is below 2^33, so the magnitude stops well before it could wrap.
+    const std::uint64_t limit = limits_[negative_ ? 1 : 0];
     const char* const digits_start = p;
     std::uint64_t magnitude = magnitude_;
     for (; p != end; ++p) {
@@ -156,12 +295,11 @@ void value_parser::keep_for_message(std::string_view part) {
   kept_length_ += n;
 }
 
-inline void value_parser::end_word(std::string_view last_part) {
+inline std::int64_t value_parser::end_word(std::string_view last_part) {
   in_word_ = false;
   if (bad() || digits_ == 0) fail_word(last_part);
-  // Two's complement wrap-around makes 2^31 negated come out as INT32_MIN.
-  const auto bits = static_cast<std::uint32_t>(negative_ ? 0 - magnitude_ : magnitude_);
-  values_[count_++] = static_cast<std::int32_t>(bits);
+  const auto magnitude = static_cast<std::int64_t>(magnitude_);
+  return negative_ ? -magnitude : magnitude;
 }
 
 void value_parser::fail_word(std::string_view last_part) {
@@ -170,49 +308,66 @@ void value_parser::fail_word(std::string_view last_part) {
   const bool cut = word_length_ > kept_length_;
   std::string message =
       name_ + ':' + std::to_string(word_line_) + ':' + std::to_string(word_column_) + ": ";
+  const std::string between =
+      " (not between " + std::to_string(range_.min) + " and " + std::to_string(range_.max) + ")";
   if (malformed_ || digits_ == 0) {
     message += "expected an integer, found " + quote(shown, cut);
+  } else if (range_.format.empty()) {
+    message += "number out of range: " + quote(shown, cut) + between;
   } else {
-    message +=
-        "number out of range: " + quote(shown, cut) + " (not between -2147483648 and 2147483647)";
+    // Only a sign and digits: safe to show as they are.
+    message += std::string(shown) + (cut ? "..." : "") + " does not fit " + range_.format + between;
   }
   // The first word of the file holds its first bytes.
   if (word_line_ == 1 && word_column_ == 1) message += encoding_hint(shown);
   throw parse_error(message, word_line_, word_column_);
 }
 
-raw_table read_value_file(const char* path, std::span<char> buffer) {
-  const file_descriptor file(::open(path, O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) throw os_error(path, errno);
-  value_parser parser(path);
-  while (!parser.complete()) {
-    const ssize_t n = ::read(file.get(), buffer.data(), buffer.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw os_error(path, errno);
-    }
-    if (n == 0) break;
-    parser.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+void value_parser::scan_to(const char* to) {
+  line_ += count_line_feeds(scanned_, to);
+  const auto length = static_cast<std::size_t>(to - scanned_);
+  if (const void* last_feed = ::memrchr(scanned_, '\n', length)) {
+    line_start_ =
+        offset_ + static_cast<std::size_t>(static_cast<const char*>(last_feed) - chunk_) + 1;
   }
-  return parser.finish();
+  scanned_ = to;
 }
 
-raw_table read_value_file(const char* path) {
-  // Ordinary value files fit in one read; longer ones stream through.
-  std::array<char, std::size_t{64} << 10> buffer;
-  return read_value_file(path, buffer);
+value_reader::value_reader(const std::string& path, std::span<char> buffer, number_range range)
+    : file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)),
+      parser_(path, std::move(range)),
+      buffer_(buffer) {
+  if (file_.get() < 0) throw os_error(path, errno);
 }
 
-run_files read_run_files(const std::string& dir) {
-  const auto path = [&dir](const char* name) {
-    if (dir.empty()) return std::string(name);
-    return dir.ends_with('/') ? dir + name : dir + '/' + name;
-  };
-  run_files files;
-  files.samples = read_value_file(path("samples.txt").c_str());
-  files.results_m = read_value_file(path("results_m.txt").c_str());
-  files.results_c = read_value_file(path("results_c.txt").c_str());
-  return files;
+std::size_t value_reader::read(std::span<std::int64_t> out) {
+  std::size_t got = 0;
+  while (got < out.size()) {
+    if (unread_.empty()) {
+      if (at_end_) break;
+      const ssize_t n = ::read(file_.get(), buffer_.data(), buffer_.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw os_error(name(), errno);
+      }
+      if (n == 0) {
+        at_end_ = true;
+        got += parser_.finish(out.subspan(got));
+        break;
+      }
+      unread_ = std::string_view(buffer_.data(), static_cast<std::size_t>(n));
+    }
+    const value_parser::progress step = parser_.feed(unread_, out.subspan(got));
+    unread_.remove_prefix(step.bytes);
+    got += step.numbers;
+  }
+  return got;
+}
+
+void value_parser::fail_count(std::size_t expected) const {
+  throw parse_error(name_ + ": expected " + std::to_string(expected) + " numbers, found " +
+                        std::to_string(count_),
+                    0, 0);
 }
 
 }  // namespace decimal

@@ -74,6 +74,10 @@ std::string summary_with(int tolerance, int beyond) {
          std::to_string(tolerance) + summary_line.substr(summary_line.find(" LSB; largest"));
 }
 
+std::string with_minimum(std::string summary, const std::string& db) {
+  return summary.insert(summary.size() - 1, " (minimum " + db + " dB)");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, DecimalDiffVerdict,
     testing::Values(
@@ -81,13 +85,22 @@ INSTANTIATE_TEST_SUITE_P(
                      1,
                      "index:113, res_m:0.533691, res_c:0.530273, samp:742, diff:-7\n"
                      "index:163, res_m:0.449219, res_c:0.445801, samp:551, diff:-7\n" +
-                         histogram_line + summary_with(6, 2) + "verdict: fail\n"},
+                         histogram_line + summary_with(6, 2) +
+                         "verdict: fail: 2 entries beyond 6 LSB\n"},
         verdict_case{{"--tolerance=7"}, 0, histogram_line + summary_with(7, 0) + "verdict: pass\n"},
-        verdict_case{
-            {"-t7", "--min-snr=44.4"}, 0, histogram_line + summary_with(7, 0) + "verdict: pass\n"},
+        verdict_case{{"-t7", "--min-snr=44.4"},
+                     0,
+                     histogram_line + with_minimum(summary_with(7, 0), "44.4") + "verdict: pass\n"},
         verdict_case{{"-t7", "--min-snr", "44.5"},
                      1,
-                     histogram_line + summary_with(7, 0) + "verdict: fail\n"},
+                     histogram_line + with_minimum(summary_with(7, 0), "44.5") +
+                         "verdict: fail: snr 44.45 dB below 44.5 dB\n"},
+        verdict_case{{"-t6", "--min-snr=60.0"},
+                     1,
+                     "index:113, res_m:0.533691, res_c:0.530273, samp:742, diff:-7\n"
+                     "index:163, res_m:0.449219, res_c:0.445801, samp:551, diff:-7\n" +
+                         histogram_line + with_minimum(summary_with(6, 2), "60") +
+                         "verdict: fail: 2 entries beyond 6 LSB; snr 44.45 dB below 60 dB\n"},
         verdict_case{{"--quiet", "-t", "7"}, 0, ""}, verdict_case{{"-q"}, 1, ""},
         verdict_case{{"-q", "-t7", "--min-snr=60"}, 1, ""}));
 

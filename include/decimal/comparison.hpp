@@ -1,61 +1,62 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "decimal/value_file.hpp"
+#include "decimal/accumulator.hpp"
+#include "decimal/envelope.hpp"
+#include "decimal/held_output.hpp"
+#include "decimal/q_format.hpp"
 
 namespace decimal {
 
-// A difference in least significant bits of Q1.11 runs from -4095 to 4095.
-inline constexpr int max_lsb_difference = 4095;
-
-// A raw result in LSB: its low 12 bits as a signed integer, -2048 to 2047.
-int lsb_value(std::int32_t raw);
-
-// The difference of one entry in LSB: the low 12 bits of `res_c` and of
-// `res_m`, each read as a signed 12-bit integer, subtracted. It is
-// (to_fixed(res_c, 12) - to_fixed(res_m, 12)) * 2048 exactly.
-int lsb_difference(std::int32_t res_m, std::int32_t res_c);
-
-struct histogram_bin {
-  int difference;
-  std::size_t count;
-
-  bool operator==(const histogram_bin&) const = default;
+// What decimal-diff checks a run against.
+struct verdict_rules {
+  q_format format{};
+  std::uint64_t tolerance = 0;         // in LSB, 0 to 2^W - 1
+  std::optional<double> min_snr_db{};  // fail also below this SNR
+  std::optional<std::size_t> count{};  // compare only the first COUNT entries
 };
 
-// How the implementation's results differ from the model's.
-struct comparison {
-  std::array<int, entry_count> differences;
-  int tolerance;                         // in LSB
-  std::size_t beyond_tolerance;          // entries with |difference| > tolerance
-  int largest;                           // the difference of largest magnitude, 0 when all agree
-  std::size_t largest_index;             // the first entry where it occurs, 0 when all agree
-  double mean;                           // of the differences, in LSB
-  double rms;                            // root of the mean of their squares, in LSB
-  double snr_db;                         // 10 log10(sum of model^2 / sum of difference^2);
-                                         // +inf when all agree, -inf when only the model is all 0
-  std::vector<histogram_bin> histogram;  // every difference that occurs, ascending
+// Why a run fails, each as the verdict line gives it ("2 entries beyond 6
+// LSB", "snr 59.99 dB below 60 dB"); none when it passes. An SNR equal to the
+// minimum passes, and is never shown rounded up to it.
+std::vector<std::string> fail_reasons(const accumulator& figures,
+                                      const std::optional<double>& min_snr_db);
+
+// The longest entry line: two Q32.0 extremes with six decimals, a 32-bit
+// sample, a 20-digit index and a 33-bit difference fit with room to spare.
+inline constexpr std::size_t max_entry_line = 160;
+
+// Writes "index:I, res_m:M, res_c:C, samp:S, diff:D\n" into `out` (room for
+// max_entry_line bytes) and returns its end: decimal's report line, with the
+// results in `format` printed to format.decimals() digits, and the difference.
+char* render_entry_line(char* out, const q_format& format, std::uint64_t index, std::int64_t res_m,
+                        std::int64_t res_c, std::int64_t sample, std::int64_t difference);
+
+// "B of N entries differ by more than T LSB; largest D LSB at index I; mean M
+// LSB, rms R LSB, snr S dB", and " (minimum X dB)" with a minimum; no line feed.
+std::string summary_figures(const accumulator& figures, const std::optional<double>& min_snr_db);
+
+// The lines that close the output: the histogram, the summary and the verdict.
+std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
+                           const std::vector<std::string>& reasons);
+
+// The outcome of checking one directory.
+struct run_verdict {
+  accumulator figures;
+  std::vector<std::string> reasons;  // empty for a pass
+
+  bool pass() const noexcept { return reasons.empty(); }
 };
 
-// Compares raw results entry by entry; `tolerance` must lie in 0..max_lsb_difference.
-comparison compare_results(const raw_table& res_m, const raw_table& res_c, int tolerance);
-
-// Every entry within the tolerance and, when given, the SNR not below `min_snr_db`.
-bool passes(const comparison& result, std::optional<double> min_snr_db);
-
-// The verdict as decimal-diff prints it: the report line of each entry beyond
-// the tolerance with ", diff:D" appended, then the histogram, the summary and
-// "verdict: pass" or "verdict: fail" lines.
-std::string render_verdict(const run_files& files, const comparison& result, bool pass);
-
-// "B of 201 entries differ by more than N LSB; largest D LSB at index I; mean
-// M LSB, rms R LSB, snr S dB", the summary's figures without a line feed.
-std::string summary_figures(const comparison& result);
+// Reads the run in `dir` (see entry_stream) and compares it by `rules`,
+// appending the line of each entry beyond the tolerance to `lines` and each
+// entry to `plot_data`, when given. Throws the run's trouble.
+run_verdict check_run(const std::string& dir, const verdict_rules& rules, held_output* lines,
+                      envelope* plot_data);
 
 }  // namespace decimal

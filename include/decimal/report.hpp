@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "decimal/value_file.hpp"
+#include "decimal/run.hpp"
 
 namespace decimal {
 

@@ -6,44 +6,71 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
+
+#include "file_descriptor.hpp"
 
 namespace decimal {
 
-// Every value file holds at least this many numbers; the rest is never read.
-inline constexpr std::size_t entry_count = 201;
+// The numbers a value file may hold, and how one outside them is told: as
+// "number out of range: "WORD" (not between MIN and MAX)", or, when `format`
+// names a fixed-point format, as "WORD does not fit FORMAT (not between MIN
+// and MAX)". The default is the signed 32-bit range.
+struct number_range {
+  std::int64_t min = INT32_MIN;
+  std::int64_t max = INT32_MAX;
+  std::string format{};
+};
 
-using raw_table = std::array<std::int32_t, entry_count>;
-
-// Reads the numbers of a value file from chunks of any size, keeping no more
-// than one word's state between chunks. A word is a run of bytes between
-// white space (blank, \t, \n, \v, \f, \r); each of the first entry_count words
-// must be an optional sign and one or more decimal digits, in the signed
-// 32-bit range. Errors throw parse_error with messages prefixed by `name`.
-// A bad word is read only as far as its message shows it (shown_word_size
-// bytes, and one more to tell whether it is cut), so an endless one still ends.
+// Reads the numbers of a value file from chunks of any size, handing each on
+// as soon as the white space or the end of the input ends it, and keeping no
+// more than one word's state between chunks. A word is a run of bytes between
+// white space (blank, \t, \n, \v, \f, \r); each must be an optional sign and
+// one or more decimal digits, within the range. Errors throw parse_error with
+// messages prefixed by `name`. A bad word is read only as far as its message
+// shows it (shown_word_size bytes, and one more to tell whether it is cut), so
+// an endless one still ends.
 class value_parser {
  public:
-  explicit value_parser(std::string name) : name_(std::move(name)) {}
+  explicit value_parser(std::string name, number_range range = {});
 
-  // Consumes `chunk` up to and including the white space that ends the last
-  // needed word; returns the number of bytes consumed.
-  std::size_t feed(std::string_view chunk);
+  struct progress {
+    std::size_t bytes;    // consumed from the chunk
+    std::size_t numbers;  // written to the front of `out`
+  };
 
-  // True once entry_count numbers have been read and the last one has ended.
-  bool complete() const noexcept { return count_ == entry_count; }
+  // Parses `chunk` until it or `out` is used up. When `out` fills, the bytes
+  // consumed end with the white space that ends the last number written, and
+  // nothing after it is looked at.
+  progress feed(std::string_view chunk, std::span<std::int64_t> out);
 
-  // Ends the input: a word still open is taken as ended. Throws parse_error
-  // when the input held fewer than entry_count numbers.
-  const raw_table& finish();
+  // Ends the input: a word still open is taken as ended, and written to `out`
+  // (which must have room for one) when it is a number. Returns the numbers
+  // written, 0 or 1.
+  std::size_t finish(std::span<std::int64_t> out);
+
+  // Numbers read so far.
+  std::size_t count() const noexcept { return count_; }
+
+  const std::string& name() const noexcept { return name_; }
+
+  // Throws parse_error "NAME: expected N numbers, found COUNT".
+  [[noreturn]] void fail_count(std::size_t expected) const;
 
  private:
   // Long enough to recognise a word in a message, short enough for one line.
   static constexpr std::size_t shown_word_size = 40;
 
-  // A word arrives in parts, one per chunk that holds some of it; only the
-  // parts before the last are copied, and only as far as a message shows them.
-  void begin_word(std::size_t line, std::size_t column);
+  // Reads a whole word at `p`, which has short_word_room bytes after it,
+  // digits several at a time; returns the white space that ends it, or
+  // nullptr for any word it does not take.
+  using limit_pair = std::array<std::uint64_t, 2>;
+  static const char* read_short_word(const char* p, const limit_pair& limits,
+                                     std::int64_t& value) noexcept;
+
+  // The general case: a word arrives in parts, one per chunk that holds some
+  // of it; only the parts before the last are copied, and only as far as a
+  // message shows them.
+  void begin_word(const char* at);
   // Reads the word on from `start` (not at white space) up to the next white
   // space or `end`, and returns where it stopped: before either only once the
   // word is bad and read as far as its message shows it.
@@ -51,14 +78,23 @@ class value_parser {
   bool out_of_range() const noexcept;
   bool bad() const noexcept { return malformed_ || out_of_range(); }
   void keep_for_message(std::string_view part);
-  void end_word(std::string_view last_part);
+  // Ends the word; returns its value, or throws when it is not a number.
+  std::int64_t end_word(std::string_view last_part);
   [[noreturn]] void fail_word(std::string_view last_part);
+  // Counts the lines of the current chunk up to `to`.
+  void scan_to(const char* to);
 
   std::string name_;
-  raw_table values_{};
+  // The largest magnitude without a minus sign, and with one.
+  limit_pair limits_;
+  number_range range_;
   std::size_t count_ = 0;
 
-  // Position: bytes consumed before the current chunk, and where the current line starts.
+  // Position: bytes before the current chunk; lines before `scanned_` in it
+  // and where the line there began. Lines are counted apart from the words,
+  // a chunk at a time.
+  const char* chunk_ = nullptr;
+  const char* scanned_ = nullptr;
   std::size_t offset_ = 0;
   std::size_t line_ = 1;
   std::size_t line_start_ = 0;
@@ -76,26 +112,31 @@ class value_parser {
   std::size_t kept_length_ = 0;
 };
 
-// Reads the first entry_count numbers of the file at `path` through `buffer`
-// (not empty), and never reads past the white space that ends the last of
-// them. Throws error when the file cannot be opened or read, parse_error when
-// it is malformed.
-raw_table read_value_file(const char* path, std::span<char> buffer);
+// A value file read through a buffer that the caller owns, number by number
+// in one pass, and never past the white space that ends the last number asked
+// for. Errors throw error (open, read) or parse_error.
+class value_reader {
+ public:
+  // Opens `path`; the messages name the file by it. `buffer` must not be empty.
+  value_reader(const std::string& path, std::span<char> buffer, number_range range = {});
 
-// The same through a buffer of its own, sized for ordinary files.
-raw_table read_value_file(const char* path);
+  // Reads the next numbers into `out`; fewer than it holds only at the end
+  // of the file.
+  std::size_t read(std::span<std::int64_t> out);
 
-// The raw numbers of one comparison: the input and the two result sets.
-struct run_files {
-  raw_table samples;
-  raw_table results_m;  // the reference model's
-  raw_table results_c;  // the implementation's
+  // Numbers read so far.
+  std::size_t count() const noexcept { return parser_.count(); }
+
+  const std::string& name() const noexcept { return parser_.name(); }
+
+  [[noreturn]] void fail_count(std::size_t expected) const { parser_.fail_count(expected); }
+
+ private:
+  file_descriptor file_;
+  value_parser parser_;
+  std::span<char> buffer_;
+  std::string_view unread_{};  // read from the file, not yet parsed
+  bool at_end_ = false;
 };
-
-// Reads "samples.txt", "results_m.txt" and "results_c.txt" from `dir`, in
-// that order, each closed before the next is opened; the first error ends it.
-// An empty `dir` is the current directory, and messages then name the files
-// alone; otherwise they name them as DIR/NAME.
-run_files read_run_files(const std::string& dir = {});
 
 }  // namespace decimal

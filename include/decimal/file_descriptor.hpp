@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace decimal {
 
 // Owns a file descriptor (or a failed open's -1) and closes it once.
@@ -10,6 +12,14 @@ class file_descriptor {
   explicit file_descriptor(int fd) : fd_(fd) {}
   file_descriptor(const file_descriptor&) = delete;
   file_descriptor& operator=(const file_descriptor&) = delete;
+  file_descriptor(file_descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  file_descriptor& operator=(file_descriptor&& other) noexcept {
+    if (this != &other) {
+      reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
   ~file_descriptor() { reset(); }
 
   int get() const noexcept { return fd_; }

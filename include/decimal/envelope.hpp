@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace decimal {
+
+// The entries first..last, by their extremes: the model's and the
+// implementation's results and the differences, all in LSB.
+struct envelope_column {
+  std::uint64_t first;
+  std::uint64_t last;
+  std::int64_t model_min, model_max;
+  std::int64_t implementation_min, implementation_max;
+  std::int64_t difference_min, difference_max;
+};
+
+// A run of any length in at most max_columns columns of equal span: while
+// the entries fit, one column each; past that, neighbouring columns merge and
+// the span doubles, so a single outlying entry stays in sight.
+class envelope {
+ public:
+  explicit envelope(std::size_t max_columns = 2048);
+
+  void add(std::int64_t model, std::int64_t implementation, std::int64_t difference);
+
+  const std::vector<envelope_column>& columns() const noexcept { return columns_; }
+  // Entries per column (the last may hold fewer).
+  std::uint64_t span() const noexcept { return span_; }
+
+ private:
+  void halve();
+
+  std::size_t max_columns_;
+  std::uint64_t span_ = 1;
+  std::uint64_t entries_ = 0;
+  std::vector<envelope_column> columns_;
+};
+
+}  // namespace decimal

@@ -1,0 +1,176 @@
+#include "decimal/accumulator.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace decimal {
+namespace {
+
+std::uint64_t magnitude_of(std::int64_t d) {
+  return d < 0 ? 0 - static_cast<std::uint64_t>(d) : static_cast<std::uint64_t>(d);
+}
+
+// 80-bit long double holds 64 bits of a sum exactly; the rest rounds far below what is printed.
+long double wide(uint128 n) { return static_cast<long double>(n); }
+long double wide(int128 n) { return static_cast<long double>(n); }
+
+}  // namespace
+
+std::size_t histogram::magnitude_bin(std::int64_t difference) noexcept {
+  const auto places = static_cast<std::size_t>(std::bit_width(magnitude_of(difference)));
+  return difference < 0 ? 32 - places : 32 + places;
+}
+
+void histogram::add_other(std::int64_t difference) {
+  if (!exact_) {
+    ++magnitude_counts_[magnitude_bin(difference)];
+    return;
+  }
+  for (auto& [d, count] : other_counts_) {
+    if (d == difference) {
+      ++count;
+      return;
+    }
+  }
+  if (distinct() == max_exact) {
+    // Too many to list: from here on, magnitude bins.
+    magnitude_counts_ = folded();
+    ++magnitude_counts_[magnitude_bin(difference)];
+    exact_ = false;
+    other_counts_ = {};
+    return;
+  }
+  other_counts_.emplace_back(difference, 1);
+}
+
+std::size_t histogram::distinct() const noexcept {
+  return other_counts_.size() +
+         static_cast<std::size_t>(std::count_if(small_counts_.begin(), small_counts_.end(),
+                                                [](std::uint64_t n) { return n != 0; }));
+}
+
+std::array<std::uint64_t, 65> histogram::folded() const noexcept {
+  std::array<std::uint64_t, 65> counts{};
+  for (std::size_t i = 0; i < small_counts_.size(); ++i) {
+    counts[magnitude_bin(static_cast<std::int64_t>(i) - small)] += small_counts_[i];
+  }
+  for (const auto& [d, count] : other_counts_) counts[magnitude_bin(d)] += count;
+  return counts;
+}
+
+std::vector<histogram_bin> histogram::bins() const {
+  std::vector<histogram_bin> out;
+  if (exact()) {
+    for (std::size_t i = 0; i < small_counts_.size(); ++i) {
+      if (small_counts_[i] == 0) continue;
+      const auto d = static_cast<std::int64_t>(i) - small;
+      out.push_back({d, d, small_counts_[i]});
+    }
+    for (const auto& [d, count] : other_counts_) out.push_back({d, d, count});
+    std::sort(out.begin(), out.end(),
+              [](const histogram_bin& a, const histogram_bin& b) { return a.low < b.low; });
+    return out;
+  }
+  const std::array<std::uint64_t, 65> counts = exact_ ? folded() : magnitude_counts_;
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    if (counts[i] == 0) continue;
+    if (i == 32) {
+      out.push_back({0, 0, counts[i]});
+      continue;
+    }
+    const std::size_t k = (i > 32 ? i - 32 : 32 - i) - 1;
+    const auto low = std::int64_t{1} << k;
+    const std::int64_t high = (low << 1) - 1;
+    if (i > 32) {
+      out.push_back({low, high, counts[i]});
+    } else {
+      out.push_back({-high, -low, counts[i]});
+    }
+  }
+  return out;
+}
+
+std::int64_t accumulator::add(std::int64_t res_m, std::int64_t res_c) {
+  std::int64_t d = 0;
+  add(std::span(&res_m, 1), std::span(&res_c, 1), std::span(&d, 1));
+  return d;
+}
+
+bool accumulator::add(std::span<const std::int64_t> res_m, std::span<const std::int64_t> res_c,
+                      std::span<std::int64_t> differences) {
+  // Up to 24 bits, a square is below 2^48: 2^15 of them sum in 64 bits.
+  constexpr std::size_t narrow_block = std::size_t{1} << 15;
+  if (format_.width() > 24) return add_block<uint128>(res_m, res_c, differences);
+  bool beyond = false;
+  for (std::size_t at = 0; at < res_m.size(); at += narrow_block) {
+    const std::size_t n = std::min(narrow_block, res_m.size() - at);
+    beyond |= add_block<std::uint64_t>(res_m.subspan(at, n), res_c.subspan(at, n),
+                                       differences.subspan(at, n));
+  }
+  return beyond;
+}
+
+template <typename Sum>
+bool accumulator::add_block(std::span<const std::int64_t> res_m,
+                            std::span<const std::int64_t> res_c,
+                            std::span<std::int64_t> differences) {
+  const auto shift = static_cast<unsigned>(64 - format_.width());
+  const auto lsb = [shift](std::int64_t raw) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(raw) << shift) >> shift;
+  };
+  const std::uint64_t tolerance = tolerance_;
+  std::uint64_t largest_magnitude = largest_magnitude_;
+  std::size_t largest_at = res_m.size();  // none in this block
+  // |d| is below 2^33, so the plain sum of a block fits in 64 bits either way.
+  std::int64_t sum = 0;
+  Sum sum_of_squares = 0;
+  Sum model_energy = 0;
+  std::uint64_t beyond = 0;
+  for (std::size_t i = 0; i < res_m.size(); ++i) {
+    const std::int64_t model = lsb(res_m[i]);
+    const std::int64_t d = lsb(res_c[i]) - model;
+    differences[i] = d;
+    const std::uint64_t magnitude = magnitude_of(d);
+    beyond += magnitude > tolerance ? 1 : 0;
+    if (magnitude > largest_magnitude) {
+      largest_magnitude = magnitude;
+      largest_at = i;
+    }
+    sum += d;
+    sum_of_squares += Sum{magnitude} * magnitude;
+    const std::uint64_t model_magnitude = magnitude_of(model);
+    model_energy += Sum{model_magnitude} * model_magnitude;
+    histogram_.add(d);
+  }
+  if (largest_at != res_m.size()) {
+    largest_magnitude_ = largest_magnitude;
+    largest_ = differences[largest_at];
+    largest_index_ = entries_ + largest_at;
+  }
+  entries_ += res_m.size();
+  beyond_tolerance_ += beyond;
+  sum_ += sum;
+  sum_of_squares_ += sum_of_squares;
+  model_energy_ += model_energy;
+  return beyond != 0;
+}
+
+double accumulator::mean() const noexcept {
+  if (entries_ == 0) return 0;
+  return static_cast<double>(wide(sum_) / static_cast<long double>(entries_));
+}
+
+double accumulator::rms() const noexcept {
+  if (entries_ == 0) return 0;
+  return static_cast<double>(std::sqrt(wide(sum_of_squares_) / static_cast<long double>(entries_)));
+}
+
+double accumulator::snr_db() const noexcept {
+  if (sum_of_squares_ == 0) return std::numeric_limits<double>::infinity();
+  if (model_energy_ == 0) return -std::numeric_limits<double>::infinity();
+  return static_cast<double>(10 * std::log10(wide(model_energy_) / wide(sum_of_squares_)));
+}
+
+}  // namespace decimal

@@ -1,0 +1,67 @@
+#include "decimal/held_output.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+
+#include "decimal/error.hpp"
+#include "decimal/report.hpp"
+
+namespace decimal {
+namespace {
+
+file_descriptor open_unlinked_temporary() {
+  const char* dir = std::getenv("TMPDIR");
+  if (dir == nullptr || *dir == '\0') dir = "/tmp";
+  file_descriptor file(::open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (file.get() >= 0) return file;
+  // File systems without O_TMPFILE: a named file, unlinked at once.
+  std::string name = std::string(dir) + "/decimal-diff.XXXXXX";
+  file_descriptor named(::mkostemp(name.data(), O_CLOEXEC));
+  if (named.get() < 0) throw os_error(std::string("temporary file in ") + dir, errno);
+  ::unlink(name.c_str());
+  return named;
+}
+
+}  // namespace
+
+void held_output::append(std::string_view text) {
+  memory_.append(text);
+  if (memory_.size() >= memory_limit_) spill();
+}
+
+void held_output::spill() {
+  if (spill_file_.get() < 0) spill_file_ = open_unlinked_temporary();
+  write_all(spill_file_.get(), memory_);
+  spilled_ += memory_.size();
+  memory_.clear();
+}
+
+void held_output::release(int fd) {
+  if (spilled_ != 0) {
+    std::array<char, std::size_t{64} << 10> buffer;
+    for (off_t at = 0;;) {
+      const ssize_t n = ::pread(spill_file_.get(), buffer.data(), buffer.size(), at);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw os_error("temporary file", errno);
+      }
+      if (n == 0) break;
+      write_all(fd, std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+      at += n;
+    }
+  }
+  write_all(fd, memory_);
+  discard();
+}
+
+void held_output::discard() {
+  memory_.clear();
+  spill_file_.reset();
+  spilled_ = 0;
+}
+
+}  // namespace decimal

@@ -1,0 +1,140 @@
+#include "decimal/run.hpp"
+
+#include <algorithm>
+
+#include "decimal/error.hpp"
+
+namespace decimal {
+
+std::string path_in(const std::string& dir, const std::string& name) {
+  if (dir.empty() || name.starts_with('/')) return name;
+  return dir.ends_with('/') ? dir + name : dir + '/' + name;
+}
+
+raw_table read_value_file(const std::string& path, std::span<char> buffer) {
+  value_reader file(path, buffer);
+  std::array<std::int64_t, entry_count> numbers;
+  if (file.read(numbers) < entry_count) file.fail_count(entry_count);
+  raw_table table;
+  // The reader's range is the signed 32-bit one.
+  std::transform(numbers.begin(), numbers.end(), table.begin(),
+                 [](std::int64_t n) { return static_cast<std::int32_t>(n); });
+  return table;
+}
+
+raw_table read_value_file(const std::string& path) {
+  // Ordinary value files fit in one read; longer ones stream through.
+  std::array<char, std::size_t{64} << 10> buffer;
+  return read_value_file(path, buffer);
+}
+
+run_files read_run_files(const std::string& dir) {
+  run_files files;
+  files.samples = read_value_file(path_in(dir, samples_file));
+  files.results_m = read_value_file(path_in(dir, results_m_file));
+  files.results_c = read_value_file(path_in(dir, results_c_file));
+  return files;
+}
+
+namespace {
+
+// Opens a value file, keeping an error to be told in its turn.
+void open_value_file(std::optional<value_reader>& file, const std::string& path,
+                     std::span<char> buffer, const number_range& range,
+                     std::exception_ptr& failure) {
+  try {
+    file.emplace(path, buffer, range);
+  } catch (const error&) {
+    failure = std::current_exception();
+  }
+}
+
+}  // namespace
+
+entry_stream::entry_stream(const std::string& dir, const q_format& format,
+                           std::optional<std::size_t> count)
+    : count_(count) {
+  const number_range results{format.lowest_raw(), format.highest_raw(), format.name()};
+  open_value_file(samples_, path_in(dir, samples_file), samples_text_, {}, samples_failure_);
+  open_value_file(model_, path_in(dir, results_m_file), model_text_, results, model_failure_);
+  open_value_file(implementation_, path_in(dir, results_c_file), implementation_text_, results,
+                  implementation_failure_);
+}
+
+std::size_t entry_stream::read_some(std::optional<value_reader>& file, std::span<std::int64_t> out,
+                                    std::exception_ptr& failure) {
+  if (failure) return 0;
+  const std::size_t before = file->count();
+  try {
+    return file->read(out);
+  } catch (const error&) {
+    failure = std::current_exception();
+    return file->count() - before;
+  }
+}
+
+void entry_stream::drain(std::optional<value_reader>& file, std::exception_ptr& failure) {
+  block rest;
+  while (!failure) {
+    std::size_t wanted = rest.size();
+    if (count_) wanted = std::min(wanted, *count_ - file->count());
+    if (wanted == 0 || read_some(file, std::span(rest).first(wanted), failure) < wanted) return;
+  }
+}
+
+std::size_t entry_stream::next() {
+  if (finished_) return 0;
+  std::size_t wanted = block_size;
+  if (count_) wanted = std::min(wanted, *count_ - entries_);
+  const std::size_t model_read =
+      read_some(model_, std::span(model_block_).first(wanted), model_failure_);
+  const std::size_t implementation_read = read_some(
+      implementation_, std::span(implementation_block_).first(wanted), implementation_failure_);
+  const std::size_t both = std::min(model_read, implementation_read);
+  const std::size_t samples_read =
+      read_some(samples_, std::span(samples_block_).first(both), samples_failure_);
+  if (samples_failure_) std::rethrow_exception(samples_failure_);
+  bool model_ended = model_read < wanted || model_failure_;
+  bool implementation_ended = implementation_read < wanted || implementation_failure_;
+  if (samples_read < both) {
+    if (count_) samples_->fail_count(*count_);
+    // How many samples were due is known once both result files end alike.
+    if (!model_ended) drain(model_, model_failure_);
+    if (!implementation_ended) drain(implementation_, implementation_failure_);
+    if (!model_failure_ && !implementation_failure_ &&
+        model_->count() == implementation_->count()) {
+      samples_->fail_count(model_->count());
+    }
+    model_ended = implementation_ended = true;
+  }
+  // A bad word further on in the model's file comes before the implementation's.
+  if (implementation_failure_ && !model_ended) drain(model_, model_failure_);
+  if (model_failure_) std::rethrow_exception(model_failure_);
+  if (implementation_failure_) std::rethrow_exception(implementation_failure_);
+  if (count_) {
+    if (model_read < wanted) model_->fail_count(*count_);
+    if (implementation_read < wanted) implementation_->fail_count(*count_);
+  } else if (model_ended || implementation_ended) {
+    if (!model_ended) drain(model_, model_failure_);
+    if (!implementation_ended) drain(implementation_, implementation_failure_);
+    if (model_failure_) std::rethrow_exception(model_failure_);
+    if (implementation_failure_) std::rethrow_exception(implementation_failure_);
+    if (model_->count() != implementation_->count()) {
+      throw error(implementation_->name() + " holds " + std::to_string(implementation_->count()) +
+                  " numbers, " + model_->name() + " " + std::to_string(model_->count()));
+    }
+  }
+  if (model_ended || implementation_ended || (count_ && entries_ + both == *count_)) {
+    finished_ = true;
+  }
+  if (entries_ + both == 0) {
+    throw error(model_->name() + ": expected at least 1 number, found 0");
+  }
+  entries_ += both;
+  samples_buffer_ = std::span(samples_block_).first(both);
+  model_buffer_ = std::span(model_block_).first(both);
+  implementation_buffer_ = std::span(implementation_block_).first(both);
+  return both;
+}
+
+}  // namespace decimal
