@@ -74,7 +74,7 @@ std::size_t entry_stream::read_some(std::optional<value_reader>& file, std::span
 }
 
 void entry_stream::drain(std::optional<value_reader>& file, std::exception_ptr& failure) {
-  block rest;
+  block rest;  // what is read is only counted and checked
   while (!failure) {
     std::size_t wanted = rest.size();
     if (count_) wanted = std::min(wanted, *count_ - file->count());
@@ -93,48 +93,47 @@ std::size_t entry_stream::next() {
   const std::size_t both = std::min(model_read, implementation_read);
   const std::size_t samples_read =
       read_some(samples_, std::span(samples_block_).first(both), samples_failure_);
-  if (samples_failure_) std::rethrow_exception(samples_failure_);
-  bool model_ended = model_read < wanted || model_failure_;
-  bool implementation_ended = implementation_read < wanted || implementation_failure_;
-  if (samples_read < both) {
-    if (count_) samples_->fail_count(*count_);
-    // How many samples were due is known once both result files end alike.
-    if (!model_ended) drain(model_, model_failure_);
-    if (!implementation_ended) drain(implementation_, implementation_failure_);
-    if (!model_failure_ && !implementation_failure_ &&
-        model_->count() == implementation_->count()) {
-      samples_->fail_count(model_->count());
-    }
-    model_ended = implementation_ended = true;
-  }
-  // A bad word further on in the model's file comes before the implementation's.
-  if (implementation_failure_ && !model_ended) drain(model_, model_failure_);
-  if (model_failure_) std::rethrow_exception(model_failure_);
-  if (implementation_failure_) std::rethrow_exception(implementation_failure_);
-  if (count_) {
-    if (model_read < wanted) model_->fail_count(*count_);
-    if (implementation_read < wanted) implementation_->fail_count(*count_);
-  } else if (model_ended || implementation_ended) {
-    if (!model_ended) drain(model_, model_failure_);
-    if (!implementation_ended) drain(implementation_, implementation_failure_);
-    if (model_failure_) std::rethrow_exception(model_failure_);
-    if (implementation_failure_) std::rethrow_exception(implementation_failure_);
-    if (model_->count() != implementation_->count()) {
-      throw error(implementation_->name() + " holds " + std::to_string(implementation_->count()) +
-                  " numbers, " + model_->name() + " " + std::to_string(model_->count()));
-    }
-  }
-  if (model_ended || implementation_ended || (count_ && entries_ + both == *count_)) {
-    finished_ = true;
-  }
-  if (entries_ + both == 0) {
-    throw error(model_->name() + ": expected at least 1 number, found 0");
-  }
+  if (samples_read < both || model_failure_ || implementation_failure_) fail();
+  const bool ended = model_read < wanted || implementation_read < wanted;
+  // Without a count, both files must end at the same entry.
+  if (ended && (count_ || model_read != implementation_read)) fail();
+  if (entries_ + both == 0) throw error(model_->name() + ": expected at least 1 number, found 0");
   entries_ += both;
+  finished_ = ended || (count_ && entries_ == *count_);
   samples_buffer_ = std::span(samples_block_).first(both);
   model_buffer_ = std::span(model_block_).first(both);
   implementation_buffer_ = std::span(implementation_block_).first(both);
   return both;
+}
+
+void entry_stream::fail() {
+  if (samples_failure_) std::rethrow_exception(samples_failure_);  // the first file
+  // Read on as far as it takes to know which file is bad first.
+  drain(model_, model_failure_);
+  if (!model_failure_) drain(implementation_, implementation_failure_);
+  const auto numbers_in = [](const std::optional<value_reader>& file) {
+    return file ? file->count() : 0;
+  };
+  std::size_t reached = std::max(numbers_in(model_), numbers_in(implementation_));
+  if (count_) reached = std::min(reached, *count_);
+  while (!samples_failure_ && numbers_in(samples_) < reached) {
+    const std::size_t wanted = std::min(samples_block_.size(), reached - numbers_in(samples_));
+    if (read_some(samples_, std::span(samples_block_).first(wanted), samples_failure_) < wanted) {
+      break;
+    }
+  }
+  if (samples_failure_) std::rethrow_exception(samples_failure_);
+  if (model_failure_) std::rethrow_exception(model_failure_);
+  if (implementation_failure_) std::rethrow_exception(implementation_failure_);
+  if (count_) {
+    if (model_->count() < *count_) model_->fail_count(*count_);
+    if (implementation_->count() < *count_) implementation_->fail_count(*count_);
+  }
+  if (model_->count() != implementation_->count()) {
+    throw error(implementation_->name() + " holds " + std::to_string(implementation_->count()) +
+                " numbers, " + model_->name() + " " + std::to_string(model_->count()));
+  }
+  samples_->fail_count(count_ ? *count_ : model_->count());
 }
 
 }  // namespace decimal

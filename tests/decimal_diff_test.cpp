@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -187,7 +188,138 @@ INSTANTIATE_TEST_SUITE_P(
                    "72.5"},
         usage_case{{"--plot=comparison.pdf"},
                    "invalid plot file \"comparison.pdf\": the name must end in .svg or .png"},
-        usage_case{{"a", "b"}, "more than one directory: \"a\" and \"b\""}));
+        usage_case{{"a", "b"}, "more than one directory: \"a\" and \"b\""},
+        // An unset shell variable must not mean the current directory.
+        usage_case{{""}, "invalid directory \"\": the name is empty"},
+        usage_case{{"-f", "Q0.11"},
+                   "invalid format \"Q0.11\": expected QM.N or QN, with M from 1 and M + N from "
+                   "1 to 32 bits"},
+        usage_case{{"--format=Q1.32"},
+                   "invalid format \"Q1.32\": expected QM.N or QN, with M from 1 and M + N from "
+                   "1 to 32 bits"},
+        usage_case{{"--format="},
+                   "invalid format \"\": expected QM.N or QN, with M from 1 and M + N from 1 to "
+                   "32 bits"},
+        usage_case{{"-n", "0"}, "invalid count \"0\": expected a whole number from 1"},
+        usage_case{{"--count=-3"}, "invalid count \"-3\": expected a whole number from 1"},
+        usage_case{{"--count=1e3"}, "invalid count \"1e3\": expected a whole number from 1"},
+        usage_case{{"-n"}, "option \"-n\" needs a value"},
+        // The tolerance's range is the format's, whichever option comes first.
+        usage_case{{"-t", "65536", "-f", "Q1.15"},
+                   "invalid tolerance \"65536\": expected a whole number from 0 to 65535 for "
+                   "Q1.15"},
+        usage_case{{"-f", "Q4.12", "-t", "+7"},
+                   "invalid tolerance \"+7\": expected a whole number from 0 to 65535 for "
+                   "Q4.12"}));
+
+// Runs shaped like real test vectors, that an earlier decimal-diff passed.
+class DecimalDiffVectors : public DecimalDiff {
+ protected:
+  // Writes a run of model and implementation entries into scratch/NAME,
+  // with the samples counting up from 0.
+  std::string write_run(const std::string& name, const std::vector<std::int64_t>& model,
+                        const std::vector<std::int64_t>& implementation) {
+    std::string samples;
+    std::string m;
+    std::string c;
+    for (std::size_t i = 0; i < std::max(model.size(), implementation.size()); ++i) {
+      samples += std::to_string(i) + "\n";
+    }
+    for (const std::int64_t n : model) m += std::to_string(n) + "\n";
+    for (const std::int64_t n : implementation) c += std::to_string(n) + "\n";
+    scratch_.write(name + "/samples.txt", samples);
+    scratch_.write(name + "/results_m.txt", m);
+    scratch_.write(name + "/results_c.txt", c);
+    return name;
+  }
+};
+
+TEST_F(DecimalDiffVectors, AnErrorLateInALongRunFails) {
+  std::vector<std::int64_t> model(1000, 100);
+  std::vector<std::int64_t> implementation = model;
+  implementation[500] = 400;
+  const outcome result = run({"-t", "2", write_run("run", model, implementation)}, scratch_.path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out,
+            "index:500, res_m:0.048828, res_c:0.195312, samp:500, diff:300\n"
+            "histogram: 0:999 300:1\n"
+            "summary: 1 of 1000 entries differ by more than 2 LSB; largest 300 LSB at index 500; "
+            "mean 0.300 LSB, rms 9.487 LSB, snr 20.46 dB\n"
+            "verdict: fail: 1 entry beyond 2 LSB\n");
+}
+
+TEST_F(DecimalDiffVectors, ResultsOfDifferentLengthsAreTrouble) {
+  const outcome result =
+      run({write_run("run", std::vector<std::int64_t>(201, 5), std::vector<std::int64_t>(300, 5))},
+          scratch_.path());
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "decimal-diff: run/results_c.txt holds 300 numbers, run/results_m.txt 201\n");
+}
+
+// Q1.15 results wrong by 4096 LSB every other entry: bits above the low 12 count.
+TEST_F(DecimalDiffVectors, WiderFormatsAreComparedWhole) {
+  std::vector<std::int64_t> model;
+  std::vector<std::int64_t> implementation;
+  for (int i = 0; i < 200; ++i) {
+    model.push_back(i * 100 - 10000);
+    implementation.push_back(i * 100 - 10000 + (i % 2) * 4096);
+  }
+  write_run("run", model, implementation);
+  const outcome as_default = run({"run"}, scratch_.path());
+  EXPECT_EQ(as_default.status, 2);
+  EXPECT_EQ(as_default.out, "");
+  EXPECT_EQ(as_default.err,
+            "decimal-diff: run/results_m.txt:1:1: -10000 does not fit Q1.11 (not between -2048 "
+            "and 4095)\n");
+  const outcome q15 = run({"-q", "--format=Q1.15", "run"}, scratch_.path());
+  EXPECT_EQ(q15.status, 1);
+  const outcome q15_text = run({"-f", "Q15", "-t", "4095", "run"}, scratch_.path());
+  EXPECT_EQ(q15_text.status, 1);
+  EXPECT_NE(q15_text.out.find("\nsummary: 100 of 200 entries differ by more than 4095 LSB; "),
+            std::string::npos);
+  EXPECT_NE(q15_text.out.find("index:199, res_m:0.302124, res_c:0.427124, samp:199, diff:4096\n"),
+            std::string::npos);
+}
+
+// Trouble at the very end of a long run, after a million lines beyond the
+// tolerance were found: nothing reaches standard output, and nothing is left
+// in the temporary directory.
+TEST_F(DecimalDiffVectors, LateTroubleAfterManyLinesWritesNothing) {
+  std::string model;
+  std::string implementation;
+  std::string samples;
+  for (int i = 0; i < 1'000'000; ++i) {
+    model += "1\n";
+    implementation += "2\n";
+    samples += "0\n";
+  }
+  scratch_.write("run/samples.txt", samples);
+  scratch_.write("run/results_m.txt", model);
+  scratch_.write("run/results_c.txt", implementation + "3x\n");
+  const fs::path tmp = scratch_.path() / "tmp";
+  fs::create_directories(tmp);
+  const outcome result = run({"run"}, scratch_.path(), {.environment = {{"TMPDIR", tmp.string()}}});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "decimal-diff: run/results_c.txt:1000001:1: expected an integer, found \"3x\"\n");
+  EXPECT_TRUE(fs::is_empty(tmp));
+
+  // The same run whole: every line, in order, through the spilled part.
+  scratch_.write("run/results_c.txt", implementation);
+  const outcome whole = run({"run"}, scratch_.path(), {.environment = {{"TMPDIR", tmp.string()}}});
+  EXPECT_EQ(whole.status, 1);
+  EXPECT_EQ(std::count(whole.out.begin(), whole.out.end(), '\n'), 1'000'003);
+  EXPECT_EQ(whole.out.rfind("index:0, res_m:0.000488, res_c:0.000977, samp:0, diff:1\n", 0), 0U);
+  EXPECT_NE(whole.out.find("\nindex:524287, res_m:0.000488, res_c:0.000977, samp:0, diff:1\n"
+                           "index:524288, "),
+            std::string::npos);
+  EXPECT_NE(whole.out.find("\nindex:999999, res_m:0.000488, res_c:0.000977, samp:0, diff:1\n"
+                           "histogram: 1:1000000\n"),
+            std::string::npos);
+}
 
 TEST_F(DecimalDiff, HelpAndVersion) {
   const outcome help = run({"--help"});

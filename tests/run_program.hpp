@@ -10,6 +10,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 inline std::string read_file(const std::filesystem::path& path) {
@@ -28,7 +29,8 @@ struct run_options {
   // Where standard output goes: captured when empty, closed when unset.
   std::optional<std::string> stdout_path = std::string();
   bool close_stdin = false;
-  std::optional<std::string> path_variable{};  // PATH for the program, when set
+  std::optional<std::string> path_variable{};                      // PATH for the program, when set
+  std::vector<std::pair<std::string, std::string>> environment{};  // more variables to set
 };
 
 // Runs `binary` in `dir`, capturing what it writes into files in `scratch`.
@@ -51,6 +53,7 @@ inline outcome run_program(const char* binary, const std::filesystem::path& dir,
     }
     if (options.close_stdin) close(STDIN_FILENO);
     if (options.path_variable) setenv("PATH", options.path_variable->c_str(), 1);
+    for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv{const_cast<char*>(binary)};
     for (const std::string& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

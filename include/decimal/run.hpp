@@ -61,7 +61,8 @@ class entry_stream {
   // results_c() and returns its size: 0 once every entry has been read.
   // Throws the run's trouble: of the files that are bad, the first in the
   // order samples, results_m, results_c, and in it the first bad word.
-  // samples.txt is read as far as both result files go.
+  // samples.txt is read as far as the result files go; a shortage in it
+  // counts once both result files agree on their length.
   std::size_t next();
 
   std::span<const std::int64_t> samples() const noexcept { return samples_buffer_; }
@@ -81,6 +82,9 @@ class entry_stream {
                                std::exception_ptr& failure);
   // Reads the rest of a result file (to the count, when given), keeping a failure.
   void drain(std::optional<value_reader>& file, std::exception_ptr& failure);
+  // Throws the trouble that has shown up: reads on as far as it takes to
+  // tell which file is bad first, and in it the first bad word.
+  [[noreturn]] void fail();
 
   static constexpr std::size_t file_buffer_size = std::size_t{64} << 10;
   std::array<char, file_buffer_size> samples_text_;

@@ -1,0 +1,196 @@
+// decimal-diff's reading of a run: every entry, counts, and which trouble is told.
+
+#include "decimal/run.hpp"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "decimal/comparison.hpp"
+#include "decimal/error.hpp"
+#include "scratch_dir.hpp"
+
+namespace {
+
+// n numbers, one a line, and then `tail`.
+std::string numbers(std::size_t n, const std::string& tail = "") {
+  std::string text;
+  for (std::size_t i = 0; i < n; ++i) text += std::to_string(i % 1000) + "\n";
+  return text + tail;
+}
+
+// The message with the directory taken out of the file names.
+std::string without(std::string message, const std::string& dir) {
+  for (std::size_t at; (at = message.find(dir + "/")) != std::string::npos;) {
+    message.erase(at, dir.size() + 1);
+  }
+  return message;
+}
+
+struct run_case {
+  const char* edge;
+  std::string samples;
+  std::string model;
+  std::string implementation;
+  std::optional<std::size_t> count;
+  std::uint64_t entries;  // compared, when the run is good
+  std::string trouble;    // the message, after "DIR/"
+};
+
+void PrintTo(const run_case& c, std::ostream* os) { *os << c.edge; }
+
+class RunCounts : public testing::TestWithParam<run_case> {
+ protected:
+  scratch_dir scratch_;
+};
+
+TEST_P(RunCounts, ComparesEveryEntryOrTellsTheFirstTrouble) {
+  const run_case& c = GetParam();
+  scratch_.write("run/samples.txt", c.samples);
+  scratch_.write("run/results_m.txt", c.model);
+  scratch_.write("run/results_c.txt", c.implementation);
+  const std::string dir = (scratch_.path() / "run").string();
+  try {
+    const decimal::run_verdict verdict =
+        decimal::check_run(dir, {.tolerance = 4095, .count = c.count}, nullptr, nullptr);
+    EXPECT_EQ(c.trouble, "");
+    EXPECT_EQ(verdict.figures.entries(), c.entries);
+  } catch (const decimal::error& e) {
+    EXPECT_EQ(without(e.what(), dir), c.trouble);
+  }
+}
+
+// Past one block of entries, so that files end or break in a later read.
+constexpr std::size_t many = decimal::entry_stream::block_size * 2 + 7;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RunCounts,
+    testing::Values(
+        run_case{"equal", numbers(3), numbers(3), numbers(3), {}, 3, ""},
+        run_case{"equal_past_a_block", numbers(many), numbers(many), numbers(many), {}, many, ""},
+        run_case{"model_longer",
+                 numbers(3),
+                 numbers(4),
+                 numbers(3),
+                 {},
+                 0,
+                 "results_c.txt holds 3 numbers, results_m.txt 4"},
+        run_case{"implementation_longer",
+                 numbers(300),
+                 numbers(201),
+                 numbers(300),
+                 {},
+                 0,
+                 "results_c.txt holds 300 numbers, results_m.txt 201"},
+        run_case{"implementation_longer_past_a_block",
+                 numbers(many + 1),
+                 numbers(many),
+                 numbers(many + 1),
+                 {},
+                 0,
+                 "results_c.txt holds 8200 numbers, results_m.txt 8199"},
+        run_case{"samples_shorter",
+                 numbers(2),
+                 numbers(3),
+                 numbers(3),
+                 {},
+                 0,
+                 "samples.txt: expected 3 numbers, found 2"},
+        run_case{"samples_shorter_past_a_block",
+                 numbers(many - 1),
+                 numbers(many),
+                 numbers(many),
+                 {},
+                 0,
+                 "samples.txt: expected 8199 numbers, found 8198"},
+        // A decimator's input: the rest of it is not read, whatever it holds.
+        run_case{"samples_longer", numbers(5, "x"), numbers(3), numbers(3), {}, 3, ""},
+        run_case{
+            "no_entries", "", "", "", {}, 0, "results_m.txt: expected at least 1 number, found 0"},
+        run_case{"count_below", numbers(3, "x"), numbers(3, "x"), numbers(5, "12.5"), 2, 2, ""},
+        run_case{"count_equal", numbers(3), numbers(3), numbers(3), 3, 3, ""},
+        run_case{"count_above", numbers(5), numbers(3), numbers(4), 4, 0,
+                 "results_m.txt: expected 4 numbers, found 3"},
+        run_case{"count_above_implementation", numbers(5), numbers(4), numbers(3), 4, 0,
+                 "results_c.txt: expected 4 numbers, found 3"},
+        run_case{"count_above_samples", numbers(3), numbers(5), numbers(5), 4, 0,
+                 "samples.txt: expected 4 numbers, found 3"},
+        run_case{"trailing_text_after_the_last_result",
+                 numbers(3),
+                 numbers(3, "end"),
+                 numbers(3),
+                 {},
+                 0,
+                 "results_m.txt:4:1: expected an integer, found \"end\""},
+        run_case{"does_not_fit",
+                 numbers(3),
+                 numbers(3),
+                 "1\n4096\n",
+                 {},
+                 0,
+                 "results_c.txt:2:1: 4096 does not fit Q1.11 (not between -2048 and 4095)"},
+        run_case{"does_not_fit_below",
+                 numbers(3),
+                 "-2049",
+                 numbers(1),
+                 {},
+                 0,
+                 "results_m.txt:1:1: -2049 does not fit Q1.11 (not between -2048 and 4095)"},
+        // Of several bad files the first in order, however far into it.
+        run_case{"implementation_bad_first_model_bad_later",
+                 numbers(many),
+                 numbers(many, "x"),
+                 "x",
+                 {},
+                 0,
+                 "results_m.txt:8200:1: expected an integer, found \"x\""},
+        run_case{"samples_bad_where_the_model_breaks",
+                 numbers(1, "y"),
+                 "0\n1\nx",
+                 numbers(3),
+                 {},
+                 0,
+                 "samples.txt:2:1: expected an integer, found \"y\""},
+        run_case{"samples_bad_beyond_the_entries",
+                 numbers(3, "y"),
+                 numbers(3, "x"),
+                 numbers(3),
+                 {},
+                 0,
+                 "results_m.txt:4:1: expected an integer, found \"x\""},
+        run_case{"short_samples_behind_a_mismatch",
+                 numbers(1),
+                 numbers(3),
+                 numbers(4),
+                 {},
+                 0,
+                 "results_c.txt holds 4 numbers, results_m.txt 3"},
+        run_case{"short_samples_behind_a_bad_result",
+                 numbers(1),
+                 numbers(2),
+                 numbers(2, "z"),
+                 {},
+                 0,
+                 "results_c.txt:3:1: expected an integer, found \"z\""}));
+
+TEST(RunFilesMissing, FirstInOrder) {
+  const scratch_dir scratch;
+  scratch.write("run/results_c.txt", "1");
+  const std::string dir = (scratch.path() / "run").string();
+  try {
+    decimal::check_run(dir, {}, nullptr, nullptr);
+    ADD_FAILURE() << "no error";
+  } catch (const decimal::error& e) {
+    EXPECT_EQ(e.what(), dir + "/samples.txt: No such file or directory");
+  }
+  scratch.write("run/samples.txt", "1 2 3");
+  try {
+    decimal::check_run(dir, {}, nullptr, nullptr);
+    ADD_FAILURE() << "no error";
+  } catch (const decimal::error& e) {
+    EXPECT_EQ(e.what(), dir + "/results_m.txt: No such file or directory");
+  }
+}
+
+}  // namespace
