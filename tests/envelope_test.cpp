@@ -1,0 +1,86 @@
+#include "decimal/envelope.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "decimal/comparison.hpp"
+#include "decimal/plot.hpp"
+
+namespace {
+
+using decimal::envelope;
+
+// The columns cover every entry once, in order, in spans of the envelope's span.
+void expect_tiling(const envelope& columns, std::uint64_t entries) {
+  std::uint64_t next = 0;
+  for (const decimal::envelope_column& c : columns.columns()) {
+    ASSERT_EQ(c.first, next);
+    ASSERT_LE(c.last - c.first + 1, columns.span());
+    next = c.last + 1;
+  }
+  EXPECT_EQ(next, entries);
+}
+
+TEST(Envelope, OneColumnAnEntryWhileTheyFit) {
+  envelope columns(8);
+  for (int i = 0; i < 8; ++i) columns.add(i, -i, i % 3);
+  EXPECT_EQ(columns.span(), 1U);
+  ASSERT_EQ(columns.columns().size(), 8U);
+  const decimal::envelope_column& c = columns.columns()[5];
+  EXPECT_EQ(c.first, 5U);
+  EXPECT_EQ(c.model_min, 5);
+  EXPECT_EQ(c.implementation_max, -5);
+  EXPECT_EQ(c.difference_min, 2);
+  columns.add(8, -8, 0);  // the ninth: pairs merge
+  EXPECT_EQ(columns.span(), 2U);
+  EXPECT_EQ(columns.columns().size(), 5U);
+  EXPECT_EQ(columns.columns()[0].model_max, 1);
+  EXPECT_EQ(columns.columns()[0].implementation_min, -1);
+  expect_tiling(columns, 9);
+}
+
+// A single spike among a million entries stays in sight, in bounded columns.
+TEST(Envelope, KeepsOneSpikeAmongAMillion) {
+  envelope columns;
+  const std::uint64_t spike = 654'321;
+  for (std::uint64_t i = 0; i < 1'000'000; ++i) {
+    const std::int64_t d = i == spike ? -9 : static_cast<std::int64_t>(i % 3);
+    columns.add(100, 100 + d, d);
+  }
+  EXPECT_LE(columns.columns().size(), 2048U);
+  EXPECT_GE(columns.columns().size(), 1024U);
+  expect_tiling(columns, 1'000'000);
+  int spikes = 0;
+  for (const decimal::envelope_column& c : columns.columns()) {
+    if (c.difference_min == -9) {
+      ++spikes;
+      EXPECT_LE(c.first, spike);
+      EXPECT_GE(c.last, spike);
+      EXPECT_EQ(c.implementation_min, 91);
+    } else {
+      EXPECT_EQ(c.difference_min, 0);
+      EXPECT_EQ(c.difference_max, 2);
+    }
+  }
+  EXPECT_EQ(spikes, 1);
+}
+
+// What gnuplot is sent for a long run stays small, and draws the spike.
+TEST(Envelope, PlotDataStaysUnderAMegabyte) {
+  envelope columns;
+  for (std::int64_t i = 0; i < 3'000'000; ++i) {
+    const std::int64_t d = i == 2'777'777 ? 2047 : 0;
+    columns.add(-2048, -2048 + d, d);
+  }
+  decimal::accumulator figures({}, 0);  // only for the title
+  figures.add(-2048, -1);
+  const decimal::run_verdict verdict{figures, {"1 entry beyond 0 LSB"}};
+  const std::string script =
+      decimal::gnuplot_script(decimal::plot_format::svg, {columns, verdict, {}});
+  EXPECT_LT(script.size(), 1U << 20);
+  EXPECT_NE(script.find(" -2048 -2048 -2048 -1 0 2047\n"), std::string::npos);
+}
+
+}  // namespace
