@@ -1,53 +1,57 @@
 // Feeds arbitrary bytes to the value-file reader as a real file, read through
-// a buffer of 1 to 16 bytes so that words split across reads, and checks the
-// outcome against a plain whole-text reading with std::from_chars: the same
-// 201 numbers, or the same error at the same place.
+// a buffer of 1 to 16 bytes so that words split across reads (and the
+// reader's eight-byte steps meet the ends of its buffer), asking for a few
+// numbers at a time, in the signed 32-bit range or as the patterns of any
+// fixed-point format. Checks the outcome against a plain whole-text reading
+// with std::from_chars: the same numbers, or the same error at the same place.
 //
-// Input: one byte choosing the buffer size, then the file's contents.
+// Input: a byte choosing the buffer size, two choosing the range (a width of
+// 0 is the signed 32-bit range), one the numbers asked for at a time, then
+// the file's contents.
 
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "decimal/error.hpp"
-#include "decimal/run.hpp"
+#include "decimal/q_format.hpp"
+#include "decimal/value_file.hpp"
 
 namespace {
 
-using decimal::entry_count;
+// The reader stops after this many numbers, whatever follows.
+constexpr std::size_t wanted_numbers = 300;
 
 bool is_space(char c) { return std::string_view(" \t\n\v\f\r").find(c) != std::string_view::npos; }
 
 struct expected {
-  enum { numbers, not_an_integer, out_of_range, too_few } kind = numbers;
-  decimal::raw_table values{};
-  std::size_t count = 0;
+  enum { numbers, not_an_integer, out_of_range } kind = numbers;
+  std::vector<std::int64_t> values;
   std::size_t line = 0;
   std::size_t column = 0;
 };
 
-expected read_whole(std::string_view text) {
+expected read_whole(std::string_view text, const decimal::number_range& range) {
   expected result;
   std::size_t line = 1;
   std::size_t line_start = 0;
   std::size_t i = 0;
-  while (result.count < entry_count) {
+  while (result.values.size() < wanted_numbers) {
     for (; i < text.size() && is_space(text[i]); ++i) {
       if (text[i] == '\n') {
         ++line;
         line_start = i + 1;
       }
     }
-    if (i == text.size()) {
-      result.kind = expected::too_few;
-      return result;
-    }
+    if (i == text.size()) return result;
     const std::size_t start = i;
     while (i < text.size() && !is_space(text[i])) ++i;
     const std::string_view word = text.substr(start, i - start);
@@ -64,9 +68,10 @@ expected read_whole(std::string_view text) {
     // from_chars takes "-7" but not "+7".
     const std::string number = (word.front() == '-' ? "-" : "") +
                                std::string(word.substr(first_digit, junk - first_digit));
-    std::int32_t value = 0;
+    std::int64_t value = 0;
     const bool in_range =
-        std::from_chars(number.data(), number.data() + number.size(), value).ec == std::errc();
+        std::from_chars(number.data(), number.data() + number.size(), value).ec == std::errc() &&
+        value >= range.min && value <= range.max;
     // A word is judged on its first 41 bytes once it is out of range there.
     if (junk < word.size() && (in_range || junk < 41)) {
       result.kind = expected::not_an_integer;
@@ -76,7 +81,7 @@ expected read_whole(std::string_view text) {
       result.kind = expected::out_of_range;
       return result;
     }
-    result.values[result.count++] = value;
+    result.values.push_back(value);
   }
   return result;
 }
@@ -85,55 +90,58 @@ void check(bool condition) {
   if (!condition) std::abort();
 }
 
-// The byte at (line, column) exists and starts a word.
-bool starts_a_word(std::string_view text, std::size_t line, std::size_t column) {
-  std::size_t at = 0;
-  for (std::size_t l = 1; l < line; ++l) {
-    at = text.find('\n', at);
-    if (at == std::string_view::npos) return false;
-    ++at;
-  }
-  at += column - 1;
-  return column >= 1 && at < text.size() && !is_space(text[at]) &&
-         (at == 0 || is_space(text[at - 1]));
+decimal::number_range range_of(std::uint8_t width_choice, std::uint8_t integer_bits_choice) {
+  const int width = width_choice % 33;
+  if (width == 0) return {};  // the samples' range
+  const int integer_bits = 1 + integer_bits_choice % width;
+  const decimal::q_format format{integer_bits, width - integer_bits};
+  return {format.lowest_raw(), format.highest_raw(), format.name()};
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
+  if (size < 4) return 0;
   std::string buffer(data[0] % 16 + 1, '\0');
-  const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+  const decimal::number_range range = range_of(data[1], data[2]);
+  const std::size_t asked = data[3] % 7 + 1;
+  const std::string_view text(reinterpret_cast<const char*>(data + 4), size - 4);
 
   static const int fd = memfd_create("value_file", MFD_CLOEXEC);
   static const std::string path = "/proc/self/fd/" + std::to_string(fd);
   check(fd >= 0 && ftruncate(fd, 0) == 0);
   check(pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()));
 
-  const expected want = read_whole(text);
+  const expected want = read_whole(text, range);
+  std::vector<std::int64_t> got;
   try {
-    const decimal::raw_table got = decimal::read_value_file(path.c_str(), buffer);
+    decimal::value_reader reader(path, buffer, range);
+    std::array<std::int64_t, 7> out{};
+    while (got.size() < wanted_numbers) {
+      const std::size_t n = std::min(asked, wanted_numbers - got.size());
+      const std::size_t read = reader.read(std::span(out).first(n));
+      check(reader.count() == got.size() + read);
+      got.insert(got.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(read));
+      if (read < n) break;
+    }
     check(want.kind == expected::numbers && got == want.values);
   } catch (const decimal::parse_error& e) {
     const std::string_view message = e.what();
-    switch (want.kind) {
-      case expected::numbers:
-        check(false);
-        break;
-      case expected::too_few:
-        check(e.line() == 0 && e.column() == 0);
-        check(message.ends_with(": expected 201 numbers, found " + std::to_string(want.count)));
-        break;
-      case expected::not_an_integer:
-      case expected::out_of_range:
-        check(e.line() == want.line && e.column() == want.column);
-        check(starts_a_word(text, e.line(), e.column()));
-        check(message.find(want.kind == expected::out_of_range
-                               ? ": number out of range: "
-                               : ": expected an integer, found ") != std::string_view::npos);
-        check(message.ends_with(" (not between -2147483648 and 2147483647)") ==
-              (want.kind == expected::out_of_range));
-        break;
+    check(want.kind != expected::numbers);
+    check(e.line() == want.line && e.column() == want.column);
+    check(got == std::vector<std::int64_t>(want.values.begin(),
+                                           want.values.begin() +
+                                               static_cast<std::ptrdiff_t>(got.size())));
+    const std::string between =
+        " (not between " + std::to_string(range.min) + " and " + std::to_string(range.max) + ")";
+    if (want.kind == expected::not_an_integer) {
+      check(message.find(": expected an integer, found ") != std::string_view::npos);
+      check(message.find(between) == std::string_view::npos);
+    } else if (range.format.empty()) {
+      check(message.find(": number out of range: ") != std::string_view::npos);
+      check(message.ends_with(between));
+    } else {
+      check(message.ends_with(" does not fit " + range.format + between));
     }
   }
   return 0;
