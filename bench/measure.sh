@@ -1,35 +1,78 @@
 #!/usr/bin/env bash
-# Measures decimal: the micro-benchmarks, then the instructions, peak memory
-# and time of whole runs on the example and on two large inputs made here,
-# and decimal-diff's whole run on the example against decimal's.
+# Measures decimal and decimal-diff: the micro-benchmarks; the instructions,
+# peak memory and time of whole runs of decimal on the example and on two
+# large inputs made here, against a plain C program writing the same report;
+# decimal-diff's whole run on the example against decimal's; and decimal-diff
+# on generated test vectors of 10^6 and 10^7 entries, side by side with a
+# numpy script computing the same figures and numdiff.
 #
-#   bench/measure.sh                                     builds the bench preset first
-#   bench/measure.sh DECIMAL DECIMAL_BENCH DECIMAL_DIFF  uses these binaries
+#   bench/measure.sh            builds the bench preset first
+#   bench/measure.sh DECIMAL DECIMAL_BENCH DECIMAL_DIFF MAKE_VECTORS LEAN_REPORT
 #
 # Instructions are counted by callgrind in an empty environment: glibc's
 # start-up scans the environment, about 550 instructions per variable, and
-# the count should not depend on the shell that runs it.
-# Exits 1 when a figure misses its target.
+# the count should not depend on the shell that runs it. Times are the best
+# of three runs. Exits 1 when a figure misses its target.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if (($# == 0)); then
   (cd "$root" && cmake --preset bench >/dev/null &&
-    cmake --build --preset bench --target decimal decimal_bench decimal-diff >/dev/null)
+    cmake --build --preset bench --target decimal decimal_bench decimal-diff make_vectors \
+      lean_report >/dev/null)
   set -- "$root/build/bench/decimal" "$root/build/bench/bench/decimal_bench" \
-    "$root/build/bench/decimal-diff"
+    "$root/build/bench/decimal-diff" "$root/build/bench/bench/make_vectors" \
+    "$root/build/bench/bench/lean_report"
 fi
 decimal=$(realpath "$1")
 bench=$(realpath "$2")
 decimal_diff=$(realpath "$3")
+make_vectors=$(realpath "$4")
+lean_report=$(realpath "$5")
 
 max_instructions=320000
 max_kib=4096
 max_ratio_to_baseline=0.02
+max_decimal_to_lean=1.55
 max_diff_to_decimal=1.5
+max_diff_kib=8192
+max_time_to_numpy=0.1
+max_time_to_numdiff=0.02
+max_instructions_per_byte=12
 failed=0
+python=/usr/bin/python3  # Debian's, which python3-numpy serves
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+# within VALUE LIMIT: VALUE <= LIMIT, as decimal numbers
+within() { awk -v v="$1" -v m="$2" 'BEGIN {exit !(v <= m)}'; }
+
+# Instructions of a whole run of "$@" in the current directory, whatever its status.
+count_instructions() {
+  env -i /usr/bin/valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" \
+    >/dev/null 2>"$work/callgrind.log" || true
+  sed -n 's/.*Collected : \([0-9]*\).*/\1/p' "$work/callgrind.log"
+}
+
+# Peak memory in KiB of a run of "$@", whatever its status.
+peak_kib() {
+  /usr/bin/time -f '%M' -o "$work/time.txt" "$@" >/dev/null 2>&1 || true
+  tail -n 1 "$work/time.txt"
+}
+
+# Best wall time in seconds of three runs of "$@", whatever their status.
+best_seconds() {
+  local best=
+  for _ in 1 2 3; do
+    local start end
+    start=$(date +%s%N)
+    "$@" >/dev/null 2>&1 || true
+    end=$(date +%s%N)
+    local took=$((end - start))
+    if [[ -z $best ]] || ((took < best)); then best=$took; fi
+  done
+  awk -v ns="$best" 'BEGIN {printf "%.4f", ns / 1e9}'
+}
 
 echo "== converter and report"
 "$bench" --benchmark_out="$work/bench.csv" --benchmark_out_format=csv
@@ -38,7 +81,7 @@ ratio=$(awk -F, '$1 ~ /"to_fixed_all_patterns"/ {t = $4}
                  $1 ~ /"per_bit_baseline_all_patterns"/ {b = $4}
                  END {printf "%.4f", t / b}' "$work/bench.csv")
 echo "to_fixed takes $ratio of the per-bit baseline's time (target: at most $max_ratio_to_baseline)"
-awk -v r="$ratio" -v m="$max_ratio_to_baseline" 'BEGIN {exit !(r <= m)}' || failed=1
+within "$ratio" "$max_ratio_to_baseline" || failed=1
 
 echo
 echo "== whole runs of $decimal"
@@ -52,13 +95,6 @@ head -c $((64 << 20)) < <(yes '               ') >"$work/whitespace/samples.txt"
 cat "$root/example/samples.txt" >>"$work/whitespace/samples.txt"
 # 1 GiB of other data (zero bytes, sparse on disk) after the 201st result.
 truncate -s +1G "$work/trailing/results_c.txt"
-
-# Instructions of a whole run of "$@" in the current directory, whatever its status.
-count_instructions() {
-  env -i /usr/bin/valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" \
-    >/dev/null 2>"$work/callgrind.log" || true
-  sed -n 's/.*Collected : \([0-9]*\).*/\1/p' "$work/callgrind.log"
-}
 
 printf '%-11s %13s %14s %9s\n' input instructions "peak memory" seconds
 for dir in example whitespace trailing; do
@@ -74,13 +110,23 @@ for dir in example whitespace trailing; do
   # 64 MiB of white space must be read, so only memory and time count there.
   if [[ $dir != whitespace ]] && ((instructions > max_instructions)); then failed=1; fi
   if ((kib > max_kib)); then failed=1; fi
-  if awk -v s="$seconds" 'BEGIN {exit !(s >= 1)}'; then failed=1; fi
+  within "$seconds" 0.99 || failed=1
 done
 echo "targets: at most $max_instructions instructions (example, trailing), $max_kib KiB, under 1 s"
 
+cd "$work/example"
+if ! "$lean_report" | cmp -s - "$root/example/expected_report.txt"; then
+  echo "the plain C peer's report differs from example/expected_report.txt"
+  failed=1
+fi
+lean_count=$(count_instructions "$lean_report")
+ratio=$(awk -v d="$decimal_count" -v b="$lean_count" 'BEGIN {printf "%.2f", d / b}')
+echo "decimal: $decimal_count instructions, $ratio times the plain C peer's $lean_count" \
+  "(target: at most $max_decimal_to_lean)"
+within "$ratio" "$max_decimal_to_lean" || failed=1
+
 echo
 echo "== decimal-diff on the example, against decimal"
-cd "$work/example"
 "$decimal_diff" >"$work/verdict.txt" || true  # the example fails its bit-exact check
 if ! cmp -s "$work/verdict.txt" "$root/example/expected_diff.txt"; then
   echo "the verdict differs from example/expected_diff.txt"
@@ -90,7 +136,65 @@ diff_count=$(count_instructions "$decimal_diff")
 ratio=$(awk -v d="$diff_count" -v b="$decimal_count" 'BEGIN {printf "%.2f", d / b}')
 echo "decimal-diff: $diff_count instructions, $ratio times decimal's $decimal_count" \
   "(target: at most $max_diff_to_decimal)"
-awk -v r="$ratio" -v m="$max_diff_to_decimal" 'BEGIN {exit !(r <= m)}' || failed=1
+within "$ratio" "$max_diff_to_decimal" || failed=1
+
+echo
+echo "== decimal-diff on long test vectors, side by side with numpy and numdiff"
+mkdir "$work/stub"
+printf '#!/bin/sh\ncat >/dev/null\n' >"$work/stub/gnuplot"
+chmod +x "$work/stub/gnuplot"
+echo "(tolerance 2 LSB; every entry within it; instructions per byte of the three files)"
+printf '%-9s %-26s %9s %13s %14s\n' entries program seconds instr/byte "peak memory"
+for entries in 1000000 10000000; do
+  dir="$work/vectors-$entries"
+  mkdir "$dir"
+  "$make_vectors" "$entries" "$dir"
+  bytes=$(cat "$dir"/*.txt | wc -c)
+  cd "$dir"
+  # Each must do its job before its time counts.
+  if ! "$decimal_diff" -q -t 2 || ! "$python" "$root/bench/numpy_diff.py" . 2 >/dev/null ||
+    ! numdiff -q -a 2 results_m.txt results_c.txt; then
+    echo "decimal-diff, the numpy script or numdiff does not pass the generated vectors"
+    failed=1
+  fi
+  diff_seconds=$(best_seconds "$decimal_diff" -t 2)
+  numpy_seconds=$(best_seconds "$python" "$root/bench/numpy_diff.py" . 2)
+  numdiff_seconds=$(best_seconds numdiff -q -a 2 results_m.txt results_c.txt)
+  per_byte() { awk -v i="$1" -v b="$bytes" 'BEGIN {printf "%.2f", i / b}'; }
+  diff_per_byte=$(per_byte "$(count_instructions "$decimal_diff" -t 2)")
+  if ((entries == 1000000)); then
+    numpy_per_byte=$(per_byte "$(count_instructions "$python" "$root/bench/numpy_diff.py" . 2)")
+    numdiff_per_byte=$(per_byte "$(count_instructions numdiff -q -a 2 results_m.txt results_c.txt)")
+  else
+    numpy_per_byte=- numdiff_per_byte=-  # too long under callgrind; the time tells
+  fi
+  diff_kib=$(peak_kib "$decimal_diff" -t 2)
+  # decimal-diff's own memory with --plot, beside a gnuplot that draws nothing;
+  # then with the real one, whose process is counted too.
+  plot_kib=$(PATH="$work/stub:$PATH" peak_kib "$decimal_diff" -t 2 --plot="$work/plot.png")
+  gnuplot_kib=$(peak_kib "$decimal_diff" -t 2 --plot="$work/plot.png")
+  numpy_kib=$(peak_kib "$python" "$root/bench/numpy_diff.py" . 2)
+  numdiff_kib=$(peak_kib numdiff -q -a 2 results_m.txt results_c.txt)
+  printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" decimal-diff "$diff_seconds" \
+    "$diff_per_byte" "$diff_kib"
+  printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "decimal-diff --plot" - - "$plot_kib"
+  printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "  and gnuplot drawing" - - "$gnuplot_kib"
+  printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "numpy loadtxt script" "$numpy_seconds" \
+    "$numpy_per_byte" "$numpy_kib"
+  printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "numdiff -q -a 2" "$numdiff_seconds" \
+    "$numdiff_per_byte" "$numdiff_kib"
+  to_numpy=$(awk -v a="$diff_seconds" -v b="$numpy_seconds" 'BEGIN {printf "%.3f", a / b}')
+  to_numdiff=$(awk -v a="$diff_seconds" -v b="$numdiff_seconds" 'BEGIN {printf "%.4f", a / b}')
+  echo "          decimal-diff takes $to_numpy of numpy's time, $to_numdiff of numdiff's"
+  within "$to_numpy" "$max_time_to_numpy" || failed=1
+  within "$to_numdiff" "$max_time_to_numdiff" || failed=1
+  within "$diff_per_byte" "$max_instructions_per_byte" || failed=1
+  ((diff_kib <= max_diff_kib && plot_kib <= max_diff_kib)) || failed=1
+  rm -r "$dir"
+done
+echo "targets: at most $max_time_to_numpy of numpy's time and $max_time_to_numdiff of numdiff's," \
+  "$max_instructions_per_byte instructions per byte, $max_diff_kib KiB of its own with --plot too"
+
 if ((failed)); then
   echo "FAILED: a figure misses its target"
   exit 1

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <utility>
 
 #include "decimal/error.hpp"
 
@@ -28,13 +30,6 @@ constexpr std::array<bool, 256> space_bytes = [] {
 }();
 
 bool is_space(char c) { return space_bytes[static_cast<unsigned char>(c)]; }
-
-// 1 for a sign, 0 for any other byte.
-constexpr std::array<std::uint8_t, 256> sign_bytes = [] {
-  std::array<std::uint8_t, 256> table{};
-  table['+'] = table['-'] = 1;
-  return table;
-}();
 
 // 0 to 9 for a decimal digit, 10 or more for any other byte.
 unsigned digit_value(char c) { return unsigned{static_cast<unsigned char>(c)} - unsigned{'0'}; }
@@ -78,10 +73,11 @@ std::uint64_t digits_value(std::uint64_t x, unsigned n) {
   return v;
 }
 
-// The same for 1 <= n <= 4 digits, in 32 bits: results of up to 12 bits
-// and 16-bit samples are mostly this short.
-std::uint64_t four_digits_value(std::uint32_t x, unsigned n) {
-  std::uint32_t v = x << (32 - 8 * n);
+// The same for 1 <= n <= 4 digits, in 32 bits, with `end_bit` = 8n + 7 (the
+// marked bit of the first non-digit): results of up to 12 bits and 16-bit
+// samples are mostly this short.
+std::uint64_t four_digits_value(std::uint32_t x, unsigned end_bit) {
+  std::uint32_t v = x << (39 - end_bit);
   v = v * 10 + (v >> 8);  // pairs of digits in bytes 0 and 2
   return ((v & 0x00FF00FF) * (1 + (100 << 16))) >> 16;
 }
@@ -91,6 +87,71 @@ constexpr std::array<std::uint64_t, 9> powers_of_ten = {1,      10,      100,   
 
 // The fast path reads up to a sign, sixteen digits and the white space after them.
 constexpr std::ptrdiff_t short_word_room = 32;
+
+// The magnitude spelt by nine to sixteen digits at `q`, whose first eight
+// are `first` (from less_zeros()), and how many there are; 0 for more.
+[[gnu::noinline]] std::pair<std::uint64_t, unsigned> long_magnitude(const char* q,
+                                                                    std::uint64_t first) {
+  const std::uint64_t second = less_zeros(load_eight(q + 8));
+  const std::uint64_t second_non_digits = non_digits(second);
+  if (second_non_digits == 0) return {0, 0};  // sixteen digits or more
+  const auto n = static_cast<unsigned>(std::countr_zero(second_non_digits)) / 8;
+  return {digits_value(first, 8) * powers_of_ten[n] + (n ? digits_value(second, n) : 0), 8 + n};
+}
+
+// Reads whole words from `p` into `next` as long as they are short, in range
+// and at least short_word_room bytes before `end`, and `next` has not reached
+// `out_end`; passes the white space between them. Returns where it stopped.
+const char* read_short_words(const char* p, const char* end, std::int64_t*& next,
+                             std::int64_t* const out_end, const std::uint64_t positive_limit,
+                             const std::uint64_t negative_limit) {
+  if constexpr (std::endian::native != std::endian::little) return p;
+  if (end - p < short_word_room) return p;
+  const char* const stop = end - short_word_room;
+  std::int64_t* out = next;
+  // A number takes two bytes at least: up to `roomy`, `out` cannot fill, and
+  // the loop need not look at it.
+  for (const char* roomy = p; p < stop && out != out_end && p >= roomy;) {
+    roomy = p + std::min(stop - p, 2 * (out_end - out));
+    while (p < roomy) {
+      // Numbers are signed rarely, and in runs: a branch costs least.
+      const char* q = p;
+      const bool negative = *q == '-';
+      if (negative || *q == '+') ++q;
+      const std::uint64_t first = less_zeros(load_eight(q));
+      const std::uint64_t first_non_digits = non_digits(first);
+      std::uint64_t magnitude = 0;
+      unsigned n = 0;
+      if (first_non_digits != 0) {
+        const auto end_bit = static_cast<unsigned>(std::countr_zero(first_non_digits));
+        n = end_bit / 8;
+        if (n == 0) {
+          if (!is_space(*p)) break;
+          do ++p;  // a run of white space, as long as it is
+          while (p < roomy && is_space(*p));
+          continue;
+        }
+        magnitude = n <= 4 ? four_digits_value(static_cast<std::uint32_t>(first), end_bit)
+                           : digits_value(first, n);
+      } else {
+        std::tie(magnitude, n) = long_magnitude(q, first);
+        if (n == 0) break;
+      }
+      q += n;
+      if (!is_space(*q)) break;
+      if (negative) {
+        if (magnitude > negative_limit) break;
+        *out++ = -static_cast<std::int64_t>(magnitude);
+      } else {
+        if (magnitude > positive_limit) break;
+        *out++ = static_cast<std::int64_t>(magnitude);
+      }
+      p = q + 1;  // past the white space that ends it
+    }
+  }
+  next = out;
+  return p;
+}
 
 // Line feeds in [p, end): sixteen bytes at a time where SSE2 is, so that
 // counting lines costs little beside the numbers.
@@ -132,37 +193,12 @@ value_parser::progress value_parser::feed(std::string_view chunk, std::span<std:
   const char* p = begin;
   std::size_t written = 0;
   chunk_ = scanned_ = begin;
-  // A copy that the writes to `out` cannot touch, so it stays in registers.
-  const limit_pair limits = limits_;
   try {
     while (written < out.size()) {
       if (!in_word_) {
         // The usual case: short words well before the end of the chunk.
-        const char* const short_words_end = end - std::min(short_word_room, end - p);
         std::int64_t* next = out.data() + written;
-        std::int64_t* const out_end = out.data() + out.size();
-        // Reads one word or passes one white space byte; false where it takes neither.
-        const auto step = [&] {
-          if (const char* const after = read_short_word(p, limits, *next)) {
-            ++next;
-            p = after + 1;  // past the white space that ends it
-            return true;
-          }
-          if (!is_space(*p)) return false;
-          ++p;
-          return true;
-        };
-        // A number takes at least two bytes: up to roomy_end, `out` cannot
-        // fill, and the loop need not look at it.
-        for (;;) {
-          const char* const roomy_end = p + std::min(short_words_end - p, 2 * (out_end - next));
-          if (roomy_end - p < short_word_room) break;
-          while (p < roomy_end && step()) {
-          }
-          if (p < roomy_end) break;  // a word that the general path reads
-        }
-        while (p < short_words_end && next != out_end && step()) {
-        }
+        p = read_short_words(p, end, next, out.data() + out.size(), limits_[0], limits_[1]);
         written = static_cast<std::size_t>(next - out.data());
         if (written == out.size()) break;
         while (p != end && is_space(*p)) ++p;
@@ -196,34 +232,6 @@ std::size_t value_parser::finish(std::span<std::int64_t> out) {
   out[0] = end_word({});
   ++count_;
   return 1;
-}
-
-inline const char* value_parser::read_short_word(const char* p, const limit_pair& limits,
-                                                 std::int64_t& value) noexcept {
-  if constexpr (std::endian::native != std::endian::little) return nullptr;
-  const bool negative = *p == '-';
-  p += sign_bytes[static_cast<unsigned char>(*p)];
-  const std::uint64_t first = less_zeros(load_eight(p));
-  const std::uint64_t first_non_digits = non_digits(first);
-  std::uint64_t magnitude = 0;
-  if (first_non_digits != 0) {
-    const auto n = static_cast<unsigned>(std::countr_zero(first_non_digits)) / 8;
-    if (n == 0) return nullptr;
-    magnitude =
-        n <= 4 ? four_digits_value(static_cast<std::uint32_t>(first), n) : digits_value(first, n);
-    p += n;
-  } else {
-    const std::uint64_t second = less_zeros(load_eight(p + 8));
-    const std::uint64_t second_non_digits = non_digits(second);
-    if (second_non_digits == 0) return nullptr;  // sixteen digits or more
-    const auto n = static_cast<unsigned>(std::countr_zero(second_non_digits)) / 8;
-    magnitude = digits_value(first, 8) * powers_of_ten[n] + (n ? digits_value(second, n) : 0);
-    p += 8 + n;
-  }
-  if (!is_space(*p)) return nullptr;
-  if (magnitude > limits[negative ? 1 : 0]) return nullptr;
-  value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-  return p;
 }
 
 void value_parser::begin_word(const char* at) {

@@ -60,12 +60,6 @@ class value_parser {
   // Long enough to recognise a word in a message, short enough for one line.
   static constexpr std::size_t shown_word_size = 40;
 
-  // Reads a whole word at `p`, which has short_word_room bytes after it,
-  // digits several at a time; returns the white space that ends it, or
-  // nullptr for any word it does not take.
-  using limit_pair = std::array<std::uint64_t, 2>;
-  static const char* read_short_word(const char* p, const limit_pair& limits,
-                                     std::int64_t& value) noexcept;
 
   // The general case: a word arrives in parts, one per chunk that holds some
   // of it; only the parts before the last are copied, and only as far as a
@@ -86,7 +80,7 @@ class value_parser {
 
   std::string name_;
   // The largest magnitude without a minus sign, and with one.
-  limit_pair limits_;
+  std::array<std::uint64_t, 2> limits_;
   number_range range_;
   std::size_t count_ = 0;
 
