@@ -40,6 +40,7 @@ max_time_to_numdiff=0.02
 max_instructions_per_byte=12
 failed=0
 python=/usr/bin/python3  # Debian's, which python3-numpy serves
+numdiff=$(command -v numdiff)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -164,7 +165,7 @@ for entries in 1000000 10000000; do
   diff_per_byte=$(per_byte "$(count_instructions "$decimal_diff" -t 2)")
   if ((entries == 1000000)); then
     numpy_per_byte=$(per_byte "$(count_instructions "$python" "$root/bench/numpy_diff.py" . 2)")
-    numdiff_per_byte=$(per_byte "$(count_instructions numdiff -q -a 2 results_m.txt results_c.txt)")
+    numdiff_per_byte=$(per_byte "$(count_instructions "$numdiff" -q -a 2 results_m.txt results_c.txt)")
   else
     numpy_per_byte=- numdiff_per_byte=-  # too long under callgrind; the time tells
   fi

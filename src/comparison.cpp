@@ -54,7 +54,8 @@ std::vector<std::string> fail_reasons(const accumulator& figures,
 }
 
 char* render_entry_line(char* out, const q_format& format, std::uint64_t index, std::int64_t res_m,
-                        std::int64_t res_c, std::int64_t sample, std::int64_t difference) {
+                        std::int64_t res_c, std::optional<std::int64_t> sample,
+                        std::int64_t difference) {
   char* const limit = out + max_entry_line;
   const int decimals = format.decimals();
   out = put(out, "index:");
@@ -63,8 +64,10 @@ char* render_entry_line(char* out, const q_format& format, std::uint64_t index, 
   out = std::to_chars(out, limit, format.real(res_m), std::chars_format::fixed, decimals).ptr;
   out = put(out, ", res_c:");
   out = std::to_chars(out, limit, format.real(res_c), std::chars_format::fixed, decimals).ptr;
-  out = put(out, ", samp:");
-  out = std::to_chars(out, limit, sample).ptr;
+  if (sample) {
+    out = put(out, ", samp:");
+    out = std::to_chars(out, limit, *sample).ptr;
+  }
   out = put(out, ", diff:");
   out = std::to_chars(out, limit, difference).ptr;
   *out++ = '\n';
@@ -107,10 +110,10 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
   return out;
 }
 
-run_verdict check_run(const std::string& dir, const verdict_rules& rules, held_output* lines,
+run_verdict check_run(const run_paths& paths, const verdict_rules& rules, held_output* lines,
                       envelope* plot_data) {
   // Three read buffers and their blocks: too much for the stack of a thread.
-  const auto stream = std::make_unique<entry_stream>(dir, rules.format, rules.count);
+  const auto stream = std::make_unique<entry_stream>(paths, rules.format, rules.count);
   run_verdict verdict{accumulator(rules.format, rules.tolerance), {}};
   accumulator& figures = verdict.figures;
   std::array<char, max_entry_line> line;
@@ -130,8 +133,10 @@ run_verdict check_run(const std::string& dir, const verdict_rules& rules, held_o
     if (lines == nullptr || !beyond) continue;
     for (std::size_t i = 0; i < n; ++i) {
       if (!figures.beyond(differences[i])) continue;
+      const std::optional<std::int64_t> sample =
+          samples.empty() ? std::nullopt : std::optional(samples[i]);
       const char* end = render_entry_line(line.data(), rules.format, first + i, model[i],
-                                          implementation[i], samples[i], differences[i]);
+                                          implementation[i], sample, differences[i]);
       lines->append(std::string_view(line.data(), static_cast<std::size_t>(end - line.data())));
     }
   }

@@ -213,8 +213,8 @@ int main(int argc, char** argv) {
     std::optional<decimal::envelope> plot_data;
     if (chosen.plot_file) plot_data.emplace();
     const decimal::run_verdict verdict =
-        decimal::check_run(chosen.dir, chosen.rules, chosen.quiet ? nullptr : &lines,
-                           plot_data ? &*plot_data : nullptr);
+        decimal::check_run(decimal::default_paths(chosen.dir), chosen.rules,
+                           chosen.quiet ? nullptr : &lines, plot_data ? &*plot_data : nullptr);
     // The plot comes first, so that a run that fails to draw it writes nothing.
     if (chosen.plot_file) {
       decimal::draw_plot(*chosen.plot_file, {*plot_data, verdict, chosen.rules});

@@ -51,14 +51,71 @@ void open_value_file(std::optional<value_reader>& file, const std::string& path,
 
 }  // namespace
 
-entry_stream::entry_stream(const std::string& dir, const q_format& format,
+run_paths default_paths(const std::string& dir) {
+  return {path_in(dir, samples_file), path_in(dir, results_m_file), path_in(dir, results_c_file)};
+}
+
+entry_stream::entry_stream(const run_paths& paths, const q_format& format,
                            std::optional<std::size_t> count)
-    : count_(count) {
+    : has_samples_(paths.samples.has_value()), count_(count) {
   const number_range results{format.lowest_raw(), format.highest_raw(), format.name()};
-  open_value_file(samples_, path_in(dir, samples_file), samples_text_, {}, samples_failure_);
-  open_value_file(model_, path_in(dir, results_m_file), model_text_, results, model_failure_);
-  open_value_file(implementation_, path_in(dir, results_c_file), implementation_text_, results,
+  if (has_samples_) open_value_file(samples_, *paths.samples, samples_text_, {}, samples_failure_);
+  open_value_file(model_, paths.results_m, model_text_, results, model_failure_);
+  open_value_file(implementation_, paths.results_c, implementation_text_, results,
                   implementation_failure_);
+}
+
+entry_stream::~entry_stream() {
+  if (!helper_.joinable()) return;
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return task_ == nullptr; });
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  helper_.join();
+}
+
+void entry_stream::helper_loop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return task_ != nullptr || stopping_; });
+    if (task_ == nullptr) return;
+    lock.unlock();
+    read_results(*task_, task_->wanted);
+    lock.lock();
+    task_ = nullptr;
+    changed_.notify_all();
+  }
+}
+
+void entry_stream::read_ahead(results_block& into, std::size_t wanted) {
+  into.wanted = wanted;
+  {
+    const std::lock_guard lock(mutex_);
+    task_ = &into;
+  }
+  if (helper_.joinable()) {
+    changed_.notify_all();
+  } else {
+    helper_ = std::thread([this] { helper_loop(); });
+  }
+}
+
+void entry_stream::wait_for_helper() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return task_ == nullptr; });
+}
+
+void entry_stream::read_results(results_block& into, std::size_t wanted) {
+  into.wanted = wanted;
+  into.model_read = read_some(model_, std::span(into.model).first(wanted), model_failure_);
+  into.implementation_read = read_some(
+      implementation_, std::span(into.implementation).first(wanted), implementation_failure_);
+}
+
+std::size_t entry_stream::wanted_after(std::size_t done) const noexcept {
+  return count_ ? std::min(block_size, *count_ - done) : block_size;
 }
 
 std::size_t entry_stream::read_some(std::optional<value_reader>& file, std::span<std::int64_t> out,
@@ -84,25 +141,38 @@ void entry_stream::drain(std::optional<value_reader>& file, std::exception_ptr& 
 
 std::size_t entry_stream::next() {
   if (finished_) return 0;
-  std::size_t wanted = block_size;
-  if (count_) wanted = std::min(wanted, *count_ - entries_);
-  const std::size_t model_read =
-      read_some(model_, std::span(model_block_).first(wanted), model_failure_);
-  const std::size_t implementation_read = read_some(
-      implementation_, std::span(implementation_block_).first(wanted), implementation_failure_);
-  const std::size_t both = std::min(model_read, implementation_read);
-  const std::size_t samples_read =
-      read_some(samples_, std::span(samples_block_).first(both), samples_failure_);
-  if (samples_read < both || model_failure_ || implementation_failure_) fail();
-  const bool ended = model_read < wanted || implementation_read < wanted;
+  results_block& results = results_[current_];
+  if (read_ahead_) {
+    wait_for_helper();
+    read_ahead_ = false;
+  } else {
+    read_results(results, wanted_after(entries_));
+  }
+  const std::size_t both = std::min(results.model_read, results.implementation_read);
+  if (model_failure_ || implementation_failure_) fail();
+  const bool ended =
+      results.model_read < results.wanted || results.implementation_read < results.wanted;
   // Without a count, both files must end at the same entry.
-  if (ended && (count_ || model_read != implementation_read)) fail();
+  if (ended && (count_ || results.model_read != results.implementation_read)) fail();
   if (entries_ + both == 0) throw error(model_->name() + ": expected at least 1 number, found 0");
+  const bool more = !ended && !(count_ && entries_ + both == *count_);
+  // The next block's results are read while this one's samples are, and while it is compared.
+  if (more) {
+    read_ahead(results_[current_ ^ 1], wanted_after(entries_ + both));
+    read_ahead_ = true;
+  }
+  if (has_samples_ &&
+      read_some(samples_, std::span(samples_block_).first(both), samples_failure_) < both) {
+    if (read_ahead_) wait_for_helper();
+    read_ahead_ = false;
+    fail();
+  }
   entries_ += both;
-  finished_ = ended || (count_ && entries_ == *count_);
-  samples_buffer_ = std::span(samples_block_).first(both);
-  model_buffer_ = std::span(model_block_).first(both);
-  implementation_buffer_ = std::span(implementation_block_).first(both);
+  finished_ = !more;
+  samples_view_ = std::span(samples_block_).first(has_samples_ ? both : 0);
+  model_view_ = std::span(results.model).first(both);
+  implementation_view_ = std::span(results.implementation).first(both);
+  current_ ^= 1;
   return both;
 }
 
@@ -116,7 +186,7 @@ void entry_stream::fail() {
   };
   std::size_t reached = std::max(numbers_in(model_), numbers_in(implementation_));
   if (count_) reached = std::min(reached, *count_);
-  while (!samples_failure_ && numbers_in(samples_) < reached) {
+  while (has_samples_ && !samples_failure_ && numbers_in(samples_) < reached) {
     const std::size_t wanted = std::min(samples_block_.size(), reached - numbers_in(samples_));
     if (read_some(samples_, std::span(samples_block_).first(wanted), samples_failure_) < wanted) {
       break;
@@ -133,7 +203,7 @@ void entry_stream::fail() {
     throw error(implementation_->name() + " holds " + std::to_string(implementation_->count()) +
                 " numbers, " + model_->name() + " " + std::to_string(model_->count()));
   }
-  samples_->fail_count(count_ ? *count_ : model_->count());
+  samples_->fail_count(count_ ? *count_ : model_->count());  // only a shortage is left
 }
 
 }  // namespace decimal

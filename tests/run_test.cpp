@@ -52,8 +52,8 @@ TEST_P(RunCounts, ComparesEveryEntryOrTellsTheFirstTrouble) {
   scratch_.write("run/results_c.txt", c.implementation);
   const std::string dir = (scratch_.path() / "run").string();
   try {
-    const decimal::run_verdict verdict =
-        decimal::check_run(dir, {.tolerance = 4095, .count = c.count}, nullptr, nullptr);
+    const decimal::run_verdict verdict = decimal::check_run(
+        decimal::default_paths(dir), {.tolerance = 4095, .count = c.count}, nullptr, nullptr);
     EXPECT_EQ(c.trouble, "");
     EXPECT_EQ(verdict.figures.entries(), c.entries);
   } catch (const decimal::error& e) {
@@ -89,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                  numbers(many + 1),
                  {},
                  0,
-                 "results_c.txt holds 8200 numbers, results_m.txt 8199"},
+                 "results_c.txt holds " + std::to_string(many + 1) + " numbers, results_m.txt " +
+                     std::to_string(many)},
         run_case{"samples_shorter",
                  numbers(2),
                  numbers(3),
@@ -103,7 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
                  numbers(many),
                  {},
                  0,
-                 "samples.txt: expected 8199 numbers, found 8198"},
+                 "samples.txt: expected " + std::to_string(many) + " numbers, found " +
+                     std::to_string(many - 1)},
         // A decimator's input: the rest of it is not read, whatever it holds.
         run_case{"samples_longer", numbers(5, "x"), numbers(3), numbers(3), {}, 3, ""},
         run_case{
@@ -138,13 +140,14 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  "results_m.txt:1:1: -2049 does not fit Q1.11 (not between -2048 and 4095)"},
         // Of several bad files the first in order, however far into it.
-        run_case{"implementation_bad_first_model_bad_later",
-                 numbers(many),
-                 numbers(many, "x"),
-                 "x",
-                 {},
-                 0,
-                 "results_m.txt:8200:1: expected an integer, found \"x\""},
+        run_case{
+            "implementation_bad_first_model_bad_later",
+            numbers(many),
+            numbers(many, "x"),
+            "x",
+            {},
+            0,
+            "results_m.txt:" + std::to_string(many + 1) + ":1: expected an integer, found \"x\""},
         run_case{"samples_bad_where_the_model_breaks",
                  numbers(1, "y"),
                  "0\n1\nx",
@@ -179,14 +182,14 @@ TEST(RunFilesMissing, FirstInOrder) {
   scratch.write("run/results_c.txt", "1");
   const std::string dir = (scratch.path() / "run").string();
   try {
-    decimal::check_run(dir, {}, nullptr, nullptr);
+    decimal::check_run(decimal::default_paths(dir), {}, nullptr, nullptr);
     ADD_FAILURE() << "no error";
   } catch (const decimal::error& e) {
     EXPECT_EQ(e.what(), dir + "/samples.txt: No such file or directory");
   }
   scratch.write("run/samples.txt", "1 2 3");
   try {
-    decimal::check_run(dir, {}, nullptr, nullptr);
+    decimal::check_run(decimal::default_paths(dir), {}, nullptr, nullptr);
     ADD_FAILURE() << "no error";
   } catch (const decimal::error& e) {
     EXPECT_EQ(e.what(), dir + "/results_m.txt: No such file or directory");

@@ -10,6 +10,7 @@
 #include "decimal/envelope.hpp"
 #include "decimal/held_output.hpp"
 #include "decimal/q_format.hpp"
+#include "decimal/run.hpp"
 
 namespace decimal {
 
@@ -33,9 +34,11 @@ inline constexpr std::size_t max_entry_line = 160;
 
 // Writes "index:I, res_m:M, res_c:C, samp:S, diff:D\n" into `out` (room for
 // max_entry_line bytes) and returns its end: decimal's report line, with the
-// results in `format` printed to format.decimals() digits, and the difference.
+// results in `format` printed to format.decimals() digits, and the
+// difference; without a sample, the line has no samp field.
 char* render_entry_line(char* out, const q_format& format, std::uint64_t index, std::int64_t res_m,
-                        std::int64_t res_c, std::int64_t sample, std::int64_t difference);
+                        std::int64_t res_c, std::optional<std::int64_t> sample,
+                        std::int64_t difference);
 
 // "B of N entries differ by more than T LSB; largest D LSB at index I; mean M
 // LSB, rms R LSB, snr S dB", and " (minimum X dB)" with a minimum; no line feed.
@@ -53,10 +56,10 @@ struct run_verdict {
   bool pass() const noexcept { return reasons.empty(); }
 };
 
-// Reads the run in `dir` (see entry_stream) and compares it by `rules`,
-// appending the line of each entry beyond the tolerance to `lines` and each
-// entry to `plot_data`, when given. Throws the run's trouble.
-run_verdict check_run(const std::string& dir, const verdict_rules& rules, held_output* lines,
+// Reads the run (see entry_stream) and compares it by `rules`, appending the
+// line of each entry beyond the tolerance to `lines` and each entry to
+// `plot_data`, when given. Throws the run's trouble.
+run_verdict check_run(const run_paths& paths, const verdict_rules& rules, held_output* lines,
                       envelope* plot_data);
 
 }  // namespace decimal

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <array>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 
 #include "decimal/q_format.hpp"
 #include "decimal/value_file.hpp"
@@ -47,27 +50,43 @@ struct run_files {
 // results_c, each closed before the next is opened; the first error ends it.
 run_files read_run_files(const std::string& dir = {});
 
+// The files of one of decimal-diff's runs; it may do without the samples.
+struct run_paths {
+  std::optional<std::string> samples;
+  std::string results_m;
+  std::string results_c;
+};
+
+// The default file names inside `dir`.
+run_paths default_paths(const std::string& dir);
+
 // decimal-diff's run: the three files read in step, a block of entries at a
 // time, in one pass and bounded memory whatever their length. The results
 // must be patterns of `format`; without `count`, the two result files must
-// hold the same number of entries, and samples.txt at least as many.
+// hold the same number of entries, and the samples at least as many. Once
+// a run proves longer than one block, a helper thread reads the next block
+// of both result files while the caller compares the current one.
 class entry_stream {
  public:
-  static constexpr std::size_t block_size = 4096;
+  static constexpr std::size_t block_size = 16384;
 
-  entry_stream(const std::string& dir, const q_format& format, std::optional<std::size_t> count);
+  entry_stream(const run_paths& paths, const q_format& format, std::optional<std::size_t> count);
+  entry_stream(const entry_stream&) = delete;
+  entry_stream& operator=(const entry_stream&) = delete;
+  ~entry_stream();
 
   // Reads the next block of entries into samples(), results_m() and
   // results_c() and returns its size: 0 once every entry has been read.
   // Throws the run's trouble: of the files that are bad, the first in the
   // order samples, results_m, results_c, and in it the first bad word.
-  // samples.txt is read as far as the result files go; a shortage in it
+  // The samples are read as far as the result files go; a shortage in them
   // counts once both result files agree on their length.
   std::size_t next();
 
-  std::span<const std::int64_t> samples() const noexcept { return samples_buffer_; }
-  std::span<const std::int64_t> results_m() const noexcept { return model_buffer_; }
-  std::span<const std::int64_t> results_c() const noexcept { return implementation_buffer_; }
+  // Empty when the run has no samples.
+  std::span<const std::int64_t> samples() const noexcept { return samples_view_; }
+  std::span<const std::int64_t> results_m() const noexcept { return model_view_; }
+  std::span<const std::int64_t> results_c() const noexcept { return implementation_view_; }
 
   // Entries read so far.
   std::size_t entries() const noexcept { return entries_; }
@@ -75,11 +94,29 @@ class entry_stream {
  private:
   using block = std::array<std::int64_t, block_size>;
 
+  // A block of both result files: what was asked and what came.
+  struct results_block {
+    block model;
+    block implementation;
+    std::size_t wanted = 0;
+    std::size_t model_read = 0;
+    std::size_t implementation_read = 0;
+  };
+
   // Reads up to `size` numbers into `out`; a failure is kept in `failure`
   // and ends the file. Returns the numbers read before it.
   // A file that could not be opened has no reader and its failure set.
   static std::size_t read_some(std::optional<value_reader>& file, std::span<std::int64_t> out,
                                std::exception_ptr& failure);
+  // Reads the next `wanted` entries of both result files into `into`.
+  void read_results(results_block& into, std::size_t wanted);
+  // The entries a block asks for when `done` entries have gone before.
+  std::size_t wanted_after(std::size_t done) const noexcept;
+  // Hands the reading of the next block to the helper thread, starting it if need be.
+  void read_ahead(results_block& into, std::size_t wanted);
+  // Waits until the helper has read what it was handed, if anything.
+  void wait_for_helper();
+  void helper_loop();
   // Reads the rest of a result file (to the count, when given), keeping a failure.
   void drain(std::optional<value_reader>& file, std::exception_ptr& failure);
   // Throws the trouble that has shown up: reads on as far as it takes to
@@ -90,6 +127,7 @@ class entry_stream {
   std::array<char, file_buffer_size> samples_text_;
   std::array<char, file_buffer_size> model_text_;
   std::array<char, file_buffer_size> implementation_text_;
+  bool has_samples_;
   std::optional<value_reader> samples_;
   std::optional<value_reader> model_;
   std::optional<value_reader> implementation_;
@@ -97,14 +135,22 @@ class entry_stream {
   std::size_t entries_ = 0;
   bool finished_ = false;
   block samples_block_;
-  block model_block_;
-  block implementation_block_;
-  std::span<const std::int64_t> samples_buffer_;
-  std::span<const std::int64_t> model_buffer_;
-  std::span<const std::int64_t> implementation_buffer_;
+  std::array<results_block, 2> results_;  // the one compared and the one read ahead
+  std::size_t current_ = 0;
+  std::span<const std::int64_t> samples_view_;
+  std::span<const std::int64_t> model_view_;
+  std::span<const std::int64_t> implementation_view_;
   std::exception_ptr samples_failure_;
   std::exception_ptr model_failure_;
   std::exception_ptr implementation_failure_;
+
+  // The helper thread and its one task.
+  std::thread helper_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  results_block* task_ = nullptr;  // set while handed, cleared once read
+  bool read_ahead_ = false;        // results_[current_] was handed to the helper
+  bool stopping_ = false;
 };
 
 }  // namespace decimal

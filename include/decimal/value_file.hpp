@@ -60,7 +60,6 @@ class value_parser {
   // Long enough to recognise a word in a message, short enough for one line.
   static constexpr std::size_t shown_word_size = 40;
 
-
   // The general case: a word arrives in parts, one per chunk that holds some
   // of it; only the parts before the last are copied, and only as far as a
   // message shows them.
