@@ -1,5 +1,6 @@
 #include "decimal/comparison.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "decimal/error.hpp"
 #include "decimal/run.hpp"
 
 namespace decimal {
@@ -74,14 +76,22 @@ char* render_entry_line(char* out, const q_format& format, std::uint64_t index, 
   return out;
 }
 
-std::string summary_figures(const accumulator& figures, const std::optional<double>& min_snr_db) {
-  std::array<char, 320> text;
+char* render_entry_line(char* out, const q_format& format, const entry_beyond& entry) {
+  return render_entry_line(out, format, entry.index, entry.res_m, entry.res_c, entry.sample,
+                           entry.difference);
+}
+
+std::string summary_figures(const accumulator& figures, const std::optional<double>& min_snr_db,
+                            std::uint64_t skipped) {
+  const std::string entries =
+      skipped == 0 ? "entries" : "entries (" + std::to_string(skipped) + " skipped)";
+  std::array<char, 360> text;
   const int n = std::snprintf(
       text.data(), text.size(),
-      "%llu of %llu entries differ by more than %llu LSB; largest %lld LSB at index %llu; mean "
+      "%llu of %llu %s differ by more than %llu LSB; largest %lld LSB at index %llu; mean "
       "%.3f LSB, rms %.3f LSB, snr %.2f dB",
       static_cast<unsigned long long>(figures.beyond_tolerance()),
-      static_cast<unsigned long long>(figures.entries()),
+      static_cast<unsigned long long>(figures.entries()), entries.c_str(),
       static_cast<unsigned long long>(figures.tolerance()),
       static_cast<long long>(figures.largest()),
       static_cast<unsigned long long>(figures.largest_index()), figures.mean(), figures.rms(),
@@ -91,15 +101,19 @@ std::string summary_figures(const accumulator& figures, const std::optional<doub
   return summary;
 }
 
+std::string render_closing(const run_verdict& verdict, const std::optional<double>& min_snr_db) {
+  return render_closing(verdict.figures, min_snr_db, verdict.reasons, verdict.skipped);
+}
+
 std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
-                           const std::vector<std::string>& reasons) {
+                           const std::vector<std::string>& reasons, std::uint64_t skipped) {
   std::string out = "histogram:";
   for (const histogram_bin& bin : figures.histogram().bins()) {
     out += ' ' + std::to_string(bin.low);
     if (bin.high != bin.low) out += ".." + std::to_string(bin.high);
     out += ':' + std::to_string(bin.count);
   }
-  out += "\nsummary: " + summary_figures(figures, min_snr_db) + "\nverdict: ";
+  out += "\nsummary: " + summary_figures(figures, min_snr_db, skipped) + "\nverdict: ";
   if (reasons.empty()) {
     out += "pass";
   } else {
@@ -110,38 +124,52 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
   return out;
 }
 
-run_verdict check_run(const run_paths& paths, const verdict_rules& rules, held_output* lines,
+run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
                       envelope* plot_data) {
   // Three read buffers and their blocks: too much for the stack of a thread.
   const auto stream = std::make_unique<entry_stream>(paths, rules.format, rules.count);
-  run_verdict verdict{accumulator(rules.format, rules.tolerance), {}};
+  run_verdict verdict{accumulator(rules.format, rules.tolerance, rules.skip), {}, rules.skip};
   accumulator& figures = verdict.figures;
-  std::array<char, max_entry_line> line;
   std::array<std::int64_t, entry_stream::block_size> differences;
   while (const std::size_t n = stream->next()) {
-    const std::uint64_t first = figures.entries();
-    const auto samples = stream->samples();
-    const auto model = stream->results_m();
-    const auto implementation = stream->results_c();
-    const bool beyond = figures.add(model, implementation, differences);
+    const std::uint64_t first = stream->entries() - n;
+    // The skipped entries have been read and checked, and count no further.
+    const std::size_t from =
+        first >= rules.skip
+            ? 0
+            : static_cast<std::size_t>(std::min<std::uint64_t>(n, rules.skip - first));
+    const auto samples =
+        stream->samples().empty() ? stream->samples() : stream->samples().subspan(from);
+    const auto model = stream->results_m().subspan(from);
+    const auto implementation = stream->results_c().subspan(from);
+    const bool any_beyond = figures.add(model, implementation, differences);
     if (plot_data != nullptr) {
-      for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t i = 0; i < model.size(); ++i) {
         plot_data->add(rules.format.lsb(model[i]), rules.format.lsb(implementation[i]),
                        differences[i]);
       }
     }
-    if (lines == nullptr || !beyond) continue;
-    for (std::size_t i = 0; i < n; ++i) {
+    if (!beyond || !any_beyond) continue;
+    for (std::size_t i = 0; i < model.size(); ++i) {
       if (!figures.beyond(differences[i])) continue;
-      const std::optional<std::int64_t> sample =
-          samples.empty() ? std::nullopt : std::optional(samples[i]);
-      const char* end = render_entry_line(line.data(), rules.format, first + i, model[i],
-                                          implementation[i], sample, differences[i]);
-      lines->append(std::string_view(line.data(), static_cast<std::size_t>(end - line.data())));
+      beyond({first + from + i, model[i], implementation[i],
+              samples.empty() ? std::nullopt : std::optional(samples[i]), differences[i]});
     }
+  }
+  if (stream->entries() <= rules.skip) {
+    throw error(paths.results_m + ": --skip=" + std::to_string(rules.skip) +
+                " leaves none of its " + std::to_string(stream->entries()) + " entries");
   }
   verdict.reasons = fail_reasons(figures, rules.min_snr_db);
   return verdict;
+}
+
+entry_sink text_lines(const q_format& format, held_output& lines) {
+  return [&format, &lines](const entry_beyond& entry) {
+    std::array<char, max_entry_line> line;
+    const char* end = render_entry_line(line.data(), format, entry);
+    lines.append(std::string_view(line.data(), static_cast<std::size_t>(end - line.data())));
+  };
 }
 
 }  // namespace decimal

@@ -12,44 +12,46 @@
 #include <string>
 #include <string_view>
 
-#include "decimal/comparison.hpp"
+#include "decimal/batch.hpp"
 #include "decimal/error.hpp"
 #include "decimal/plot.hpp"
 #include "decimal/report.hpp"
 
 namespace {
 
-// Exit statuses, as cmp and diff have them.
-constexpr int status_pass = 0;
-constexpr int status_fail = 1;
-constexpr int status_trouble = 2;
+using decimal::status_fail;
+using decimal::status_pass;
+using decimal::status_trouble;
 
 constexpr std::string_view usage =
-    "Usage: decimal-diff [OPTION]... [DIR]\n"
+    "Usage: decimal-diff [OPTION]... [DIR]...\n"
     "Compare the implementation's results (DIR/results_c.txt) with the reference\n"
     "model's (DIR/results_m.txt), entry by entry, in least significant bits of\n"
     "their fixed-point format, and tell whether they agree. Every entry is\n"
-    "compared; DIR is the current directory by default.\n"
+    "compared. Each DIR is checked in turn; the current directory by default.\n"
     "\n"
     "  -f, --format=FMT   the results' format QM.N (or QN for Q1.N); default Q1.11\n"
     "  -n, --count=COUNT  compare only the first COUNT entries of each file\n"
     "  -t, --tolerance=N  let entries differ by up to N LSB (0 to 2^W-1; default 0)\n"
     "      --min-snr=DB   fail also when the signal-to-noise ratio is below DB dB\n"
     "      --plot=FILE    draw the comparison into FILE (.svg or .png) with gnuplot\n"
+    "      --skip=K       leave the first K entries (a warm-up) out of the verdict\n"
+    "      --model=NAME   the model's results file (default results_m.txt)\n"
+    "      --impl=NAME    the implementation's results file (default results_c.txt)\n"
+    "      --samples=NAME the samples file (default samples.txt; none for no samples)\n"
+    "      --json         one JSON object per directory per line instead of the text\n"
+    "      --junit=FILE   also write a JUnit XML report into FILE\n"
     "  -q, --quiet        print nothing; the exit status tells\n"
     "  -h, --help         print this help and exit\n"
     "      --version      print the version and exit\n"
     "\n"
     "Prints each entry beyond the tolerance as decimal's report line with its\n"
     "difference, then a histogram of the differences, a summary and the verdict.\n"
-    "Exit status: 0 pass, 1 fail, 2 trouble.\n";
+    "Exit status: 0 every directory passes, 1 one fails, 2 one is in trouble.\n";
 
 struct options {
   enum { run, help, version } action = run;
-  decimal::verdict_rules rules;
-  std::optional<std::string> plot_file;
-  bool quiet = false;
-  std::string dir;
+  decimal::batch_settings batch;
 };
 
 // A command line that cannot be run; what() says what is wrong with it.
@@ -82,6 +84,19 @@ std::uint64_t parse_tolerance(std::string_view text, const decimal::q_format& fo
                       (format == decimal::q_format{} ? "" : " for " + format.name()));
   }
   return *n;
+}
+
+std::uint64_t parse_skip(std::string_view text) {
+  const std::optional<std::uint64_t> n = parse_whole(text, 0, UINT64_MAX);
+  if (!n) throw usage_error("invalid skip " + decimal::quote(text) + ": expected a whole number");
+  return *n;
+}
+
+// A file name inside each directory; "none" for the samples means no samples.
+std::string parse_file_name(std::string_view option, std::string_view text) {
+  if (text.empty())
+    throw usage_error("invalid " + std::string(option) + " \"\": the name is empty");
+  return std::string(text);
 }
 
 std::size_t parse_count(std::string_view text) {
@@ -120,43 +135,70 @@ std::string option_name(char** argv) {
 }
 
 options parse_command_line(int argc, char** argv) {
-  enum : int { min_snr = 256, plot, version };
+  enum : int { min_snr = 256, plot, version, skip, model, impl, samples, json, junit };
   static const option long_options[] = {{"format", required_argument, nullptr, 'f'},
                                         {"count", required_argument, nullptr, 'n'},
                                         {"tolerance", required_argument, nullptr, 't'},
                                         {"min-snr", required_argument, nullptr, min_snr},
+                                        {"skip", required_argument, nullptr, skip},
+                                        {"model", required_argument, nullptr, model},
+                                        {"impl", required_argument, nullptr, impl},
+                                        {"samples", required_argument, nullptr, samples},
                                         {"plot", required_argument, nullptr, plot},
+                                        {"json", no_argument, nullptr, json},
+                                        {"junit", required_argument, nullptr, junit},
                                         {"quiet", no_argument, nullptr, 'q'},
                                         {"help", no_argument, nullptr, 'h'},
                                         {"version", no_argument, nullptr, version},
                                         {nullptr, 0, nullptr, 0}};
   options chosen;
+  decimal::batch_settings& batch = chosen.batch;
+  decimal::verdict_rules& rules = batch.rules;
   // The tolerance's range depends on the format, which may come after it.
   std::optional<std::string_view> tolerance;
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, ":f:n:t:qh", long_options, nullptr)) != -1;) {
     switch (c) {
       case 'f':
-        chosen.rules.format = parse_format(optarg);
+        rules.format = parse_format(optarg);
         break;
       case 'n':
-        chosen.rules.count = parse_count(optarg);
+        rules.count = parse_count(optarg);
         break;
       case 't':
         tolerance = optarg;
         break;
       case min_snr:
-        chosen.rules.min_snr_db = parse_decibels(optarg);
+        rules.min_snr_db = parse_decibels(optarg);
+        break;
+      case skip:
+        rules.skip = parse_skip(optarg);
+        break;
+      case model:
+        batch.results_m_name = parse_file_name("model file name", optarg);
+        break;
+      case impl:
+        batch.results_c_name = parse_file_name("implementation file name", optarg);
+        break;
+      case samples:
+        batch.samples_name = parse_file_name("samples file name", optarg);
+        if (*batch.samples_name == "none") batch.samples_name.reset();
         break;
       case plot:
         if (!decimal::plot_format_of(optarg)) {
           throw usage_error("invalid plot file " + decimal::quote(optarg) +
                             ": the name must end in .svg or .png");
         }
-        chosen.plot_file = optarg;
+        batch.plot_file = optarg;
+        break;
+      case json:
+        batch.json = true;
+        break;
+      case junit:
+        batch.junit_file = parse_file_name("JUnit report name", optarg);
         break;
       case 'q':
-        chosen.quiet = true;
+        batch.quiet = true;
         break;
       case 'h':
         chosen.action = options::help;
@@ -171,23 +213,27 @@ options parse_command_line(int argc, char** argv) {
         if (optopt == 0) {
           throw usage_error("unknown option " + decimal::quote(given.substr(0, given.find('='))));
         }
-        if (given.starts_with("--") && (optopt == 'q' || optopt == 'h' || optopt == version)) {
+        if (given.starts_with("--") &&
+            (optopt == 'q' || optopt == 'h' || optopt == version || optopt == json)) {
           throw usage_error("option " + decimal::quote(option_name(argv)) + " takes no value");
         }
         throw usage_error("unknown option " + decimal::quote(option_name(argv)));
       }
     }
   }
-  if (argc - optind > 1) {
-    throw usage_error("more than one directory: " + decimal::quote(argv[optind]) + " and " +
-                      decimal::quote(argv[optind + 1]));
-  }
-  if (optind < argc) {
-    chosen.dir = argv[optind];
+  for (int i = optind; i < argc; ++i) {
     // An unset shell variable must not quietly mean the current directory.
-    if (chosen.dir.empty()) throw usage_error("invalid directory \"\": the name is empty");
+    if (*argv[i] == '\0') throw usage_error("invalid directory \"\": the name is empty");
+    batch.directories.emplace_back(argv[i]);
   }
-  if (tolerance) chosen.rules.tolerance = parse_tolerance(*tolerance, chosen.rules.format);
+  if (batch.plot_file && batch.directories.size() > 1) {
+    throw usage_error("--plot draws one directory's comparison: give one DIR, or one call each");
+  }
+  if (rules.count && rules.skip >= *rules.count) {
+    throw usage_error("invalid skip \"" + std::to_string(rules.skip) +
+                      "\": it must be below the count " + std::to_string(*rules.count));
+  }
+  if (tolerance) rules.tolerance = parse_tolerance(*tolerance, rules.format);
   return chosen;
 }
 
@@ -209,22 +255,7 @@ int main(int argc, char** argv) {
       decimal::write_all(STDOUT_FILENO, "decimal-diff " DECIMAL_VERSION "\n");
       return status_pass;
     }
-    decimal::held_output lines;
-    std::optional<decimal::envelope> plot_data;
-    if (chosen.plot_file) plot_data.emplace();
-    const decimal::run_verdict verdict =
-        decimal::check_run(decimal::default_paths(chosen.dir), chosen.rules,
-                           chosen.quiet ? nullptr : &lines, plot_data ? &*plot_data : nullptr);
-    // The plot comes first, so that a run that fails to draw it writes nothing.
-    if (chosen.plot_file) {
-      decimal::draw_plot(*chosen.plot_file, {*plot_data, verdict, chosen.rules});
-    }
-    if (!chosen.quiet) {
-      lines.append(
-          decimal::render_closing(verdict.figures, chosen.rules.min_snr_db, verdict.reasons));
-      lines.release(STDOUT_FILENO);
-    }
-    return verdict.pass() ? status_pass : status_fail;
+    return decimal::run_batch(chosen.batch);
   } catch (const usage_error& e) {
     say(std::string("decimal-diff: ") + e.what() + "\nTry 'decimal-diff --help'.\n");
     return status_trouble;

@@ -18,7 +18,8 @@ void widen(envelope_column& column, const envelope_column& next) {
 
 }  // namespace
 
-envelope::envelope(std::size_t max_columns) : max_columns_(max_columns) {
+envelope::envelope(std::size_t max_columns, std::uint64_t first_index)
+    : max_columns_(max_columns), entries_(first_index) {
   if (max_columns < 2 || max_columns % 2 != 0) {
     throw std::invalid_argument("envelope: the columns must be an even number from 2");
   }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -35,7 +36,13 @@ void held_output::append(std::string_view text) {
 
 void held_output::spill() {
   if (spill_file_.get() < 0) spill_file_ = open_unlinked_temporary();
-  write_all(spill_file_.get(), memory_);
+  try {
+    write_all(spill_file_.get(), memory_);
+  } catch (const write_failure& e) {
+    // The temporary file's trouble is the run's, not standard output's.
+    throw error("temporary file: " +
+                std::string(e.what()).substr(std::string("write error: ").size()));
+  }
   spilled_ += memory_.size();
   memory_.clear();
 }
@@ -56,6 +63,23 @@ void held_output::release(int fd) {
   }
   write_all(fd, memory_);
   discard();
+}
+
+std::string held_output::head(std::size_t limit) const {
+  std::string text;
+  if (spilled_ != 0) {
+    text.resize(std::min(limit, spilled_));
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const ssize_t n =
+          ::pread(spill_file_.get(), text.data() + at, text.size() - at, static_cast<off_t>(at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw os_error("temporary file", n < 0 ? errno : EIO);
+      at += static_cast<std::size_t>(n);
+    }
+  }
+  text.append(memory_, 0, limit - text.size());
+  return text;
 }
 
 void held_output::discard() {

@@ -85,7 +85,7 @@ void write_all(int fd, std::string_view data) {
         pollfd ready{fd, POLLOUT, 0};
         if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
       }
-      throw os_error("write error", errno);
+      throw write_failure(os_error("write error", errno).what());
     }
     data.remove_prefix(static_cast<std::size_t>(n));
   }

@@ -188,7 +188,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "72.5"},
         usage_case{{"--plot=comparison.pdf"},
                    "invalid plot file \"comparison.pdf\": the name must end in .svg or .png"},
-        usage_case{{"a", "b"}, "more than one directory: \"a\" and \"b\""},
+        usage_case{{"--plot=p.svg", "a", "b"},
+                   "--plot draws one directory's comparison: give one DIR, or one call each"},
+        usage_case{{"a", "", "b"}, "invalid directory \"\": the name is empty"},
+        usage_case{{"-n", "5", "--skip=5"}, "invalid skip \"5\": it must be below the count 5"},
+        usage_case{{"--skip=-1"}, "invalid skip \"-1\": expected a whole number"},
+        usage_case{{"--model="}, "invalid model file name \"\": the name is empty"},
+        usage_case{{"--json=yes"}, "option \"--json\" takes no value"},
+        usage_case{{"--junit"}, "option \"--junit\" needs a value"},
         // An unset shell variable must not mean the current directory.
         usage_case{{""}, "invalid directory \"\": the name is empty"},
         usage_case{{"-f", "Q0.11"},
@@ -324,7 +331,7 @@ TEST_F(DecimalDiffVectors, LateTroubleAfterManyLinesWritesNothing) {
 TEST_F(DecimalDiff, HelpAndVersion) {
   const outcome help = run({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("Usage: decimal-diff [OPTION]... [DIR]\n", 0), 0U);
+  EXPECT_EQ(help.out.rfind("Usage: decimal-diff [OPTION]... [DIR]...\n", 0), 0U);
   EXPECT_EQ(run({"-q", "-h"}).out, help.out);
   const outcome version = run({"--version"});
   EXPECT_EQ(version.status, 0);

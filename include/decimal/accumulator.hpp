@@ -66,8 +66,9 @@ class histogram {
 // the format, d = s(res_c) - s(res_m), against a tolerance.
 class accumulator {
  public:
-  accumulator(const q_format& format, std::uint64_t tolerance)
-      : format_(format), tolerance_(tolerance) {}
+  // The first entry added has the index `first_index`.
+  accumulator(const q_format& format, std::uint64_t tolerance, std::uint64_t first_index = 0)
+      : format_(format), tolerance_(tolerance), first_index_(first_index) {}
 
   // Adds the next entry; returns its difference.
   std::int64_t add(std::int64_t res_m, std::int64_t res_c);
@@ -117,11 +118,12 @@ class accumulator {
 
   q_format format_;
   std::uint64_t tolerance_;
+  std::uint64_t first_index_;
   std::uint64_t entries_ = 0;
   std::uint64_t beyond_tolerance_ = 0;
   std::int64_t largest_ = 0;
   std::uint64_t largest_magnitude_ = 0;
-  std::uint64_t largest_index_ = 0;
+  std::uint64_t largest_index_ = first_index_;
   int128 sum_ = 0;
   uint128 sum_of_squares_ = 0;
   uint128 model_energy_ = 0;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +21,20 @@ struct verdict_rules {
   std::uint64_t tolerance = 0;         // in LSB, 0 to 2^W - 1
   std::optional<double> min_snr_db{};  // fail also below this SNR
   std::optional<std::size_t> count{};  // compare only the first COUNT entries
+  std::uint64_t skip = 0;              // read and check the first SKIP, but leave them out
 };
+
+// An entry beyond the tolerance, as read.
+struct entry_beyond {
+  std::uint64_t index;
+  std::int64_t res_m;
+  std::int64_t res_c;
+  std::optional<std::int64_t> sample;  // none when the run has no samples
+  std::int64_t difference;
+};
+
+// Takes each entry beyond the tolerance, in order.
+using entry_sink = std::function<void(const entry_beyond&)>;
 
 // Why a run fails, each as the verdict line gives it ("2 entries beyond 6
 // LSB", "snr 59.99 dB below 60 dB"); none when it passes. An SNR equal to the
@@ -40,26 +54,37 @@ char* render_entry_line(char* out, const q_format& format, std::uint64_t index, 
                         std::int64_t res_c, std::optional<std::int64_t> sample,
                         std::int64_t difference);
 
-// "B of N entries differ by more than T LSB; largest D LSB at index I; mean M
-// LSB, rms R LSB, snr S dB", and " (minimum X dB)" with a minimum; no line feed.
-std::string summary_figures(const accumulator& figures, const std::optional<double>& min_snr_db);
+// The same line for an entry.
+char* render_entry_line(char* out, const q_format& format, const entry_beyond& entry);
 
-// The lines that close the output: the histogram, the summary and the verdict.
-std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
-                           const std::vector<std::string>& reasons);
+// "B of N entries differ by more than T LSB; largest D LSB at index I; mean M
+// LSB, rms R LSB, snr S dB", with " (K skipped)" after "entries" when some
+// were, and " (minimum X dB)" with a minimum; no line feed.
+std::string summary_figures(const accumulator& figures, const std::optional<double>& min_snr_db,
+                            std::uint64_t skipped = 0);
 
 // The outcome of checking one directory.
 struct run_verdict {
   accumulator figures;
   std::vector<std::string> reasons;  // empty for a pass
+  std::uint64_t skipped = 0;
 
   bool pass() const noexcept { return reasons.empty(); }
 };
 
-// Reads the run (see entry_stream) and compares it by `rules`, appending the
-// line of each entry beyond the tolerance to `lines` and each entry to
-// `plot_data`, when given. Throws the run's trouble.
-run_verdict check_run(const run_paths& paths, const verdict_rules& rules, held_output* lines,
+// The lines that close the output: the histogram, the summary and the verdict.
+std::string render_closing(const run_verdict& verdict, const std::optional<double>& min_snr_db);
+std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
+                           const std::vector<std::string>& reasons, std::uint64_t skipped = 0);
+
+// Reads the run (see entry_stream) and compares it by `rules`, handing each
+// entry beyond the tolerance to `beyond` and each entry compared to
+// `plot_data`, when given. Throws the run's trouble, and trouble when
+// rules.skip leaves no entry.
+run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
                       envelope* plot_data);
+
+// An entry_sink that appends each entry's line to `lines`.
+entry_sink text_lines(const q_format& format, held_output& lines);
 
 }  // namespace decimal

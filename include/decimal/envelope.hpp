@@ -21,7 +21,8 @@ struct envelope_column {
 // the span doubles, so a single outlying entry stays in sight.
 class envelope {
  public:
-  explicit envelope(std::size_t max_columns = 2048);
+  // The first entry added has the index `first_index`.
+  explicit envelope(std::size_t max_columns = 2048, std::uint64_t first_index = 0);
 
   void add(std::int64_t model, std::int64_t implementation, std::int64_t difference);
 

@@ -30,6 +30,12 @@ class parse_error : public error {
   std::size_t column_;
 };
 
+// Standard output (or another stream a run writes) failed: "write error: why".
+class write_failure : public error {
+ public:
+  using error::error;
+};
+
 // "NAME: strerror(errnum)", the diagnostic of a failed system call.
 error os_error(const std::string& name, int errnum);
 

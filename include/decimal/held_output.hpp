@@ -26,6 +26,9 @@ class held_output {
   // Forgets everything held.
   void discard();
 
+  // The first `limit` bytes held, or all of them when fewer.
+  std::string head(std::size_t limit) const;
+
   std::size_t size() const noexcept { return spilled_ + memory_.size(); }
 
  private:

@@ -37,7 +37,7 @@ std::string_view render_report(const raw_table& samples, const real_table& res_m
                                const real_table& res_c, report_buffer& out);
 
 // Writes all of `data` to `fd`, in as many writes as it takes, waiting on a
-// non-blocking `fd` when it is full; throws error("write error: ...") on failure.
+// non-blocking `fd` when it is full; throws write_failure("write error: ...") on failure.
 void write_all(int fd, std::string_view data);
 
 }  // namespace decimal

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "decimal/comparison.hpp"
+
+namespace decimal {
+
+// What one call of decimal-diff checks, and how it reports.
+struct batch_settings {
+  verdict_rules rules;
+  std::optional<std::string> samples_name = samples_file;  // none: the run has no samples
+  std::string results_m_name = results_m_file;
+  std::string results_c_name = results_c_file;
+  std::vector<std::string> directories;  // none: the current directory
+  std::optional<std::string> plot_file;  // for a single directory
+  std::optional<std::string> junit_file;
+  bool quiet = false;
+  bool json = false;
+};
+
+// Exit statuses, as cmp and diff have them.
+inline constexpr int status_pass = 0;
+inline constexpr int status_fail = 1;
+inline constexpr int status_trouble = 2;
+
+// Checks every directory in the order given, whatever the others gave, and
+// writes each one's output whole once it is known: its lines, or one JSON
+// line, on standard output, and its trouble on standard error. With several
+// directories, each block starts with "==> DIR <==" and a total line ends
+// the output. Returns the worst status of any directory. Throws error when
+// standard output or the JUnit report cannot be written.
+int run_batch(const batch_settings& settings);
+
+}  // namespace decimal

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decimal/comparison.hpp"
+
+namespace decimal {
+
+enum class run_outcome { pass, fail, trouble };
+
+// What checking one directory gave, for the reports that cover a whole call.
+struct directory_report {
+  std::string directory;  // as given on the command line
+  run_outcome outcome = run_outcome::trouble;
+  std::optional<run_verdict> verdict;  // none in trouble
+  std::string message;                 // trouble's, without the program's name
+  std::string output;                  // the text output, cut short past output_limit
+  double seconds = 0;
+};
+
+// How much of a directory's text output a report keeps.
+inline constexpr std::size_t output_limit = std::size_t{1} << 20;
+
+// `bytes` as UTF-8 that XML 1.0 and JSON carry: valid UTF-8 sequences of
+// allowed characters stay; any other byte, and control characters but tab
+// and line feed, become the four characters \xNN, and a backslash becomes
+// two, so that the text reads back unambiguously.
+std::string printable_utf8(std::string_view bytes);
+
+// A JUnit XML report: one testsuite "decimal-diff", one testcase per directory.
+class junit_report {
+ public:
+  void add(directory_report report);
+
+  // The report as XML 1.0 in UTF-8.
+  std::string text() const;
+
+  // Writes the report to `file`, which is replaced only once the report is
+  // whole; throws error("junit: ...") when it cannot.
+  void write(const std::string& file) const;
+
+ private:
+  std::vector<directory_report> reports_;
+};
+
+// One of decimal-diff's --json lines, written in parts because the entries
+// beyond the tolerance may be too many to hold: json_head(), then each entry
+// (json_entry(), separated by ","), then json_tail().
+struct json_settings {
+  const verdict_rules& rules;
+  std::uint64_t skipped;
+};
+
+// The object up to its "beyond" array, opened: directory, verdict, reasons
+// or message, settings, figures and histogram.
+std::string json_head(const directory_report& report, const json_settings& settings);
+std::string json_entry(const entry_beyond& entry);
+// Closes the array and the object, and ends the line.
+std::string json_tail();
+
+}  // namespace decimal

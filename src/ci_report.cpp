@@ -1,0 +1,202 @@
+#include "decimal/ci_report.hpp"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
+#include <sstream>
+
+#include "decimal/replace_file.hpp"
+
+namespace decimal {
+namespace {
+
+// The length of the UTF-8 sequence at `at` that encodes a character XML
+// 1.0 allows, or 0.
+std::size_t allowed_sequence(std::string_view bytes, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[at + i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return lead >= 0x20 || lead == '\t' || lead == '\n' ? 1 : 0;
+  std::size_t length = 0;
+  std::uint32_t code = 0;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+    code = lead & 0x1fU;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    code = lead & 0x0fU;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    code = lead & 0x07U;
+  } else {
+    return 0;
+  }
+  if (at + length > bytes.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xc0U) != 0x80) return 0;
+    code = (code << 6) | (byte(i) & 0x3fU);
+  }
+  const bool shortest =
+      (length == 3 && code >= 0x800) || (length == 4 && code >= 0x10000) || length == 2;
+  const bool character =
+      code <= 0x10ffff && !(code >= 0xd800 && code <= 0xdfff) && code != 0xfffe && code != 0xffff;
+  return shortest && character ? length : 0;
+}
+
+std::string seconds_text(double seconds) {
+  std::array<char, 32> text;
+  const int n = std::snprintf(text.data(), text.size(), "%.3f", seconds);
+  return std::string(text.data(), static_cast<std::size_t>(n));
+}
+
+std::string joined(const std::vector<std::string>& reasons) {
+  std::string text;
+  for (const std::string& reason : reasons) text += (text.empty() ? "" : "; ") + reason;
+  return text;
+}
+
+const char* verdict_name(run_outcome outcome) {
+  switch (outcome) {
+    case run_outcome::pass:
+      return "pass";
+    case run_outcome::fail:
+      return "fail";
+    case run_outcome::trouble:
+      break;
+  }
+  return "trouble";
+}
+
+}  // namespace
+
+std::string printable_utf8(std::string_view bytes) {
+  static constexpr char hex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t at = 0; at < bytes.size();) {
+    if (bytes[at] == '\\') {
+      out += "\\\\";
+      ++at;
+    } else if (const std::size_t length = allowed_sequence(bytes, at)) {
+      out.append(bytes.substr(at, length));
+      at += length;
+    } else {
+      const auto byte = static_cast<unsigned char>(bytes[at++]);
+      out += "\\x";
+      out += hex[byte >> 4];
+      out += hex[byte & 0xf];
+    }
+  }
+  return out;
+}
+
+void junit_report::add(directory_report report) { reports_.push_back(std::move(report)); }
+
+std::string junit_report::text() const {
+  pugi::xml_document document;
+  pugi::xml_node declaration = document.append_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "UTF-8";
+  pugi::xml_node suite = document.append_child("testsuite");
+  std::size_t failures = 0;
+  std::size_t errors = 0;
+  double seconds = 0;
+  for (const directory_report& report : reports_) {
+    failures += report.outcome == run_outcome::fail ? 1 : 0;
+    errors += report.outcome == run_outcome::trouble ? 1 : 0;
+    seconds += report.seconds;
+  }
+  suite.append_attribute("name") = "decimal-diff";
+  suite.append_attribute("tests") = static_cast<unsigned long long>(reports_.size());
+  suite.append_attribute("failures") = static_cast<unsigned long long>(failures);
+  suite.append_attribute("errors") = static_cast<unsigned long long>(errors);
+  suite.append_attribute("time") = seconds_text(seconds).c_str();
+  for (const directory_report& report : reports_) {
+    pugi::xml_node test = suite.append_child("testcase");
+    test.append_attribute("name") = printable_utf8(report.directory).c_str();
+    test.append_attribute("classname") = "decimal-diff";
+    test.append_attribute("time") = seconds_text(report.seconds).c_str();
+    std::string summary_line = "verdict: trouble";
+    if (report.outcome == run_outcome::trouble) {
+      pugi::xml_node error = test.append_child("error");
+      error.append_attribute("message") = printable_utf8(report.message).c_str();
+    } else {
+      if (report.outcome == run_outcome::fail) {
+        pugi::xml_node failure = test.append_child("failure");
+        failure.append_attribute("message") =
+            printable_utf8(joined(report.verdict->reasons)).c_str();
+        failure.text() = printable_utf8(report.output).c_str();
+      }
+      summary_line =
+          "summary: " + summary_figures(report.verdict->figures, {}, report.verdict->skipped);
+    }
+    test.append_child("system-out").text() = printable_utf8(summary_line).c_str();
+  }
+  std::ostringstream out;
+  document.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
+  return out.str();
+}
+
+void junit_report::write(const std::string& file) const { replace_file(file, text(), "junit"); }
+
+std::string json_head(const directory_report& report, const json_settings& settings) {
+  nlohmann::ordered_json line;
+  line["directory"] = printable_utf8(report.directory);
+  line["verdict"] = verdict_name(report.outcome);
+  if (report.outcome == run_outcome::trouble) {
+    line["message"] = printable_utf8(report.message);
+  } else {
+    line["reasons"] = report.verdict->reasons;
+  }
+  line["format"] = settings.rules.format.name();
+  line["tolerance"] = settings.rules.tolerance;
+  line["skipped"] = settings.skipped;
+  if (settings.rules.min_snr_db) line["min_snr_db"] = *settings.rules.min_snr_db;
+  if (report.verdict) {
+    const accumulator& figures = report.verdict->figures;
+    line["count"] = figures.entries();
+    line["beyond_tolerance"] = figures.beyond_tolerance();
+    line["largest"] = figures.largest();
+    line["largest_index"] = figures.largest_index();
+    line["mean"] = figures.mean();
+    line["rms"] = figures.rms();
+    // JSON has no infinities: they are the strings the summary shows.
+    const double snr = figures.snr_db();
+    if (std::isinf(snr)) {
+      line["snr_db"] = snr > 0 ? "inf" : "-inf";
+    } else {
+      line["snr_db"] = snr;
+    }
+    nlohmann::ordered_json bins = nlohmann::ordered_json::array();
+    for (const histogram_bin& bin : figures.histogram().bins()) {
+      if (bin.low == bin.high) {
+        bins.push_back({bin.low, bin.count});
+      } else {
+        bins.push_back({{bin.low, bin.high}, bin.count});
+      }
+    }
+    line["histogram"] = bins;
+  }
+  std::string text = line.dump();
+  text.pop_back();  // the closing brace: the entries follow
+  return text + ",\"beyond\":[";
+}
+
+std::string json_entry(const entry_beyond& entry) {
+  nlohmann::ordered_json object;
+  object["index"] = entry.index;
+  object["res_m"] = entry.res_m;
+  object["res_c"] = entry.res_c;
+  if (entry.sample) {
+    object["sample"] = *entry.sample;
+  } else {
+    object["sample"] = nullptr;
+  }
+  object["diff"] = entry.difference;
+  return object.dump();
+}
+
+std::string json_tail() { return "]}\n"; }
+
+}  // namespace decimal

@@ -1,0 +1,330 @@
+// decimal-diff over several directories, with its JUnit and JSON reports and
+// its own file layout, run as a user runs it.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "decimal/ci_report.hpp"
+#include "run_program.hpp"
+#include "scratch_dir.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path example_dir = DECIMAL_EXAMPLE_DIR;
+
+// What the example gives at tolerance 7 (a pass) and 6 (a fail).
+const std::string pass_block =
+    "histogram: -7:2 -6:24 -5:82 -4:60 -3:26 -2:5 -1:1 0:1\n"
+    "summary: 0 of 201 entries differ by more than 7 LSB; largest -7 LSB at index 113; mean "
+    "-4.463 LSB, rms 4.586 LSB, snr 44.45 dB\n"
+    "verdict: pass\n";
+const std::string fail_line = "index:3, res_m:0.038574, res_c:-0.004395, samp:32, diff:-88\n";
+
+class Batch : public testing::Test {
+ protected:
+  // A copy of the example in scratch/NAME; "fail" has -9 at entry 3 (88 LSB
+  // off) and "trouble" has a bad word at the end.
+  void make(const std::string& name, const std::string& kind = "pass") {
+    fs::create_directories(scratch_.path() / name);
+    for (const char* file : {"samples.txt", "results_m.txt", "results_c.txt"}) {
+      fs::copy_file(example_dir / file, scratch_.path() / name / file);
+    }
+    if (kind == "fail") {
+      std::string results = read_file(example_dir / "results_c.txt");
+      const std::size_t third = results.find('\n', results.find('\n', results.find('\n') + 1) + 1);
+      const std::size_t fourth = results.find('\n', third + 1);
+      results.replace(third + 1, fourth - third - 1, "-9");
+      scratch_.write(name + "/results_c.txt", results);
+    }
+    if (kind == "trouble") {
+      scratch_.write(name + "/results_c.txt", read_file(example_dir / "results_c.txt") + "oops\n");
+    }
+  }
+
+  outcome run(const std::vector<std::string>& args) {
+    return run_program(DECIMAL_DIFF_BINARY, scratch_.path(), scratch_.path(), {.args = args});
+  }
+
+  scratch_dir scratch_;
+};
+
+struct mix_case {
+  const char* name;
+  std::vector<std::string> kinds;  // of the directories d0, d1, ...
+  int status;
+  const char* total;  // the last line; empty for a single directory
+};
+
+void PrintTo(const mix_case& c, std::ostream* os) { *os << c.name; }
+
+class BatchMix : public Batch, public testing::WithParamInterface<mix_case> {};
+
+TEST_P(BatchMix, EveryDirectoryInItsBlockAndATotal) {
+  const mix_case& c = GetParam();
+  std::vector<std::string> args = {"-t", "7"};
+  for (std::size_t i = 0; i < c.kinds.size(); ++i) {
+    make("d" + std::to_string(i), c.kinds[i]);
+    args.push_back("d" + std::to_string(i));
+  }
+  const outcome result = run(args);
+  EXPECT_EQ(result.status, c.status);
+  // Each block is what the directory gives alone, or "verdict: trouble".
+  std::string expected;
+  std::string errors;
+  for (std::size_t i = 0; i < c.kinds.size(); ++i) {
+    const std::string dir = "d" + std::to_string(i);
+    const outcome alone = run({"-t", "7", dir});
+    if (c.kinds.size() > 1) expected += (i ? "\n==> " : "==> ") + dir + " <==\n";
+    if (c.kinds[i] == "pass") EXPECT_EQ(alone.out, pass_block);
+    if (c.kinds[i] == "fail") EXPECT_EQ(alone.out.substr(0, alone.out.find('\n') + 1), fail_line);
+    expected += c.kinds[i] == "trouble" && c.kinds.size() > 1 ? "verdict: trouble\n" : alone.out;
+    errors += alone.err;
+  }
+  if (*c.total != '\0') expected += std::string("\n") + c.total + "\n";
+  EXPECT_EQ(result.out, expected);
+  EXPECT_EQ(result.err, errors);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BatchMix,
+    testing::Values(mix_case{"one_directory", {"pass"}, 0, ""},
+                    mix_case{"one_in_trouble", {"trouble"}, 2, ""},
+                    mix_case{"pass_and_fail",
+                             {"pass", "fail"},
+                             1,
+                             "total: 1 passed, 1 failed, 0 in trouble, of 2 directories"},
+                    mix_case{"pass_and_trouble",
+                             {"pass", "trouble"},
+                             2,
+                             "total: 1 passed, 0 failed, 1 in trouble, of 2 directories"},
+                    // Trouble first does not stop the next directory.
+                    mix_case{"trouble_then_fail",
+                             {"trouble", "fail", "pass"},
+                             2,
+                             "total: 1 passed, 1 failed, 1 in trouble, of 3 directories"}));
+
+TEST_F(Batch, QuietPrintsNothingAndStillTellsTrouble) {
+  make("a", "pass");
+  make("b", "trouble");
+  const outcome result = run({"-q", "-t7", "a", "b"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "decimal-diff: b/results_c.txt:202:1: expected an integer, found \"oops\"\n");
+}
+
+// A name with every kind of byte that XML and JSON cannot carry as it is.
+const std::string odd_name = "odd&<\"'\x01\xff\xc3(name";
+
+TEST_F(Batch, JunitReportOfAMix) {
+  make("pass");
+  make("fail", "fail");
+  make("trouble", "trouble");
+  make(odd_name, "fail");
+  const std::string report = (scratch_.path() / "report.xml").string();
+  const outcome result =
+      run({"-t7", "-q", "--junit=" + report, "pass", "fail", "trouble", odd_name});
+  EXPECT_EQ(result.status, 2);
+  if (std::system("command -v xmllint >/dev/null") == 0) {
+    EXPECT_EQ(std::system(("xmllint --noout '" + report + "'").c_str()), 0);
+  }
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_file(report.c_str()));
+  const pugi::xml_node suite = document.child("testsuite");
+  EXPECT_STREQ(suite.attribute("name").value(), "decimal-diff");
+  EXPECT_EQ(suite.attribute("tests").as_int(), 4);
+  EXPECT_EQ(suite.attribute("failures").as_int(), 2);
+  EXPECT_EQ(suite.attribute("errors").as_int(), 1);
+  std::vector<std::string> names;
+  for (const pugi::xml_node test : suite.children("testcase")) {
+    names.emplace_back(test.attribute("name").value());
+    EXPECT_STREQ(test.attribute("classname").value(), "decimal-diff");
+    EXPECT_TRUE(test.attribute("time"));
+    EXPECT_TRUE(std::string(test.child_value("system-out"))
+                    .starts_with(names.back() == "trouble" ? "verdict: trouble" : "summary: "));
+  }
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"pass", "fail", "trouble", "odd&<\"'\\x01\\xff\\xc3(name"}));
+  const pugi::xml_node failure =
+      suite.find_child_by_attribute("testcase", "name", "fail").child("failure");
+  EXPECT_STREQ(failure.attribute("message").value(), "1 entry beyond 7 LSB");
+  EXPECT_TRUE(std::string(failure.child_value()).starts_with("index:3, "));
+  EXPECT_STREQ(suite.find_child_by_attribute("testcase", "name", "trouble")
+                   .child("error")
+                   .attribute("message")
+                   .value(),
+               "trouble/results_c.txt:202:1: expected an integer, found \"oops\"");
+}
+
+TEST_F(Batch, JunitReportReplacesItsFileOnlyOnceWhole) {
+  make("pass");
+  const fs::path missing = scratch_.path() / "none" / "report.xml";
+  const outcome result = run({"-t7", "--junit=" + missing.string(), "pass"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err,
+            "decimal-diff: junit: " + missing.string() + ": No such file or directory\n");
+  const std::string report = scratch_.write("report.xml", "an older report");
+  EXPECT_EQ(run({"-t7", "-q", "--junit=" + report, "pass"}).status, 0);
+  EXPECT_TRUE(read_file(report).starts_with("<?xml"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), fs::directory_iterator()), 4)
+      << "pass, report.xml and the captured output, nothing left over";
+}
+
+// Each line parses and holds the figures that the text shows.
+TEST_F(Batch, JsonLinesOfAMix) {
+  make("pass");
+  make("fail", "fail");
+  make("trouble", "trouble");
+  const outcome result = run({"-t7", "--json", "pass", "fail", "trouble"});
+  EXPECT_EQ(result.status, 2);
+  std::istringstream lines(result.out);
+  std::vector<nlohmann::json> objects;
+  for (std::string line; std::getline(lines, line);) objects.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(objects.size(), 3U);
+  const nlohmann::json& pass = objects[0];
+  EXPECT_EQ(pass["directory"], "pass");
+  EXPECT_EQ(pass["verdict"], "pass");
+  EXPECT_EQ(pass["reasons"], nlohmann::json::array());
+  EXPECT_EQ(pass["format"], "Q1.11");
+  EXPECT_EQ(pass["count"], 201);
+  EXPECT_EQ(pass["tolerance"], 7);
+  EXPECT_EQ(pass["skipped"], 0);
+  EXPECT_EQ(pass["beyond_tolerance"], 0);
+  EXPECT_EQ(pass["largest"], -7);
+  EXPECT_EQ(pass["largest_index"], 113);
+  EXPECT_NEAR(pass["mean"].get<double>(), -4.463, 0.0005);
+  EXPECT_NEAR(pass["rms"].get<double>(), 4.586, 0.0005);
+  EXPECT_NEAR(pass["snr_db"].get<double>(), 44.45, 0.005);
+  EXPECT_EQ(pass["histogram"].front(), nlohmann::json::parse("[-7, 2]"));
+  EXPECT_EQ(pass["beyond"], nlohmann::json::array());
+  const nlohmann::json& fail = objects[1];
+  EXPECT_EQ(fail["verdict"], "fail");
+  EXPECT_EQ(fail["reasons"], nlohmann::json::parse(R"(["1 entry beyond 7 LSB"])"));
+  EXPECT_EQ(fail["beyond"],
+            nlohmann::json::parse(R"([{"index":3,"res_m":79,"res_c":-9,"sample":32,"diff":-88}])"));
+  EXPECT_EQ(objects[2]["verdict"], "trouble");
+  EXPECT_EQ(objects[2]["message"],
+            "trouble/results_c.txt:202:1: expected an integer, found \"oops\"");
+}
+
+TEST_F(Batch, JsonShowsInfinitiesAsStrings) {
+  scratch_.write("same/samples.txt", "1 2\n");
+  scratch_.write("same/results_m.txt", "5 6\n");
+  scratch_.write("same/results_c.txt", "5 6\n");
+  scratch_.write("zero/samples.txt", "1 2\n");
+  scratch_.write("zero/results_m.txt", "0 0\n");
+  scratch_.write("zero/results_c.txt", "0 1\n");
+  const outcome result = run({"--json", "-t1", "same", "zero"});
+  EXPECT_EQ(result.status, 0);
+  std::istringstream lines(result.out);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(nlohmann::json::parse(line)["snr_db"], "inf");
+  std::getline(lines, line);
+  EXPECT_EQ(nlohmann::json::parse(line)["snr_db"], "-inf");
+}
+
+struct layout_case {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  const char* out;  // the first line of standard output, or the error
+};
+
+void PrintTo(const layout_case& c, std::ostream* os) { *os << c.name; }
+
+class Layout : public Batch, public testing::WithParamInterface<layout_case> {};
+
+// run/ holds in.txt, model.txt and impl.txt: three entries, the last off by 5.
+TEST_P(Layout, NamesTheFilesOfEachDirectory) {
+  const layout_case& c = GetParam();
+  scratch_.write("run/in.txt", "10 20 30\n");
+  scratch_.write("run/model.txt", "1 2 3\n");
+  scratch_.write("run/impl.txt", "1 2 8\n");
+  scratch_.write("elsewhere/impl.txt", "1 2 3\n");
+  std::vector<std::string> args = c.args;
+  for (std::string& arg : args) {
+    if (const std::size_t at = arg.find("ABSOLUTE/"); at != std::string::npos) {
+      arg.replace(at, 9, scratch_.path().string() + "/");
+    }
+  }
+  args.emplace_back("run");
+  const outcome result = run(args);
+  EXPECT_EQ(result.status, c.status) << result.err;
+  const std::string& text = c.status == 2 ? result.err : result.out;
+  EXPECT_EQ(text.substr(0, text.find('\n') + 1), c.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Layout,
+    testing::Values(
+        layout_case{"all_three_named",
+                    {"--samples=in.txt", "--model=model.txt", "--impl=impl.txt"},
+                    1,
+                    "index:2, res_m:0.001465, res_c:0.003906, samp:30, diff:5\n"},
+        layout_case{"without_samples",
+                    {"--samples=none", "--model=model.txt", "--impl=impl.txt"},
+                    1,
+                    "index:2, res_m:0.001465, res_c:0.003906, diff:5\n"},
+        layout_case{"absolute_name",
+                    {"--samples=in.txt", "--model=model.txt", "--impl=ABSOLUTE/elsewhere/impl.txt"},
+                    0,
+                    "histogram: 0:3\n"},
+        layout_case{"default_names_missing",
+                    {"--model=model.txt", "--impl=impl.txt"},
+                    2,
+                    "decimal-diff: run/samples.txt: No such file or directory\n"},
+        layout_case{"skip_none",
+                    {"--samples=in.txt", "--model=model.txt", "--impl=impl.txt", "--skip=0"},
+                    1,
+                    "index:2, res_m:0.001465, res_c:0.003906, samp:30, diff:5\n"},
+        // Skipped entries are read and checked, and count no further.
+        layout_case{"skip_all_but_one",
+                    {"--samples=in.txt", "--model=model.txt", "--impl=impl.txt", "--skip=2", "-t5"},
+                    0,
+                    "histogram: 5:1\n"},
+        layout_case{"skip_the_fault",
+                    {"--samples=none", "--model=model.txt", "--impl=impl.txt", "-n2", "--skip=1"},
+                    0,
+                    "histogram: 0:1\n"},
+        layout_case{"skip_everything",
+                    {"--samples=in.txt", "--model=model.txt", "--impl=impl.txt", "--skip=3"},
+                    2,
+                    "decimal-diff: run/model.txt: --skip=3 leaves none of its 3 entries\n"}));
+
+TEST_F(Batch, SkippedEntriesAreNamedInTheSummary) {
+  scratch_.write("run/samples.txt", "10 20 30\n");
+  scratch_.write("run/results_m.txt", "1 2 3\n");
+  scratch_.write("run/results_c.txt", "9 2 8\n");
+  const outcome result = run({"--skip=1", "run"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out,
+            "index:2, res_m:0.001465, res_c:0.003906, samp:30, diff:5\n"
+            "histogram: 0:1 5:1\n"
+            "summary: 1 of 2 entries (1 skipped) differ by more than 0 LSB; largest 5 LSB at "
+            "index 2; mean 2.500 LSB, rms 3.536 LSB, snr -2.84 dB\n"
+            "verdict: fail: 1 entry beyond 0 LSB\n");
+}
+
+TEST(PrintableUtf8, KeepsCharactersAndShowsTheRest) {
+  EXPECT_EQ(decimal::printable_utf8("plain é ✓ 🎛\ttab\nline"),
+            "plain é ✓ 🎛\ttab\nline");
+  EXPECT_EQ(decimal::printable_utf8("\x01\x1f\x7f"), "\\x01\\x1f\x7f");
+  EXPECT_EQ(decimal::printable_utf8("back\\slash"), "back\\\\slash");
+  // Cut, overlong, surrogate and beyond-Unicode sequences, and U+FFFE.
+  EXPECT_EQ(decimal::printable_utf8("\xc3"), "\\xc3");
+  EXPECT_EQ(decimal::printable_utf8("\xc0\xaf"), "\\xc0\\xaf");
+  EXPECT_EQ(decimal::printable_utf8("\xed\xa0\x80"), "\\xed\\xa0\\x80");
+  EXPECT_EQ(decimal::printable_utf8("\xf4\x90\x80\x80"), "\\xf4\\x90\\x80\\x80");
+  EXPECT_EQ(decimal::printable_utf8("\xef\xbf\xbe"), "\\xef\\xbf\\xbe");
+}
+
+}  // namespace
