@@ -130,7 +130,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
   const auto stream = std::make_unique<entry_stream>(paths, rules.format, rules.count);
   run_verdict verdict{accumulator(rules.format, rules.tolerance, rules.skip), {}, rules.skip};
   accumulator& figures = verdict.figures;
-  std::array<std::int64_t, entry_stream::block_size> differences;
+  std::vector<std::int64_t> differences(entry_stream::block_size);
   while (const std::size_t n = stream->next()) {
     const std::uint64_t first = stream->entries() - n;
     // The skipped entries have been read and checked, and count no further.
@@ -138,8 +138,6 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
         first >= rules.skip
             ? 0
             : static_cast<std::size_t>(std::min<std::uint64_t>(n, rules.skip - first));
-    const auto samples =
-        stream->samples().empty() ? stream->samples() : stream->samples().subspan(from);
     const auto model = stream->results_m().subspan(from);
     const auto implementation = stream->results_c().subspan(from);
     const bool any_beyond = figures.add(model, implementation, differences);
@@ -149,7 +147,10 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
                        differences[i]);
       }
     }
+    // The samples are worked out only for a block that shows some.
+    const auto block_samples = stream->read_samples(beyond && any_beyond);
     if (!beyond || !any_beyond) continue;
+    const auto samples = block_samples.empty() ? block_samples : block_samples.subspan(from);
     for (std::size_t i = 0; i < model.size(); ++i) {
       if (!figures.beyond(differences[i])) continue;
       beyond({first + from + i, model[i], implementation[i],

@@ -115,15 +115,18 @@ void entry_stream::read_results(results_block& into, std::size_t wanted) {
 }
 
 std::size_t entry_stream::wanted_after(std::size_t done) const noexcept {
-  return count_ ? std::min(block_size, *count_ - done) : block_size;
+  // Small at first, so that a short run is read at once and a long one is
+  // soon read on two threads; then as large as a block holds.
+  const std::size_t size = std::clamp(done, first_block_size, block_size);
+  return count_ ? std::min(size, *count_ - done) : size;
 }
 
 std::size_t entry_stream::read_some(std::optional<value_reader>& file, std::span<std::int64_t> out,
-                                    std::exception_ptr& failure) {
+                                    std::exception_ptr& failure, bool values) {
   if (failure) return 0;
   const std::size_t before = file->count();
   try {
-    return file->read(out);
+    return file->read(out, values);
   } catch (const error&) {
     failure = std::current_exception();
     return file->count() - before;
@@ -140,6 +143,7 @@ void entry_stream::drain(std::optional<value_reader>& file, std::exception_ptr& 
 }
 
 std::size_t entry_stream::next() {
+  if (samples_due_) read_samples(false);
   if (finished_) return 0;
   results_block& results = results_[current_];
   if (read_ahead_) {
@@ -161,19 +165,28 @@ std::size_t entry_stream::next() {
     read_ahead(results_[current_ ^ 1], wanted_after(entries_ + both));
     read_ahead_ = true;
   }
-  if (has_samples_ &&
-      read_some(samples_, std::span(samples_block_).first(both), samples_failure_) < both) {
-    if (read_ahead_) wait_for_helper();
-    read_ahead_ = false;
-    fail();
-  }
   entries_ += both;
   finished_ = !more;
-  samples_view_ = std::span(samples_block_).first(has_samples_ ? both : 0);
+  samples_due_ = has_samples_;
   model_view_ = std::span(results.model).first(both);
   implementation_view_ = std::span(results.implementation).first(both);
   current_ ^= 1;
   return both;
+}
+
+std::span<const std::int64_t> entry_stream::read_samples(bool values) {
+  if (!samples_due_) return {};
+  samples_due_ = false;
+  const std::size_t both = model_view_.size();
+  if (read_some(samples_, std::span(samples_block_).first(both), samples_failure_, values) < both) {
+    // The entries of this block are counted: the samples must reach them all.
+    entries_ -= both;
+    finished_ = true;
+    if (read_ahead_) wait_for_helper();
+    read_ahead_ = false;
+    fail();
+  }
+  return std::span(samples_block_).first(both);
 }
 
 void entry_stream::fail() {

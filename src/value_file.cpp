@@ -102,9 +102,12 @@ constexpr std::ptrdiff_t short_word_room = 32;
 // Reads whole words from `p` into `next` as long as they are short, in range
 // and at least short_word_room bytes before `end`, and `next` has not reached
 // `out_end`; passes the white space between them. Returns where it stopped.
+// Without `values`, a number of fewer than `fitting_digits` digits, which
+// always fits, is checked but its value not worked out (0 stands for it).
+template <bool values>
 const char* read_short_words(const char* p, const char* end, std::int64_t*& next,
                              std::int64_t* const out_end, const std::uint64_t positive_limit,
-                             const std::uint64_t negative_limit) {
+                             const std::uint64_t negative_limit, const unsigned fitting_digits) {
   if constexpr (std::endian::native != std::endian::little) return p;
   if (end - p < short_word_room) return p;
   const char* const stop = end - short_word_room;
@@ -130,6 +133,14 @@ const char* read_short_words(const char* p, const char* end, std::int64_t*& next
           do ++p;  // a run of white space, as long as it is
           while (p < roomy && is_space(*p));
           continue;
+        }
+        if constexpr (!values) {
+          if (n < fitting_digits) {
+            if (!is_space(q[n])) break;
+            *out++ = 0;
+            p = q + n + 1;
+            continue;
+          }
         }
         magnitude = n <= 4 ? four_digits_value(static_cast<std::uint32_t>(first), end_bit)
                            : digits_value(first, n);
@@ -185,9 +196,17 @@ value_parser::value_parser(std::string name, number_range range)
     : name_(std::move(name)),
       limits_{static_cast<std::uint64_t>(range.max),
               range.min < 0 ? static_cast<std::uint64_t>(-range.min) : 0},
-      range_(std::move(range)) {}
+      range_(std::move(range)) {
+  // Any number of fewer digits than there are nines in the smaller limit fits.
+  for (std::uint64_t largest = 9; largest <= std::min(limits_[0], limits_[1]);
+       largest = largest * 10 + 9) {
+    ++fitting_digits_;
+  }
+  ++fitting_digits_;
+}
 
-value_parser::progress value_parser::feed(std::string_view chunk, std::span<std::int64_t> out) {
+value_parser::progress value_parser::feed(std::string_view chunk, std::span<std::int64_t> out,
+                                          bool values) {
   const char* const begin = chunk.data();
   const char* const end = begin + chunk.size();
   const char* p = begin;
@@ -198,7 +217,10 @@ value_parser::progress value_parser::feed(std::string_view chunk, std::span<std:
       if (!in_word_) {
         // The usual case: short words well before the end of the chunk.
         std::int64_t* next = out.data() + written;
-        p = read_short_words(p, end, next, out.data() + out.size(), limits_[0], limits_[1]);
+        p = values ? read_short_words<true>(p, end, next, out.data() + out.size(), limits_[0],
+                                            limits_[1], fitting_digits_)
+                   : read_short_words<false>(p, end, next, out.data() + out.size(), limits_[0],
+                                             limits_[1], fitting_digits_);
         written = static_cast<std::size_t>(next - out.data());
         if (written == out.size()) break;
         while (p != end && is_space(*p)) ++p;
@@ -348,7 +370,7 @@ value_reader::value_reader(const std::string& path, std::span<char> buffer, numb
   if (file_.get() < 0) throw os_error(path, errno);
 }
 
-std::size_t value_reader::read(std::span<std::int64_t> out) {
+std::size_t value_reader::read(std::span<std::int64_t> out, bool values) {
   std::size_t got = 0;
   while (got < out.size()) {
     if (unread_.empty()) {
@@ -365,7 +387,7 @@ std::size_t value_reader::read(std::span<std::int64_t> out) {
       }
       unread_ = std::string_view(buffer_.data(), static_cast<std::size_t>(n));
     }
-    const value_parser::progress step = parser_.feed(unread_, out.subspan(got));
+    const value_parser::progress step = parser_.feed(unread_, out.subspan(got), values);
     unread_.remove_prefix(step.bytes);
     got += step.numbers;
   }

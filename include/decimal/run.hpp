@@ -68,23 +68,27 @@ run_paths default_paths(const std::string& dir);
 // of both result files while the caller compares the current one.
 class entry_stream {
  public:
-  static constexpr std::size_t block_size = 16384;
+  static constexpr std::size_t block_size = 65536;
+  static constexpr std::size_t first_block_size = 4096;
 
   entry_stream(const run_paths& paths, const q_format& format, std::optional<std::size_t> count);
   entry_stream(const entry_stream&) = delete;
   entry_stream& operator=(const entry_stream&) = delete;
   ~entry_stream();
 
-  // Reads the next block of entries into samples(), results_m() and
-  // results_c() and returns its size: 0 once every entry has been read.
-  // Throws the run's trouble: of the files that are bad, the first in the
-  // order samples, results_m, results_c, and in it the first bad word.
-  // The samples are read as far as the result files go; a shortage in them
-  // counts once both result files agree on their length.
+  // Reads the next block of entries into results_m() and results_c() and
+  // returns its size: 0 once every entry has been read. Its samples follow
+  // with read_samples(). Throws the run's trouble: of the files that are
+  // bad, the first in the order samples, results_m, results_c, and in it the
+  // first bad word. The samples are read as far as the result files go; a
+  // shortage in them counts once both result files agree on their length.
   std::size_t next();
 
-  // Empty when the run has no samples.
-  std::span<const std::int64_t> samples() const noexcept { return samples_view_; }
+  // Reads the samples of the block, each checked, and returns them; empty
+  // when the run has no samples. Without `values`, they are checked alike
+  // but not all worked out (for a block that shows none of them). Throws as
+  // next() does. next() reads them itself when they were not asked for.
+  std::span<const std::int64_t> read_samples(bool values);
   std::span<const std::int64_t> results_m() const noexcept { return model_view_; }
   std::span<const std::int64_t> results_c() const noexcept { return implementation_view_; }
 
@@ -107,7 +111,7 @@ class entry_stream {
   // and ends the file. Returns the numbers read before it.
   // A file that could not be opened has no reader and its failure set.
   static std::size_t read_some(std::optional<value_reader>& file, std::span<std::int64_t> out,
-                               std::exception_ptr& failure);
+                               std::exception_ptr& failure, bool values = true);
   // Reads the next `wanted` entries of both result files into `into`.
   void read_results(results_block& into, std::size_t wanted);
   // The entries a block asks for when `done` entries have gone before.
@@ -137,7 +141,7 @@ class entry_stream {
   block samples_block_;
   std::array<results_block, 2> results_;  // the one compared and the one read ahead
   std::size_t current_ = 0;
-  std::span<const std::int64_t> samples_view_;
+  bool samples_due_ = false;  // the block's samples are still to be read
   std::span<const std::int64_t> model_view_;
   std::span<const std::int64_t> implementation_view_;
   std::exception_ptr samples_failure_;

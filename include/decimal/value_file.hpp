@@ -40,8 +40,9 @@ class value_parser {
 
   // Parses `chunk` until it or `out` is used up. When `out` fills, the bytes
   // consumed end with the white space that ends the last number written, and
-  // nothing after it is looked at.
-  progress feed(std::string_view chunk, std::span<std::int64_t> out);
+  // nothing after it is looked at. Without `values`, the numbers are checked
+  // alike, but what is written for them may be 0: for reading on cheaply.
+  progress feed(std::string_view chunk, std::span<std::int64_t> out, bool values = true);
 
   // Ends the input: a word still open is taken as ended, and written to `out`
   // (which must have room for one) when it is a number. Returns the numbers
@@ -80,6 +81,7 @@ class value_parser {
   std::string name_;
   // The largest magnitude without a minus sign, and with one.
   std::array<std::uint64_t, 2> limits_;
+  unsigned fitting_digits_ = 0;  // a number of fewer digits always fits
   number_range range_;
   std::size_t count_ = 0;
 
@@ -114,8 +116,8 @@ class value_reader {
   value_reader(const std::string& path, std::span<char> buffer, number_range range = {});
 
   // Reads the next numbers into `out`; fewer than it holds only at the end
-  // of the file.
-  std::size_t read(std::span<std::int64_t> out);
+  // of the file. Without `values`, see value_parser::feed.
+  std::size_t read(std::span<std::int64_t> out, bool values = true);
 
   // Numbers read so far.
   std::size_t count() const noexcept { return parser_.count(); }
