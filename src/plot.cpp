@@ -86,6 +86,7 @@ void run_gnuplot(const std::string& script, int output) {
   const int spawned = ::posix_spawnp(&pid, "gnuplot", &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   script_in.reset();
+  if (spawned == ENOENT) throw error("plot: gnuplot not found (Debian: install gnuplot-nox)");
   if (spawned != 0) throw os_error("plot: gnuplot", spawned);
 
   {

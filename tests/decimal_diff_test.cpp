@@ -376,7 +376,7 @@ TEST_F(DecimalDiff, PlotWithoutGnuplotIsTrouble) {
       run({"--plot=" + plot.string()}, example_dir, {.path_variable = scratch_.path().string()});
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "decimal-diff: plot: gnuplot: No such file or directory\n");
+  EXPECT_EQ(result.err, "decimal-diff: plot: gnuplot not found (Debian: install gnuplot-nox)\n");
   EXPECT_FALSE(fs::exists(plot));
 }
 
