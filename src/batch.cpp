@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <string>
 
@@ -18,6 +19,13 @@ namespace {
 void say(const std::string& text) {
   // Nothing better is left to do if standard error fails.
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
+// How a plot names the directory: as given, or the current one's path.
+std::string title_of(const std::string& dir) {
+  if (!dir.empty()) return dir;
+  std::array<char, 4096> path;
+  return ::getcwd(path.data(), path.size()) != nullptr ? path.data() : ".";
 }
 
 run_paths paths_of(const batch_settings& settings, const std::string& dir) {
@@ -54,7 +62,9 @@ directory_report check_directory(const batch_settings& settings, const std::stri
     run_verdict verdict =
         check_run(paths_of(settings, dir), rules, beyond, plot_data ? &*plot_data : nullptr);
     // The plot comes first, so that a run that fails to draw it writes nothing.
-    if (settings.plot_file) draw_plot(*settings.plot_file, {*plot_data, verdict, rules});
+    if (settings.plot_file) {
+      draw_plot(*settings.plot_file, {*plot_data, verdict, rules, title_of(dir)});
+    }
     report.outcome = verdict.pass() ? run_outcome::pass : run_outcome::fail;
     const std::string closing = render_closing(verdict, rules.min_snr_db);
     report.verdict = std::move(verdict);

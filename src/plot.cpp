@@ -1,14 +1,15 @@
 #include "decimal/plot.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -16,41 +17,62 @@
 #include <string>
 #include <vector>
 
+#include "decimal/ci_report.hpp"
 #include "decimal/error.hpp"
 #include "decimal/file_descriptor.hpp"
-#include "decimal/report.hpp"
+#include "decimal/replace_file.hpp"
 
 extern char** environ;
 
 namespace decimal {
 namespace {
 
-// Removes a file when it goes out of scope, unless kept.
-class temporary_file {
+// The gnuplot that is drawing, for a signal that ends decimal-diff meanwhile.
+std::atomic<pid_t> drawing{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+
+extern "C" void end_drawing(int signal_number) {
+  const pid_t child = drawing.load();
+  if (child > 0) ::kill(child, SIGKILL);
+  struct sigaction plain {};
+  plain.sa_handler = SIG_DFL;
+  ::sigaction(signal_number, &plain, nullptr);
+  ::raise(signal_number);
+}
+
+// While it lives, a signal that would end the process ends gnuplot first, so
+// that none is left drawing into a pipe that no one reads; a write to a pipe
+// whose reader has gone fails with EPIPE instead of ending the process.
+class drawing_guard {
  public:
-  explicit temporary_file(std::string path) : path_(std::move(path)) {}
-  temporary_file(const temporary_file&) = delete;
-  temporary_file& operator=(const temporary_file&) = delete;
-  ~temporary_file() {
-    if (!path_.empty()) ::unlink(path_.c_str());
+  explicit drawing_guard(pid_t child) {
+    drawing.store(child);
+    struct sigaction ending {};
+    ending.sa_handler = end_drawing;
+    sigemptyset(&ending.sa_mask);
+    for (std::size_t i = 0; i < ending_signals.size(); ++i) {
+      ::sigaction(ending_signals[i], nullptr, &previous_[i]);
+      // A signal that is ignored stays ignored.
+      if (previous_[i].sa_handler == SIG_DFL) ::sigaction(ending_signals[i], &ending, nullptr);
+    }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &previous_pipe_);
   }
-  void keep() { path_.clear(); }
+  drawing_guard(const drawing_guard&) = delete;
+  drawing_guard& operator=(const drawing_guard&) = delete;
+  ~drawing_guard() {
+    for (std::size_t i = 0; i < ending_signals.size(); ++i) {
+      ::sigaction(ending_signals[i], &previous_[i], nullptr);
+    }
+    ::sigaction(SIGPIPE, &previous_pipe_, nullptr);
+    drawing.store(0);
+  }
 
  private:
-  std::string path_;
-};
-
-// Lets a write to a pipe whose reader has gone fail with EPIPE instead of
-// ending the process, for as long as it lives.
-class sigpipe_ignored {
- public:
-  sigpipe_ignored() : previous_(std::signal(SIGPIPE, SIG_IGN)) {}
-  sigpipe_ignored(const sigpipe_ignored&) = delete;
-  sigpipe_ignored& operator=(const sigpipe_ignored&) = delete;
-  ~sigpipe_ignored() { std::signal(SIGPIPE, previous_); }
-
- private:
-  void (*previous_)(int);
+  static constexpr std::array<int, 3> ending_signals = {SIGTERM, SIGINT, SIGHUP};
+  std::array<struct sigaction, 3> previous_{};
+  struct sigaction previous_pipe_ {};
 };
 
 // The last line that is not empty of what the descriptor's file holds.
@@ -67,42 +89,92 @@ std::string last_line(int fd) {
   return text.substr(text.find_last_of('\n') + 1);
 }
 
-// Runs gnuplot on `script`, its picture going to `output`; throws when it cannot.
-void run_gnuplot(const std::string& script, int output) {
+// Feeds `script` to gnuplot's standard input and gathers its standard output
+// until it closes, as either comes; throws when a pipe fails.
+std::string exchange(int script_in, int picture_out, std::string_view script) {
+  std::string picture;
+  std::array<char, std::size_t{64} << 10> buffer;
+  file_descriptor to_gnuplot(script_in);
+  while (true) {
+    std::array<pollfd, 2> ends{pollfd{picture_out, POLLIN, 0},
+                               pollfd{to_gnuplot.get(), POLLOUT, 0}};
+    const nfds_t watched = to_gnuplot.get() >= 0 ? 2 : 1;
+    if (::poll(ends.data(), watched, -1) < 0) {
+      if (errno == EINTR) continue;
+      throw os_error("plot: poll", errno);
+    }
+    if (watched == 2 && ends[1].revents != 0) {
+      const ssize_t n = ::write(to_gnuplot.get(), script.data(), script.size());
+      if (n < 0 && errno != EINTR && errno != EAGAIN) {
+        to_gnuplot.reset();  // gnuplot stopped reading: its status tells why
+      } else if (n > 0) {
+        script.remove_prefix(static_cast<std::size_t>(n));
+        if (script.empty()) to_gnuplot.reset();
+      }
+    }
+    if (ends[0].revents != 0) {
+      const ssize_t n = ::read(picture_out, buffer.data(), buffer.size());
+      if (n < 0) {
+        if (errno == EINTR || errno == EAGAIN) continue;
+        throw os_error("plot: read", errno);
+      }
+      if (n == 0) return picture;
+      picture.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+  }
+}
+
+// Runs gnuplot with its default settings on `script` and returns the picture
+// it writes; throws when it cannot.
+std::string run_gnuplot(const std::string& script) {
   const file_descriptor messages(::memfd_create("gnuplot-messages", MFD_CLOEXEC));
   if (messages.get() < 0) throw os_error("plot: memfd_create", errno);
-  std::array<int, 2> ends{};
-  if (::pipe2(ends.data(), O_CLOEXEC) != 0) throw os_error("plot: pipe", errno);
-  file_descriptor script_in(ends[0]);
-  file_descriptor script_out(ends[1]);
+  std::array<int, 2> script_pipe{};
+  std::array<int, 2> picture_pipe{};
+  if (::pipe2(script_pipe.data(), O_CLOEXEC) != 0) throw os_error("plot: pipe", errno);
+  file_descriptor script_read(script_pipe[0]);
+  file_descriptor script_write(script_pipe[1]);
+  if (::pipe2(picture_pipe.data(), O_CLOEXEC) != 0) throw os_error("plot: pipe", errno);
+  file_descriptor picture_read(picture_pipe[0]);
+  file_descriptor picture_write(picture_pipe[1]);
+  ::fcntl(script_write.get(), F_SETFL, O_NONBLOCK);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, script_in.get(), STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, script_read.get(), STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, picture_write.get(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, messages.get(), STDERR_FILENO);
-  std::array<char*, 2> argv{const_cast<char*>("gnuplot"), nullptr};
+  // No init file (~/.gnuplot, a system one) can move or break the picture.
+  std::array<char*, 3> argv{const_cast<char*>("gnuplot"), const_cast<char*>("--default-settings"),
+                            nullptr};
   pid_t pid = 0;
   const int spawned = ::posix_spawnp(&pid, "gnuplot", &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  script_in.reset();
+  script_read.reset();
+  picture_write.reset();
   if (spawned == ENOENT) throw error("plot: gnuplot not found (Debian: install gnuplot-nox)");
   if (spawned != 0) throw os_error("plot: gnuplot", spawned);
 
-  {
-    // When gnuplot stops early, its status and messages tell why.
-    const sigpipe_ignored guard;
-    try {
-      write_all(script_out.get(), script);
-    } catch (const error&) {
-    }
-    script_out.reset();
-  }
+  std::string picture;
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) throw os_error("plot: waitpid", errno);
+  {
+    const drawing_guard guard(pid);
+    try {
+      picture = exchange(script_write.release(), picture_read.get(), script);
+    } catch (const error&) {
+      ::kill(pid, SIGKILL);
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      throw;
+    }
+    while (::waitpid(pid, &status, 0) < 0) {
+      if (errno != EINTR) throw os_error("plot: waitpid", errno);
+    }
   }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    if (picture.empty()) throw error("plot: gnuplot drew nothing");
+    return picture;
+  }
   const std::string said = last_line(messages.get());
   std::string why = WIFEXITED(status) ? "exited with status " + std::to_string(WEXITSTATUS(status))
                                       : "was killed by signal " + std::to_string(WTERMSIG(status));
@@ -116,7 +188,36 @@ std::string shortest(double value) {
   return std::string(text.data(), std::to_chars(text.data(), text.data() + text.size(), value).ptr);
 }
 
+// A step of 1, 2 or 5 times a power of ten, whole, at least `rough`.
+std::int64_t whole_step(double rough) {
+  std::int64_t step = 1;
+  while (true) {
+    for (const std::int64_t factor : {1, 2, 5}) {
+      if (static_cast<double>(step * factor) >= rough) return step * factor;
+    }
+    step *= 10;
+  }
+}
+
 }  // namespace
+
+std::string gnuplot_string(std::string_view text) {
+  // Single quotes take everything as it is but a quote, written twice; line
+  // breaks and tabs are shown as printable_utf8 shows other control bytes.
+  std::string quoted = "'";
+  for (const char c : printable_utf8(text)) {
+    if (c == '\'') {
+      quoted += "''";
+    } else if (c == '\n') {
+      quoted += "\\x0a";
+    } else if (c == '\t') {
+      quoted += "\\x09";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
 
 std::optional<plot_format> plot_format_of(std::string_view file) {
   if (file.ends_with(".svg")) return plot_format::svg;
@@ -127,14 +228,18 @@ std::optional<plot_format> plot_format_of(std::string_view file) {
 std::string gnuplot_script(plot_format format, const plot_input& input) {
   const std::vector<envelope_column>& columns = input.entries.columns();
   const bool single = input.entries.span() == 1;
+  const q_format& q = input.rules.format;
+  const accumulator& figures = input.verdict.figures;
   std::string s = format == plot_format::svg
-                      ? "set terminal svg size 1000,700 dynamic font 'sans,12' background "
+                      ? "set terminal svg size 1000,720 dynamic font 'sans,12' background "
                         "rgb 'white'\n"
-                      : "set terminal pngcairo size 1000,700 font 'sans,11' background "
+                      : "set terminal pngcairo size 1000,720 font 'sans,11' background "
                         "rgb 'white'\n";
   // Per column: its middle index; the least and greatest model result,
   // implementation result and difference, all in LSB.
   s += "$results << EOD\n";
+  std::int64_t lowest = 0;
+  std::int64_t highest = 0;
   for (const envelope_column& c : columns) {
     const auto middle = static_cast<double>(c.first + c.last) / 2;
     s += shortest(middle);
@@ -143,20 +248,32 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
       s += ' ' + std::to_string(n);
     }
     s += '\n';
+    lowest = std::min(lowest, c.difference_min);
+    highest = std::max(highest, c.difference_max);
   }
   s += "EOD\n";
-  const std::uint64_t last = columns.empty() ? 0 : columns.back().last;
-  const std::string scale = "/" + shortest(std::ldexp(1.0, input.rules.format.fraction_bits));
+  const double first = columns.empty() ? 0 : static_cast<double>(columns.front().first);
+  const double last = columns.empty() ? 0 : static_cast<double>(columns.back().last);
+  // A margin keeps the first and last entries off the frame.
+  const double margin = std::max(1.0, (last - first) / 100);
+  const std::string scale = "/" + shortest(std::ldexp(1.0, q.fraction_bits));
+
+  std::string verdict = "verdict: pass";
+  if (!input.verdict.pass()) {
+    verdict = "verdict: fail: ";
+    for (std::size_t i = 0; i < input.verdict.reasons.size(); ++i) {
+      verdict += (i ? "; " : "") + input.verdict.reasons[i];
+    }
+  }
+  std::string heading = input.directory;
+  if (!(q == q_format{})) heading += " (" + q.name() + ")";
   s += "set termoption noenhanced\nset multiplot layout 2,1\nset lmargin 12\nset rmargin 4\n";
-  s += "set xrange [0:" + std::to_string(std::max<std::uint64_t>(last, 1)) + "]\n";
-  s += R"(set grid
-set xzeroaxis
-set key top right
-set offsets 0, 0, graph 0.3, graph 0.05
-set title 'Results as real values'
-set ylabel 'value'
-set format y '%.2f'
-)";
+  s += "set xrange [" + shortest(first - margin) + ":" + shortest(last + margin) + "]\n";
+  s += "set grid\nset xzeroaxis\nset key top right\nset offsets 0, 0, graph 0.3, graph 0.05\n";
+  s += "set title " + gnuplot_string(heading) + ".\"\\n\"." + gnuplot_string(verdict) +
+       " textcolor rgb '" + (input.verdict.pass() ? "#1b5e20" : "#b71c1c") + "'\n";
+  // As many digits as tell the ticks apart.
+  s += "set ylabel 'value'\nset format y '%g'\n";
   if (single) {
     s += "plot $results using 1:($2" + scale +
          ") with lines linewidth 4 linecolor rgb '#9ecae1' title 'model', \\\n"
@@ -166,29 +283,56 @@ set format y '%.2f'
     s += "set style fill transparent solid 0.5 noborder\n"
          "plot $results using 1:($2" +
          scale + "):($3" + scale +
-         ") with filledcurves linecolor rgb '#9ecae1' title 'model (min to max)', \\\n"
+         ") with filledcurves linecolor rgb '#9ecae1' title 'model (least to greatest of each "
+         "column)', \\\n"
          "     $results using 1:($4" +
          scale + "):($5" + scale +
-         ") with filledcurves linecolor rgb '#08306b' title 'implementation (min to max)'\n";
+         ") with filledcurves linecolor rgb '#08306b' title 'implementation (likewise)'\n";
   }
-  s += "set xlabel 'index'\nset ylabel 'difference (LSB)'\nset format y '%g'\n";
-  std::string title = summary_figures(input.verdict.figures, input.rules.min_snr_db);
-  title.replace(title.find("; mean "), 7, "\\nmean ");
-  s += "set title \"" + title + "\"\n";
-  const std::uint64_t tolerance = input.rules.tolerance;
+
+  // The lower panel: whole LSB, a range fitted to the data and the band, and
+  // never past what the format can hold.
+  const auto tolerance = static_cast<std::int64_t>(
+      std::min<std::uint64_t>(input.rules.tolerance, static_cast<std::uint64_t>(q.highest_raw())));
+  const std::int64_t low = std::min(lowest, -tolerance);
+  const std::int64_t high = std::max(highest, tolerance);
+  const std::int64_t pad = std::max<std::int64_t>(1, (high - low) / 10);
+  const std::int64_t limit = q.highest_raw();
+  s += "set xlabel 'index'\nset ylabel 'difference (LSB)'\nset format y '%.0f'\nset key opaque\n";
+  // Room above for the key.
+  s += "set yrange [" + std::to_string(std::max(low - pad, -limit)) + ":" +
+       std::to_string(std::min(high + 4 * pad, limit)) + "]\n";
+  s += "set ytics " + std::to_string(whole_step(static_cast<double>(high - low + 5 * pad) / 8)) +
+       "\nset mytics 1\nset offsets 0, 0, 0, 0\n";
+  std::string summary = summary_figures(figures, input.rules.min_snr_db, input.verdict.skipped);
+  const std::size_t split = summary.find("; mean ");
+  s += "set title " + gnuplot_string(summary.substr(0, split)) + ".\"\\n\"." +
+       gnuplot_string(summary.substr(split + 2)) + " textcolor rgb 'black'\n";
   if (tolerance > 0) {
     s += "set object 1 rectangle from graph 0, first -" + std::to_string(tolerance) +
          " to graph 1, first " + std::to_string(tolerance) +
          " behind fillcolor rgb '#e8f5e9' fillstyle solid noborder\n";
   }
-  s += "plot $results using 1:7 with impulses linewidth 2 linecolor rgb '#d62728' title "
-       "'implementation - model'";
-  if (!single)
-    s += ", \\\n     $results using 1:6 with impulses linewidth 2 linecolor rgb '#d62728' notitle";
+  // Within the tolerance and beyond it in colours of their own; the band's
+  // edges over both.
+  const std::string t = std::to_string(tolerance);
+  const auto impulses = [&](const char* column, bool beyond, const std::string& title) {
+    return std::string("$results using 1:(abs($") + column + ") " + (beyond ? ">" : "<=") + " " +
+           t + " ? $" + column + " : NaN) with impulses linewidth 2 linecolor rgb '" +
+           (beyond ? "#d62728" : "#7f7f7f") + "' " + title;
+  };
+  s += "plot " + impulses("7", false, "title 'within the tolerance'") + ", \\\n     " +
+       impulses("6", false, "notitle");
+  const std::string beyond_title =
+      figures.beyond_tolerance() == 0
+          ? "notitle"
+          : "title 'beyond it (" + std::to_string(figures.beyond_tolerance()) + ")'";
+  s += ", \\\n     " + impulses("7", true, beyond_title) + ", \\\n     " +
+       impulses("6", true, "notitle");
   if (tolerance > 0) {
-    const std::string n = std::to_string(tolerance);
-    s += ", \\\n     " + n + " with lines dashtype 2 linecolor rgb '#2e7d32' title 'tolerance +/-" +
-         n + " LSB', \\\n     -" + n + " with lines dashtype 2 linecolor rgb '#2e7d32' notitle";
+    s += ", \\\n     " + t + " with lines dashtype 2 linewidth 1.5 linecolor rgb '#2e7d32' " +
+         "title 'tolerance +/-" + t + " LSB', \\\n     -" + t +
+         " with lines dashtype 2 linewidth 1.5 linecolor rgb '#2e7d32' notitle";
   }
   s += "\nunset multiplot\n";
   return s;
@@ -197,18 +341,7 @@ set format y '%.2f'
 void draw_plot(const std::string& file, const plot_input& input) {
   const std::optional<plot_format> format = plot_format_of(file);
   if (!format) throw error("plot: " + file + ": the name must end in .svg or .png");
-  // gnuplot draws into a file beside `file`, which replaces it once whole.
-  std::string drawing = file + ".XXXXXX";
-  const file_descriptor output(::mkostemp(drawing.data(), O_CLOEXEC));
-  if (output.get() < 0) throw os_error("plot: " + file, errno);
-  temporary_file unfinished(drawing);
-  run_gnuplot(gnuplot_script(*format, input), output.get());
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(output.get(), 0666 & ~mask) != 0 || ::rename(drawing.c_str(), file.c_str()) != 0) {
-    throw os_error("plot: " + file, errno);
-  }
-  unfinished.keep();
+  replace_file(file, run_gnuplot(gnuplot_script(*format, input)), "plot");
 }
 
 }  // namespace decimal

@@ -78,7 +78,7 @@ TEST(Envelope, PlotDataStaysUnderAMegabyte) {
   figures.add(-2048, -1);
   const decimal::run_verdict verdict{figures, {"1 entry beyond 0 LSB"}};
   const std::string script =
-      decimal::gnuplot_script(decimal::plot_format::svg, {columns, verdict, {}});
+      decimal::gnuplot_script(decimal::plot_format::svg, {columns, verdict, {}, "run"});
   EXPECT_LT(script.size(), 1U << 20);
   EXPECT_NE(script.find(" -2048 -2048 -2048 -1 0 2047\n"), std::string::npos);
 }

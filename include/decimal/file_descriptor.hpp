@@ -24,6 +24,9 @@ class file_descriptor {
 
   int get() const noexcept { return fd_; }
 
+  // Gives the descriptor up, unclosed.
+  int release() noexcept { return std::exchange(fd_, -1); }
+
   void reset() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;

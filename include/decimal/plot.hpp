@@ -20,18 +20,28 @@ struct plot_input {
   const envelope& entries;
   const run_verdict& verdict;
   const verdict_rules& rules;
+  std::string directory;  // for the title
 };
 
+// `text` as a gnuplot string literal that holds it as data, never commands:
+// single-quoted, its quotes doubled, with what printable_utf8 makes of it
+// and line breaks and tabs shown as \x0a and \x09.
+std::string gnuplot_string(std::string_view text);
+
 // The gnuplot commands that draw the comparison, with the data inline as the
-// datablock $results: above, both result sets as real values against the
-// index; below, the differences in LSB as impulses, the tolerance band when
-// it is not 0, and the summary's figures in the title. The picture goes to
+// datablock $results: above, under the directory, the format when it is not
+// Q1.11 and the verdict with its reasons, both result sets as real values
+// against the index; below, the differences in LSB as impulses, those
+// beyond the tolerance in a colour of their own, the tolerance band when it
+// is not 0, and the summary's figures in the title. The picture goes to
 // standard output.
 std::string gnuplot_script(plot_format format, const plot_input& input);
 
-// Draws the comparison into `file` with the gnuplot found on PATH. `file` is
-// replaced only once the picture is whole; on any failure it is left as it
-// was and error("plot: ...") says why.
+// Draws the comparison into `file` with the gnuplot found on PATH, run with
+// its default settings. `file` is replaced only once the picture is whole
+// (see replace_file); on any failure it is left as it was and
+// error("plot: ...") says why. A signal that ends the process meanwhile
+// ends gnuplot too.
 void draw_plot(const std::string& file, const plot_input& input);
 
 }  // namespace decimal
