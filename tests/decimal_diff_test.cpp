@@ -1,7 +1,11 @@
 // decimal-diff, run as a user runs it: on the example and in scratch directories.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -103,6 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                          histogram_line + with_minimum(summary_with(6, 2), "60") +
                          "verdict: fail: 2 entries beyond 6 LSB; snr 44.45 dB below 60 dB\n"},
         verdict_case{{"--quiet", "-t", "7"}, 0, ""}, verdict_case{{"-q"}, 1, ""},
+        verdict_case{{"-q", "--tolerance=4095"}, 0, ""},
         verdict_case{{"-q", "-t7", "--min-snr=60"}, 1, ""}));
 
 TEST_F(DecimalDiff, DirectoryGivenOrNot) {
@@ -368,7 +373,99 @@ TEST_P(DecimalDiffPlot, DrawsBothPanels) {
 
 INSTANTIATE_TEST_SUITE_P(Table, DecimalDiffPlot,
                          testing::Values(plot_case{"plot.svg", "<?xml"},
-                                         plot_case{"plot.png", "\x89PNG\r\n\x1a\n"}));
+                                         plot_case{"plot.png", "\x89PNG\r\n\x1a\n"},
+                                         // The format is the name's end, not anything in it.
+                                         plot_case{"plot.svg.png", "\x89PNG\r\n\x1a\n"},
+                                         plot_case{"plot.png.svg", "<?xml"}));
+
+// --quiet prints nothing, and draws the plot all the same; the plot has the
+// mode the umask gives a new file.
+TEST_F(DecimalDiff, QuietStillDrawsWithTheUmasksMode) {
+  const fs::path plot = scratch_.path() / "plot.png";
+  const outcome result = run({"-q", "-t7", "--plot=" + plot.string()}, example_dir, {.umask = 027});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "");
+  ASSERT_TRUE(fs::exists(plot));
+  EXPECT_EQ(fs::status(plot).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+// A plot over a directory cannot take its name: trouble, and the directory stays.
+TEST_F(DecimalDiff, PlotThatCannotTakeItsNameIsTrouble) {
+  const fs::path plot = scratch_.path() / "plot.svg";
+  fs::create_directories(plot / "inside");
+  const outcome result = run({"-t7", "--plot=" + plot.string()});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "decimal-diff: plot: " + plot.string() + ": Is a directory\n");
+  EXPECT_TRUE(fs::is_directory(plot / "inside"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), fs::directory_iterator()), 3)
+      << "the directory and the captured output, no temporary left";
+}
+
+// A directory's name is text in the picture, never gnuplot commands.
+TEST_F(DecimalDiff, DirectoryNameIsOnlyText) {
+  const std::string name = "x'; system(\"touch pwned\"); '\"\\@\n\xff";
+  copy_example(name);
+  const fs::path plot = scratch_.path() / "plot.svg";
+  const outcome result = run({"-t7", "--plot=" + plot.string(), name}, scratch_.path());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_FALSE(fs::exists(scratch_.path() / "pwned"));
+  EXPECT_NE(read_file(plot).find("x'; system(\"touch pwned\"); '\"\\\\@\\x0a\\xff"),
+            std::string::npos);
+}
+
+// An init file that sends gnuplot's output elsewhere changes nothing.
+TEST_F(DecimalDiff, GnuplotInitFileIsIgnored) {
+  scratch_.write("home/.gnuplot", "set output '/dev/null'\nset terminal dumb\n");
+  const fs::path plot = scratch_.path() / "plot.png";
+  const outcome result = run({"-t7", "--plot=" + plot.string()}, example_dir,
+                             {.environment = {{"HOME", (scratch_.path() / "home").string()}}});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(read_file(plot).starts_with("\x89PNG"));
+}
+
+// A SIGTERM while gnuplot draws (a cancelled CI job) ends both and leaves no file.
+TEST_F(DecimalDiff, SignalWhileDrawingLeavesNothing) {
+  const fs::path bin = scratch_.path() / "bin";
+  const fs::path started = scratch_.path() / "gnuplot-started";
+  scratch_.write("bin/gnuplot", "#!/bin/sh\n/bin/cat >/dev/null\necho $$ >'" + started.string() +
+                                    "'\nexec /bin/sleep 60\n");
+  fs::permissions(bin / "gnuplot", fs::perms::owner_all);
+  const fs::path plot = scratch_.path() / "plot.svg";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(example_dir.c_str()) != 0) _exit(127);
+    setenv("PATH", bin.c_str(), 1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    const std::string option = "--plot=" + plot.string();
+    execl(DECIMAL_DIFF_BINARY, DECIMAL_DIFF_BINARY, option.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string gnuplot_pid;
+  for (int waited = 0; waited < 1000 && gnuplot_pid.empty(); ++waited) {
+    gnuplot_pid = read_file(started);
+    if (gnuplot_pid.empty()) usleep(10'000);
+  }
+  ASSERT_FALSE(gnuplot_pid.empty()) << "gnuplot never started";
+  usleep(50'000);  // into its sleep
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  // The drawing gnuplot is gone, or a zombie awaiting its new parent.
+  const fs::path proc = "/proc/" + std::to_string(std::stoi(gnuplot_pid)) + "/stat";
+  for (int waited = 0; waited < 200 && fs::exists(proc); ++waited) {
+    const std::string stat = read_file(proc);
+    if (stat.find(") Z ") != std::string::npos) break;
+    usleep(10'000);
+  }
+  EXPECT_TRUE(!fs::exists(proc) || read_file(proc).find(") Z ") != std::string::npos);
+  EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), fs::directory_iterator()), 2)
+      << "bin and the marker, no plot and no temporary";
+}
 
 TEST_F(DecimalDiff, PlotWithoutGnuplotIsTrouble) {
   const fs::path plot = scratch_.path() / "plot.svg";

@@ -84,3 +84,48 @@ TEST(Envelope, PlotDataStaysUnderAMegabyte) {
 }
 
 }  // namespace
+
+namespace {
+
+// The plot draws what was read: each column's model and implementation
+// values where the script's commands take them.
+TEST(PlotScript, DrawsEachSeriesFromItsOwnColumn) {
+  envelope columns;
+  decimal::accumulator figures({}, 0);
+  for (std::int64_t i = 0; i < 3; ++i) {
+    columns.add(100 + i, 200 + i, 100);
+    figures.add(100 + i, 200 + i);
+  }
+  const decimal::run_verdict verdict{figures, {"3 entries beyond 0 LSB"}};
+  const std::string script =
+      decimal::gnuplot_script(decimal::plot_format::png, {columns, verdict, {}, "run"});
+  EXPECT_NE(script.find("$results << EOD\n"
+                        "0 100 100 200 200 100 100\n"
+                        "1 101 101 201 201 100 100\n"
+                        "2 102 102 202 202 100 100\n"
+                        "EOD\n"),
+            std::string::npos);
+  EXPECT_NE(script.find("using 1:($2/2048) with lines linewidth 4 linecolor rgb '#9ecae1' "
+                        "title 'model'"),
+            std::string::npos);
+  EXPECT_NE(script.find("using 1:($4/2048) with lines linewidth 1 linecolor rgb '#08306b' "
+                        "title 'implementation'"),
+            std::string::npos);
+  EXPECT_TRUE(script.starts_with("set terminal pngcairo"));
+  EXPECT_NE(script.find("set title 'run'.\"\\n\".'verdict: fail: 3 entries beyond 0 LSB'"),
+            std::string::npos);
+}
+
+TEST(PlotScript, FormatByTheNamesEnd) {
+  EXPECT_EQ(decimal::plot_format_of("x.svg.png"), decimal::plot_format::png);
+  EXPECT_EQ(decimal::plot_format_of("x.png.svg"), decimal::plot_format::svg);
+  EXPECT_EQ(decimal::plot_format_of("x.svgz"), std::nullopt);
+}
+
+TEST(PlotScript, NamesAreDataInGnuplot) {
+  EXPECT_EQ(decimal::gnuplot_string("it's"), "'it''s'");
+  EXPECT_EQ(decimal::gnuplot_string("a\nb\tc@d\\"), "'a\\x0ab\\x09c@d\\\\'");
+  EXPECT_EQ(decimal::gnuplot_string("\xff"), "'\\xff'");
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +32,7 @@ struct run_options {
   bool close_stdin = false;
   std::optional<std::string> path_variable{};                      // PATH for the program, when set
   std::vector<std::pair<std::string, std::string>> environment{};  // more variables to set
+  std::optional<mode_t> umask{};                                   // the program's, when set
 };
 
 // Runs `binary` in `dir`, capturing what it writes into files in `scratch`.
@@ -54,6 +56,7 @@ inline outcome run_program(const char* binary, const std::filesystem::path& dir,
     if (options.close_stdin) close(STDIN_FILENO);
     if (options.path_variable) setenv("PATH", options.path_variable->c_str(), 1);
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
+    if (options.umask) ::umask(*options.umask);
     std::vector<char*> argv{const_cast<char*>(binary)};
     for (const std::string& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

@@ -185,6 +185,10 @@ INSTANTIATE_TEST_SUITE_P(
         bad_file{"1 \xef\xbb\xbf"
                  "1",
                  true, "t.txt:1:3: expected an integer, found \"\\xef\\xbb\\xbf1\"", 1, 3},
+        // Only the file's first word can follow a byte order mark.
+        bad_file{"1\n\xef\xbb\xbf"
+                 "1",
+                 true, "t.txt:2:1: expected an integer, found \"\\xef\\xbb\\xbf1\"", 2, 1},
         // A fault in a word that the end of the file ends.
         bad_file{"1 2 12.5", false, "t.txt:1:5: expected an integer, found \"12.5\"", 1, 5},
         bad_file{"1 +", false, "t.txt:1:3: expected an integer, found \"+\"", 1, 3},
