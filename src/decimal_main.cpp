@@ -10,7 +10,21 @@
 #include "decimal/report.hpp"
 #include "decimal/run.hpp"
 
-int main() {
+namespace {
+
+void say(const std::string& text) {
+  // Nothing better is left to do if standard error fails.
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
+}  // namespace
+
+int main(int argc, char**) {
+  // Arguments change nothing; beside decimal-diff DIR, a user may think they do.
+  if (argc > 1) {
+    say("decimal: arguments ignored: it reads samples.txt, results_m.txt and results_c.txt from "
+        "the current directory\n");
+  }
   try {
     // Nothing is written until all three files are good.
     const decimal::run_files files = decimal::read_run_files();
@@ -20,9 +34,7 @@ int main() {
     decimal::write_all(STDOUT_FILENO, decimal::render_report(files.samples, res_m, res_c, buffer));
     return 0;
   } catch (const std::exception& e) {
-    const std::string message = std::string("decimal: ") + e.what() + "\n";
-    // Nothing better is left to do if standard error fails too.
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, message.data(), message.size());
+    say(std::string("decimal: ") + e.what() + "\n");
     return 1;
   }
 }
