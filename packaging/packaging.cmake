@@ -34,7 +34,7 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in debian/copyright @ON
 
 install(FILES ${debian_files} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT debian EXCLUDE_FROM_ALL)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/copyright ${changelog}
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/copyright ${changelog} README.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
 
 set(CPACK_PACKAGE_NAME decimal)
@@ -49,10 +49,13 @@ decimal-diff gives the verdict, with the differences in least significant
 bits, a tolerance, figures such as the SNR, a plot and an exit status for CI.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack_per_generator.cmake)
-# The tarball is the tree that cmake --install makes; the Debian package is
-# made of components (see cpack_per_generator.cmake).
+# Both are made of components (see cpack_per_generator.cmake): the tarball of
+# the statically linked programs and the tree's documents, named for its
+# architecture; the Debian package of the dynamic ones and Debian's layout.
 set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_DECIMAL_TARBALL_NAME "decimal-${PROJECT_VERSION}-Linux-${CMAKE_SYSTEM_PROCESSOR}")
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
