@@ -478,3 +478,75 @@ INSTANTIATE_TEST_SUITE_P(
                     run_case{"results_c_bad", true, true, false, "results_c.txt"}));
 
 }  // namespace
+
+namespace {
+
+struct fit_case {
+  decimal::q_format format;
+  std::string_view text;
+  const char* message;  // nullptr when every number fits
+};
+
+void PrintTo(const fit_case& c, std::ostream* os) {
+  *os << c.format.name() << ' ' << testing::PrintToString(std::string(c.text));
+}
+
+class FitsTheFormat : public testing::TestWithParam<fit_case> {};
+
+// Each format's extremes in both spellings fit; the first number past them
+// on either side does not, after good numbers and through any chunk size.
+TEST_P(FitsTheFormat, OrSaysWhatItDoesNotFit) {
+  const fit_case& c = GetParam();
+  const decimal::number_range range{c.format.lowest_raw(), c.format.highest_raw(), c.format.name()};
+  for (const std::size_t chunk : {std::size_t{1}, std::size_t{5}, std::size_t{1} << 16}) {
+    SCOPED_TRACE(chunk);
+    // Long enough that the reader's eight-byte steps take the numbers too.
+    const std::string text = std::string(c.text) + std::string(64, ' ');
+    value_parser parser("t.txt", range);
+    std::array<std::int64_t, 8> out{};
+    try {
+      std::size_t used = 0;
+      while (used < text.size())
+        used += parser.feed(std::string_view(text).substr(used, chunk), out).bytes;
+      EXPECT_EQ(c.message, nullptr);
+    } catch (const parse_error& e) {
+      ASSERT_NE(c.message, nullptr) << e.what();
+      EXPECT_STREQ(e.what(), c.message);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FitsTheFormat,
+    testing::Values(
+        fit_case{{1, 0}, "-1 0 1", nullptr},
+        fit_case{{1, 0}, "0 -2", "t.txt:1:3: -2 does not fit Q1.0 (not between -1 and 1)"},
+        fit_case{{1, 0}, "1 2", "t.txt:1:3: 2 does not fit Q1.0 (not between -1 and 1)"},
+        fit_case{{1, 11}, "-2048 2047 4095 -1", nullptr},
+        fit_case{
+            {1, 11}, "7 -2049", "t.txt:1:3: -2049 does not fit Q1.11 (not between -2048 and 4095)"},
+        fit_case{
+            {1, 11}, "7 +4096", "t.txt:1:3: +4096 does not fit Q1.11 (not between -2048 and 4095)"},
+        fit_case{{1, 15}, "-32768 32767 65535 0065535", nullptr},
+        fit_case{{1, 15},
+                 "1\n-32769",
+                 "t.txt:2:1: -32769 does not fit Q1.15 (not between -32768 and 65535)"},
+        fit_case{{1, 15},
+                 "1\n65536",
+                 "t.txt:2:1: 65536 does not fit Q1.15 (not between -32768 and 65535)"},
+        fit_case{{32, 0}, "-2147483648 2147483647 4294967295", nullptr},
+        fit_case{
+            {32, 0},
+            "1 -2147483649",
+            "t.txt:1:3: -2147483649 does not fit Q32.0 (not between -2147483648 and 4294967295)"},
+        fit_case{
+            {32, 0},
+            "1 4294967296",
+            "t.txt:1:3: 4294967296 does not fit Q32.0 (not between -2147483648 and 4294967295)"},
+        // Past 2^64 as well: no wrap makes it fit.
+        fit_case{{32, 0},
+                 "18446744073709551617",
+                 "t.txt:1:1: 18446744073709551617 does not fit Q32.0 (not between -2147483648 and "
+                 "4294967295)"}));
+
+}  // namespace
