@@ -44,7 +44,9 @@ std::string_view encoding_hint(std::string_view head) {
 }
 
 // Eight bytes at a time, the first byte in the lowest place.
-constexpr std::uint64_t repeated(std::uint8_t byte) { return 0x0101010101010101 * byte; }
+constexpr std::uint64_t repeated(std::uint8_t byte) {
+  return std::uint64_t{0x0101010101010101} * byte;
+}
 
 std::uint64_t load_eight(const char* p) {
   std::uint64_t bytes = 0;
