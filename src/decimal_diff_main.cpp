@@ -19,7 +19,6 @@
 
 namespace {
 
-using decimal::status_fail;
 using decimal::status_pass;
 using decimal::status_trouble;
 

@@ -315,8 +315,10 @@ TEST(Histogram, SwitchesToMagnitudeBinsPast64Differences) {
 // A late difference that makes the 65th, and one after the switch, both land in bins.
 TEST(Histogram, SwitchMidwayKeepsEveryCount) {
   std::vector<std::int64_t> model(200, 0);
-  std::vector<std::int64_t> implementation;
-  for (int i = 0; i < 200; ++i) implementation.push_back(i % 70 * 29);
+  std::vector<std::int64_t> implementation(200);
+  for (std::size_t i = 0; i < implementation.size(); ++i) {
+    implementation[i] = static_cast<std::int64_t>(i % 70 * 29);
+  }
   const accumulator figures = compare(model, implementation, 4095);
   std::uint64_t total = 0;
   for (const auto& bin : figures.histogram().bins()) total += bin.count;
