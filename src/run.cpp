@@ -66,25 +66,33 @@ entry_stream::entry_stream(const run_paths& paths, const q_format& format,
 }
 
 entry_stream::~entry_stream() {
-  if (!helper_.joinable()) return;
   {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return task_ == nullptr; });
+    changed_.wait(lock, [this] { return tasks_ == 0; });
     stopping_ = true;
   }
   changed_.notify_all();
-  helper_.join();
+  for (std::thread& helper : helpers_) {
+    if (helper.joinable()) helper.join();
+  }
 }
 
-void entry_stream::helper_loop() {
+void entry_stream::helper_loop(std::size_t file) {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return task_ != nullptr || stopping_; });
-    if (task_ == nullptr) return;
+    changed_.wait(lock, [&] { return (tasks_ & (1U << file)) != 0 || stopping_; });
+    if ((tasks_ & (1U << file)) == 0) return;
+    results_block& into = *task_;
     lock.unlock();
-    read_results(*task_, task_->wanted);
+    if (file == 0) {
+      into.model_read = read_some(model_, std::span(into.model).first(into.wanted), model_failure_);
+    } else {
+      into.implementation_read =
+          read_some(implementation_, std::span(into.implementation).first(into.wanted),
+                    implementation_failure_);
+    }
     lock.lock();
-    task_ = nullptr;
+    tasks_ &= ~(1U << file);
     changed_.notify_all();
   }
 }
@@ -94,17 +102,19 @@ void entry_stream::read_ahead(results_block& into, std::size_t wanted) {
   {
     const std::lock_guard lock(mutex_);
     task_ = &into;
+    tasks_ = 3;  // each result file on a thread of its own
   }
-  if (helper_.joinable()) {
+  if (helpers_[0].joinable()) {
     changed_.notify_all();
   } else {
-    helper_ = std::thread([this] { helper_loop(); });
+    helpers_[0] = std::thread([this] { helper_loop(0); });
+    helpers_[1] = std::thread([this] { helper_loop(1); });
   }
 }
 
 void entry_stream::wait_for_helper() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return task_ == nullptr; });
+  changed_.wait(lock, [this] { return tasks_ == 0; });
 }
 
 void entry_stream::read_results(results_block& into, std::size_t wanted) {

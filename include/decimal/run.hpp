@@ -120,7 +120,7 @@ class entry_stream {
   void read_ahead(results_block& into, std::size_t wanted);
   // Waits until the helper has read what it was handed, if anything.
   void wait_for_helper();
-  void helper_loop();
+  void helper_loop(std::size_t file);
   // Reads the rest of a result file (to the count, when given), keeping a failure.
   void drain(std::optional<value_reader>& file, std::exception_ptr& failure);
   // Throws the trouble that has shown up: reads on as far as it takes to
@@ -148,12 +148,13 @@ class entry_stream {
   std::exception_ptr model_failure_;
   std::exception_ptr implementation_failure_;
 
-  // The helper thread and its one task.
-  std::thread helper_;
+  // The helper threads, one for each result file, and their task.
+  std::array<std::thread, 2> helpers_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  results_block* task_ = nullptr;  // set while handed, cleared once read
-  bool read_ahead_ = false;        // results_[current_] was handed to the helper
+  results_block* task_ = nullptr;
+  unsigned tasks_ = 0;  // bit 0: the model's file still to be read, bit 1: the implementation's
+  bool read_ahead_ = false;  // results_[current_] was handed to the helpers
   bool stopping_ = false;
 };
 
