@@ -64,8 +64,9 @@ run_paths default_paths(const std::string& dir);
 // time, in one pass and bounded memory whatever their length. The results
 // must be patterns of `format`; without `count`, the two result files must
 // hold the same number of entries, and the samples at least as many. Once
-// a run proves longer than one block, a helper thread reads the next block
-// of both result files while the caller compares the current one.
+// a run proves longer than one block, two helper threads read the next
+// block of the result files, one each, while the caller compares the
+// current one.
 class entry_stream {
  public:
   static constexpr std::size_t block_size = 65536;
