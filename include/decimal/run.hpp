@@ -117,9 +117,9 @@ class entry_stream {
   void read_results(results_block& into, std::size_t wanted);
   // The entries a block asks for when `done` entries have gone before.
   std::size_t wanted_after(std::size_t done) const noexcept;
-  // Hands the reading of the next block to the helper thread, starting it if need be.
+  // Hands the reading of the next block to the helper threads, starting them if need be.
   void read_ahead(results_block& into, std::size_t wanted);
-  // Waits until the helper has read what it was handed, if anything.
+  // Waits until the helpers have read what they were handed, if anything.
   void wait_for_helper();
   void helper_loop(std::size_t file);
   // Reads the rest of a result file (to the count, when given), keeping a failure.
