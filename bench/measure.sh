@@ -58,6 +58,15 @@ count_instructions() {
   sed -n 's/.*Collected : \([0-9]*\).*/\1/p' "$work/callgrind.log"
 }
 
+# check_ratio WHAT COUNT OTHER OTHER_COUNT TARGET: prints COUNT as a ratio to
+# OTHER_COUNT instructions, and fails the run when it is above TARGET.
+check_ratio() {
+  local ratio
+  ratio=$(awk -v d="$2" -v b="$4" 'BEGIN {printf "%.2f", d / b}')
+  echo "$1: $2 instructions, $ratio times $3 $4 (target: at most $5)"
+  within "$ratio" "$5" || failed=1
+}
+
 # Peak memory in KiB of a run of "$@", whatever its status.
 peak_kib() {
   /usr/bin/time -f '%M' -o "$work/time.txt" "$@" >/dev/null 2>&1 || true
@@ -125,11 +134,8 @@ if ! "$lean_report" | cmp -s - "$root/example/expected_report.txt"; then
   echo "the plain C peer's report differs from example/expected_report.txt"
   failed=1
 fi
-lean_count=$(count_instructions "$lean_report")
-ratio=$(awk -v d="$decimal_count" -v b="$lean_count" 'BEGIN {printf "%.2f", d / b}')
-echo "decimal: $decimal_count instructions, $ratio times the plain C peer's $lean_count" \
-  "(target: at most $max_decimal_to_lean)"
-within "$ratio" "$max_decimal_to_lean" || failed=1
+check_ratio decimal "$decimal_count" "the plain C peer's" "$(count_instructions "$lean_report")" \
+  "$max_decimal_to_lean"
 
 echo
 echo "== decimal-diff on the example, against decimal"
@@ -138,11 +144,8 @@ if ! cmp -s "$work/verdict.txt" "$root/example/expected_diff.txt"; then
   echo "the verdict differs from example/expected_diff.txt"
   failed=1
 fi
-diff_count=$(count_instructions "$decimal_diff")
-ratio=$(awk -v d="$diff_count" -v b="$decimal_count" 'BEGIN {printf "%.2f", d / b}')
-echo "decimal-diff: $diff_count instructions, $ratio times decimal's $decimal_count" \
-  "(target: at most $max_diff_to_decimal)"
-within "$ratio" "$max_diff_to_decimal" || failed=1
+check_ratio decimal-diff "$(count_instructions "$decimal_diff")" "decimal's" "$decimal_count" \
+  "$max_diff_to_decimal"
 
 echo
 echo "== decimal-diff on long test vectors, side by side with numpy and numdiff"

@@ -15,13 +15,6 @@
 namespace decimal {
 namespace {
 
-// Shortest decimal that reads back as `value`: 60, 72.5.
-std::string shortest(double value) {
-  std::array<char, 32> text;
-  const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
-  return std::string(text.data(), result.ptr);
-}
-
 std::string fixed(double value, int decimals) {
   std::array<char, 64> text;
   const int n = std::snprintf(text.data(), text.size(), "%.*f", decimals, value);
@@ -34,6 +27,12 @@ char* put(char* out, std::string_view text) {
 }
 
 }  // namespace
+
+std::string shortest_decimal(double value) {
+  std::array<char, 32> text;
+  const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
+  return std::string(text.data(), result.ptr);
+}
 
 std::vector<std::string> fail_reasons(const accumulator& figures,
                                       const std::optional<double>& min_snr_db) {
@@ -50,7 +49,8 @@ std::vector<std::string> fail_reasons(const accumulator& figures,
     if (std::isfinite(snr) && std::stod(fixed(snr, 2)) >= *min_snr_db) {
       shown = std::floor(snr * 100) / 100;
     }
-    reasons.push_back("snr " + fixed(shown, 2) + " dB below " + shortest(*min_snr_db) + " dB");
+    reasons.push_back("snr " + fixed(shown, 2) + " dB below " + shortest_decimal(*min_snr_db) +
+                      " dB");
   }
   return reasons;
 }
@@ -97,7 +97,7 @@ std::string summary_figures(const accumulator& figures, const std::optional<doub
       static_cast<unsigned long long>(figures.largest_index()), figures.mean(), figures.rms(),
       figures.snr_db());
   std::string summary(text.data(), static_cast<std::size_t>(n));
-  if (min_snr_db) summary += " (minimum " + shortest(*min_snr_db) + " dB)";
+  if (min_snr_db) summary += " (minimum " + shortest_decimal(*min_snr_db) + " dB)";
   return summary;
 }
 

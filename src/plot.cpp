@@ -182,12 +182,6 @@ std::string run_gnuplot(const std::string& script) {
   throw error("plot: gnuplot " + why);
 }
 
-// Shortest decimal that reads back as `value`.
-std::string shortest(double value) {
-  std::array<char, 32> text;
-  return std::string(text.data(), std::to_chars(text.data(), text.data() + text.size(), value).ptr);
-}
-
 // A step of 1, 2 or 5 times a power of ten, whole, at least `rough`.
 std::int64_t whole_step(double rough) {
   std::int64_t step = 1;
@@ -242,7 +236,7 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   std::int64_t highest = 0;
   for (const envelope_column& c : columns) {
     const auto middle = static_cast<double>(c.first + c.last) / 2;
-    s += shortest(middle);
+    s += shortest_decimal(middle);
     for (const std::int64_t n : {c.model_min, c.model_max, c.implementation_min,
                                  c.implementation_max, c.difference_min, c.difference_max}) {
       s += ' ' + std::to_string(n);
@@ -256,7 +250,7 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   const double last = columns.empty() ? 0 : static_cast<double>(columns.back().last);
   // A margin keeps the first and last entries off the frame.
   const double margin = std::max(1.0, (last - first) / 100);
-  const std::string scale = "/" + shortest(std::ldexp(1.0, q.fraction_bits));
+  const std::string scale = "/" + shortest_decimal(std::ldexp(1.0, q.fraction_bits));
 
   std::string verdict = "verdict: pass";
   if (!input.verdict.pass()) {
@@ -268,7 +262,8 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   std::string heading = input.directory;
   if (!(q == q_format{})) heading += " (" + q.name() + ")";
   s += "set termoption noenhanced\nset multiplot layout 2,1\nset lmargin 12\nset rmargin 4\n";
-  s += "set xrange [" + shortest(first - margin) + ":" + shortest(last + margin) + "]\n";
+  s += "set xrange [" + shortest_decimal(first - margin) + ":" + shortest_decimal(last + margin) +
+       "]\n";
   s += "set grid\nset xzeroaxis\nset key top right\nset offsets 0, 0, graph 0.3, graph 0.05\n";
   s += "set title " + gnuplot_string(heading) + ".\"\\n\"." + gnuplot_string(verdict) +
        " textcolor rgb '" + (input.verdict.pass() ? "#1b5e20" : "#b71c1c") + "'\n";

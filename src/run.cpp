@@ -84,13 +84,7 @@ void entry_stream::helper_loop(std::size_t file) {
     if ((tasks_ & (1U << file)) == 0) return;
     results_block& into = *task_;
     lock.unlock();
-    if (file == 0) {
-      into.model_read = read_some(model_, std::span(into.model).first(into.wanted), model_failure_);
-    } else {
-      into.implementation_read =
-          read_some(implementation_, std::span(into.implementation).first(into.wanted),
-                    implementation_failure_);
-    }
+    read_result_file(file, into);
     lock.lock();
     tasks_ &= ~(1U << file);
     changed_.notify_all();
@@ -112,16 +106,25 @@ void entry_stream::read_ahead(results_block& into, std::size_t wanted) {
   }
 }
 
-void entry_stream::wait_for_helper() {
+void entry_stream::wait_for_helpers() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return tasks_ == 0; });
 }
 
+void entry_stream::read_result_file(std::size_t file, results_block& into) {
+  if (file == 0) {
+    into.model_read = read_some(model_, std::span(into.model).first(into.wanted), model_failure_);
+  } else {
+    into.implementation_read =
+        read_some(implementation_, std::span(into.implementation).first(into.wanted),
+                  implementation_failure_);
+  }
+}
+
 void entry_stream::read_results(results_block& into, std::size_t wanted) {
   into.wanted = wanted;
-  into.model_read = read_some(model_, std::span(into.model).first(wanted), model_failure_);
-  into.implementation_read = read_some(
-      implementation_, std::span(into.implementation).first(wanted), implementation_failure_);
+  read_result_file(0, into);
+  read_result_file(1, into);
 }
 
 std::size_t entry_stream::wanted_after(std::size_t done) const noexcept {
@@ -157,7 +160,7 @@ std::size_t entry_stream::next() {
   if (finished_) return 0;
   results_block& results = results_[current_];
   if (read_ahead_) {
-    wait_for_helper();
+    wait_for_helpers();
     read_ahead_ = false;
   } else {
     read_results(results, wanted_after(entries_));
@@ -192,7 +195,7 @@ std::span<const std::int64_t> entry_stream::read_samples(bool values) {
     // The entries of this block are counted: the samples must reach them all.
     entries_ -= both;
     finished_ = true;
-    if (read_ahead_) wait_for_helper();
+    if (read_ahead_) wait_for_helpers();
     read_ahead_ = false;
     fail();
   }

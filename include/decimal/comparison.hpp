@@ -42,6 +42,9 @@ using entry_sink = std::function<void(const entry_beyond&)>;
 std::vector<std::string> fail_reasons(const accumulator& figures,
                                       const std::optional<double>& min_snr_db);
 
+// The shortest decimal that reads back as `value`: 60, 72.5.
+std::string shortest_decimal(double value);
+
 // The longest entry line: two Q32.0 extremes with six decimals, a 32-bit
 // sample, a 20-digit index and a 33-bit difference fit with room to spare.
 inline constexpr std::size_t max_entry_line = 160;

@@ -113,6 +113,8 @@ class entry_stream {
   // A file that could not be opened has no reader and its failure set.
   static std::size_t read_some(std::optional<value_reader>& file, std::span<std::int64_t> out,
                                std::exception_ptr& failure, bool values = true);
+  // Reads into.wanted entries of result file 0 (the model's) or 1 into `into`.
+  void read_result_file(std::size_t file, results_block& into);
   // Reads the next `wanted` entries of both result files into `into`.
   void read_results(results_block& into, std::size_t wanted);
   // The entries a block asks for when `done` entries have gone before.
@@ -120,7 +122,7 @@ class entry_stream {
   // Hands the reading of the next block to the helper threads, starting them if need be.
   void read_ahead(results_block& into, std::size_t wanted);
   // Waits until the helpers have read what they were handed, if anything.
-  void wait_for_helper();
+  void wait_for_helpers();
   void helper_loop(std::size_t file);
   // Reads the rest of a result file (to the count, when given), keeping a failure.
   void drain(std::optional<value_reader>& file, std::exception_ptr& failure);
