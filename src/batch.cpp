@@ -4,9 +4,13 @@
 
 #include <array>
 #include <chrono>
+#include <exception>
+#include <new>
 #include <string>
+#include <system_error>
 
 #include "decimal/ci_report.hpp"
+#include "decimal/display.hpp"
 #include "decimal/envelope.hpp"
 #include "decimal/error.hpp"
 #include "decimal/held_output.hpp"
@@ -19,6 +23,22 @@ namespace {
 void say(const std::string& text) {
   // Nothing better is left to do if standard error fails.
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
+// What went wrong, for the user: the error's own message, or what the
+// system ran short of, named after the directory.
+std::string trouble_message(const std::exception_ptr& trouble, const std::string& dir) {
+  try {
+    std::rethrow_exception(trouble);
+  } catch (const error& e) {
+    return e.what();
+  } catch (const std::bad_alloc&) {
+    return shown_name(dir) + ": out of memory";
+  } catch (const std::system_error& e) {
+    return shown_name(dir) + ": " + e.code().message();
+  } catch (...) {
+    return shown_name(dir) + ": unexpected failure";
+  }
 }
 
 // How a plot names the directory: as given, or the current one's path.
@@ -55,7 +75,7 @@ directory_report check_directory(const batch_settings& settings, const std::stri
   } else if (keep_text) {
     beyond = text_lines(rules.format, settings.json ? json_text : lines);
   }
-  const std::string header = several ? "==> " + dir + " <==\n" : "";
+  const std::string header = several ? "==> " + shown_name(dir) + " <==\n" : "";
   std::optional<envelope> plot_data;
   if (settings.plot_file) plot_data.emplace(2048, rules.skip);
   try {
@@ -83,10 +103,10 @@ directory_report check_directory(const batch_settings& settings, const std::stri
     }
   } catch (const write_failure&) {
     throw;  // standard output: the whole call fails
-  } catch (const error& e) {
+  } catch (...) {
     lines.discard();
     report.outcome = run_outcome::trouble;
-    report.message = e.what();
+    report.message = trouble_message(std::current_exception(), report.directory);
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     say("decimal-diff: " + report.message + "\n");

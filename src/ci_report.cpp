@@ -7,42 +7,11 @@
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "decimal/display.hpp"
 #include "decimal/replace_file.hpp"
 
 namespace decimal {
 namespace {
-
-// The length of the UTF-8 sequence at `at` that encodes a character XML
-// 1.0 allows, or 0.
-std::size_t allowed_sequence(std::string_view bytes, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[at + i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return lead >= 0x20 || lead == '\t' || lead == '\n' ? 1 : 0;
-  std::size_t length = 0;
-  std::uint32_t code = 0;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    length = 2;
-    code = lead & 0x1fU;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3;
-    code = lead & 0x0fU;
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4;
-    code = lead & 0x07U;
-  } else {
-    return 0;
-  }
-  if (at + length > bytes.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xc0U) != 0x80) return 0;
-    code = (code << 6) | (byte(i) & 0x3fU);
-  }
-  const bool shortest =
-      (length == 3 && code >= 0x800) || (length == 4 && code >= 0x10000) || length == 2;
-  const bool character =
-      code <= 0x10ffff && !(code >= 0xd800 && code <= 0xdfff) && code != 0xfffe && code != 0xffff;
-  return shortest && character ? length : 0;
-}
 
 std::string seconds_text(double seconds) {
   std::array<char, 32> text;
@@ -70,27 +39,6 @@ const char* verdict_name(run_outcome outcome) {
 
 }  // namespace
 
-std::string printable_utf8(std::string_view bytes) {
-  static constexpr char hex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size());
-  for (std::size_t at = 0; at < bytes.size();) {
-    if (bytes[at] == '\\') {
-      out += "\\\\";
-      ++at;
-    } else if (const std::size_t length = allowed_sequence(bytes, at)) {
-      out.append(bytes.substr(at, length));
-      at += length;
-    } else {
-      const auto byte = static_cast<unsigned char>(bytes[at++]);
-      out += "\\x";
-      out += hex[byte >> 4];
-      out += hex[byte & 0xf];
-    }
-  }
-  return out;
-}
-
 void junit_report::add(directory_report report) { reports_.push_back(std::move(report)); }
 
 std::string junit_report::text() const {
@@ -114,24 +62,24 @@ std::string junit_report::text() const {
   suite.append_attribute("time") = seconds_text(seconds).c_str();
   for (const directory_report& report : reports_) {
     pugi::xml_node test = suite.append_child("testcase");
-    test.append_attribute("name") = printable_utf8(report.directory).c_str();
+    test.append_attribute("name") = shown_name(report.directory).c_str();
     test.append_attribute("classname") = "decimal-diff";
     test.append_attribute("time") = seconds_text(report.seconds).c_str();
     std::string summary_line = "verdict: trouble";
     if (report.outcome == run_outcome::trouble) {
       pugi::xml_node error = test.append_child("error");
-      error.append_attribute("message") = printable_utf8(report.message).c_str();
+      error.append_attribute("message") = report.message.c_str();  // printable already
     } else {
       if (report.outcome == run_outcome::fail) {
         pugi::xml_node failure = test.append_child("failure");
         failure.append_attribute("message") =
-            printable_utf8(joined(report.verdict->reasons)).c_str();
+            joined(report.verdict->reasons).c_str();
         failure.text() = printable_utf8(report.output).c_str();
       }
       summary_line =
           "summary: " + summary_figures(report.verdict->figures, {}, report.verdict->skipped);
     }
-    test.append_child("system-out").text() = printable_utf8(summary_line).c_str();
+    test.append_child("system-out").text() = summary_line.c_str();
   }
   std::ostringstream out;
   document.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
@@ -142,10 +90,10 @@ void junit_report::write(const std::string& file) const { replace_file(file, tex
 
 std::string json_head(const directory_report& report, const json_settings& settings) {
   nlohmann::ordered_json line;
-  line["directory"] = printable_utf8(report.directory);
+  line["directory"] = shown_name(report.directory);
   line["verdict"] = verdict_name(report.outcome);
   if (report.outcome == run_outcome::trouble) {
-    line["message"] = printable_utf8(report.message);
+    line["message"] = report.message;  // printable already
   } else {
     line["reasons"] = report.verdict->reasons;
   }

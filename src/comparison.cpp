@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "decimal/display.hpp"
 #include "decimal/error.hpp"
 #include "decimal/run.hpp"
 
@@ -27,12 +28,6 @@ char* put(char* out, std::string_view text) {
 }
 
 }  // namespace
-
-std::string shortest_decimal(double value) {
-  std::array<char, 32> text;
-  const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
-  return std::string(text.data(), result.ptr);
-}
 
 std::vector<std::string> fail_reasons(const accumulator& figures,
                                       const std::optional<double>& min_snr_db) {
@@ -125,9 +120,9 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
 }
 
 run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
-                      envelope* plot_data) {
+                      envelope* plot_data, const thread_starter& start) {
   // Three read buffers and their blocks: too much for the stack of a thread.
-  const auto stream = std::make_unique<entry_stream>(paths, rules.format, rules.count);
+  const auto stream = std::make_unique<entry_stream>(paths, rules.format, rules.count, start);
   run_verdict verdict{accumulator(rules.format, rules.tolerance, rules.skip), {}, rules.skip};
   accumulator& figures = verdict.figures;
   // Filled before it is read: no need to clear half a megabyte for a short run.
@@ -161,7 +156,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
     }
   }
   if (stream->entries() <= rules.skip) {
-    throw error(paths.results_m + ": --skip=" + std::to_string(rules.skip) +
+    throw error(shown_name(paths.results_m) + ": --skip=" + std::to_string(rules.skip) +
                 " leaves none of its " + std::to_string(stream->entries()) + " entries");
   }
   verdict.reasons = fail_reasons(figures, rules.min_snr_db);

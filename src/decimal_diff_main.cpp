@@ -7,10 +7,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "decimal/batch.hpp"
 #include "decimal/error.hpp"
@@ -258,8 +259,14 @@ int main(int argc, char** argv) {
   } catch (const usage_error& e) {
     say(std::string("decimal-diff: ") + e.what() + "\nTry 'decimal-diff --help'.\n");
     return status_trouble;
-  } catch (const std::exception& e) {
+  } catch (const decimal::error& e) {
     say(std::string("decimal-diff: ") + e.what() + "\n");
+    return status_trouble;
+  } catch (const std::bad_alloc&) {
+    say("decimal-diff: out of memory\n");
+    return status_trouble;
+  } catch (const std::system_error& e) {
+    say("decimal-diff: " + e.code().message() + "\n");
     return status_trouble;
   }
 }

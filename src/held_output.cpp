@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "decimal/display.hpp"
 #include "decimal/error.hpp"
 #include "decimal/report.hpp"
 
@@ -22,7 +23,7 @@ file_descriptor open_unlinked_temporary() {
   // File systems without O_TMPFILE: a named file, unlinked at once.
   std::string name = std::string(dir) + "/decimal-diff.XXXXXX";
   file_descriptor named(::mkostemp(name.data(), O_CLOEXEC));
-  if (named.get() < 0) throw os_error(std::string("temporary file in ") + dir, errno);
+  if (named.get() < 0) throw os_error("temporary file in " + shown_name(dir), errno);
   ::unlink(name.c_str());
   return named;
 }

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "decimal/ci_report.hpp"
+#include "decimal/display.hpp"
 #include "decimal/error.hpp"
 #include "decimal/file_descriptor.hpp"
 #include "decimal/replace_file.hpp"
@@ -178,7 +178,7 @@ std::string run_gnuplot(const std::string& script) {
   const std::string said = last_line(messages.get());
   std::string why = WIFEXITED(status) ? "exited with status " + std::to_string(WEXITSTATUS(status))
                                       : "was killed by signal " + std::to_string(WTERMSIG(status));
-  if (!said.empty()) why += ": " + said;
+  if (!said.empty()) why += ": " + shown_name(said);
   throw error("plot: gnuplot " + why);
 }
 
@@ -196,16 +196,11 @@ std::int64_t whole_step(double rough) {
 }  // namespace
 
 std::string gnuplot_string(std::string_view text) {
-  // Single quotes take everything as it is but a quote, written twice; line
-  // breaks and tabs are shown as printable_utf8 shows other control bytes.
+  // Single quotes take everything as it is but a quote, written twice.
   std::string quoted = "'";
-  for (const char c : printable_utf8(text)) {
+  for (const char c : shown_name(text)) {
     if (c == '\'') {
       quoted += "''";
-    } else if (c == '\n') {
-      quoted += "\\x0a";
-    } else if (c == '\t') {
-      quoted += "\\x09";
     } else {
       quoted += c;
     }
@@ -335,7 +330,7 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
 
 void draw_plot(const std::string& file, const plot_input& input) {
   const std::optional<plot_format> format = plot_format_of(file);
-  if (!format) throw error("plot: " + file + ": the name must end in .svg or .png");
+  if (!format) throw error("plot: " + shown_name(file) + ": the name must end in .svg or .png");
   replace_file(file, run_gnuplot(gnuplot_script(*format, input)), "plot");
 }
 

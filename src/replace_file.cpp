@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "decimal/display.hpp"
 #include "decimal/error.hpp"
 #include "decimal/file_descriptor.hpp"
 
@@ -37,7 +38,7 @@ std::string directory_of(const std::string& file) {
 }  // namespace
 
 void replace_file(const std::string& file, std::string_view contents, const std::string& what) {
-  const auto fail = [&](int errnum) { return os_error(what + ": " + file, errnum); };
+  const auto fail = [&](int errnum) { return os_error(what + ": " + shown_name(file), errnum); };
   // Unnamed, it cannot be left behind by anything that ends the process.
   file_descriptor unnamed(
       ::open(directory_of(file).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));

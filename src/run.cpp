@@ -1,6 +1,8 @@
 #include "decimal/run.hpp"
 
 #include <algorithm>
+#include <system_error>
+#include <utility>
 
 #include "decimal/error.hpp"
 
@@ -51,13 +53,15 @@ void open_value_file(std::optional<value_reader>& file, const std::string& path,
 
 }  // namespace
 
+std::thread start_thread(std::function<void()> task) { return std::thread(std::move(task)); }
+
 run_paths default_paths(const std::string& dir) {
   return {path_in(dir, samples_file), path_in(dir, results_m_file), path_in(dir, results_c_file)};
 }
 
 entry_stream::entry_stream(const run_paths& paths, const q_format& format,
-                           std::optional<std::size_t> count)
-    : has_samples_(paths.samples.has_value()), count_(count) {
+                           std::optional<std::size_t> count, thread_starter start)
+    : has_samples_(paths.samples.has_value()), count_(count), start_(std::move(start)) {
   const number_range results{format.lowest_raw(), format.highest_raw(), format.name()};
   if (has_samples_) open_value_file(samples_, *paths.samples, samples_text_, {}, samples_failure_);
   open_value_file(model_, paths.results_m, model_text_, results, model_failure_);
@@ -92,17 +96,36 @@ void entry_stream::helper_loop(std::size_t file) {
 }
 
 void entry_stream::read_ahead(results_block& into, std::size_t wanted) {
+  if (!helpers_[0].joinable() && (without_helpers_ || !start_helpers())) {
+    without_helpers_ = true;
+    read_results(into, wanted);
+    return;
+  }
   into.wanted = wanted;
   {
     const std::lock_guard lock(mutex_);
     task_ = &into;
     tasks_ = 3;  // each result file on a thread of its own
   }
-  if (helpers_[0].joinable()) {
-    changed_.notify_all();
-  } else {
-    helpers_[0] = std::thread([this] { helper_loop(0); });
-    helpers_[1] = std::thread([this] { helper_loop(1); });
+  changed_.notify_all();
+}
+
+bool entry_stream::start_helpers() {
+  try {
+    helpers_[0] = start_([this] { helper_loop(0); });
+    helpers_[1] = start_([this] { helper_loop(1); });
+    return true;
+  } catch (const std::system_error&) {
+    if (helpers_[0].joinable()) {
+      {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+      }
+      changed_.notify_all();
+      helpers_[0].join();
+      stopping_ = false;
+    }
+    return false;
   }
 }
 
@@ -204,9 +227,10 @@ std::span<const std::int64_t> entry_stream::read_samples(bool values) {
 
 void entry_stream::fail() {
   if (samples_failure_) std::rethrow_exception(samples_failure_);  // the first file
-  // Read on as far as it takes to know which file is bad first.
+  // Read on as far as it takes to know which file is bad first: both result
+  // files to their end (or the count), and the samples as far as they go.
   drain(model_, model_failure_);
-  if (!model_failure_) drain(implementation_, implementation_failure_);
+  drain(implementation_, implementation_failure_);
   const auto numbers_in = [](const std::optional<value_reader>& file) {
     return file ? file->count() : 0;
   };
@@ -219,12 +243,11 @@ void entry_stream::fail() {
     }
   }
   if (samples_failure_) std::rethrow_exception(samples_failure_);
+  // A result file is bad for a bad word, or for ending before the count.
   if (model_failure_) std::rethrow_exception(model_failure_);
+  if (count_ && model_->count() < *count_) model_->fail_count(*count_);
   if (implementation_failure_) std::rethrow_exception(implementation_failure_);
-  if (count_) {
-    if (model_->count() < *count_) model_->fail_count(*count_);
-    if (implementation_->count() < *count_) implementation_->fail_count(*count_);
-  }
+  if (count_ && implementation_->count() < *count_) implementation_->fail_count(*count_);
   if (model_->count() != implementation_->count()) {
     throw error(implementation_->name() + " holds " + std::to_string(implementation_->count()) +
                 " numbers, " + model_->name() + " " + std::to_string(model_->count()));

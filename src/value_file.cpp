@@ -17,6 +17,7 @@
 #include <tuple>
 #include <utility>
 
+#include "decimal/display.hpp"
 #include "decimal/error.hpp"
 
 namespace decimal {
@@ -195,7 +196,7 @@ std::size_t count_line_feeds(const char* p, const char* end) {
 }  // namespace
 
 value_parser::value_parser(std::string name, number_range range)
-    : name_(std::move(name)),
+    : name_(shown_name(name)),
       limits_{static_cast<std::uint64_t>(range.max),
               range.min < 0 ? static_cast<std::uint64_t>(-range.min) : 0},
       range_(std::move(range)) {
@@ -369,7 +370,7 @@ value_reader::value_reader(const std::string& path, std::span<char> buffer, numb
     : file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)),
       parser_(path, std::move(range)),
       buffer_(buffer) {
-  if (file_.get() < 0) throw os_error(path, errno);
+  if (file_.get() < 0) throw os_error(parser_.name(), errno);
 }
 
 std::size_t value_reader::read(std::span<std::int64_t> out, bool values) {

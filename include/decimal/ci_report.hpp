@@ -25,12 +25,6 @@ struct directory_report {
 // How much of a directory's text output a report keeps.
 inline constexpr std::size_t output_limit = std::size_t{1} << 20;
 
-// `bytes` as UTF-8 that XML 1.0 and JSON carry: valid UTF-8 sequences of
-// allowed characters stay; any other byte, and control characters but tab
-// and line feed, become the four characters \xNN, and a backslash becomes
-// two, so that the text reads back unambiguously.
-std::string printable_utf8(std::string_view bytes);
-
 // A JUnit XML report: one testsuite "decimal-diff", one testcase per directory.
 class junit_report {
  public:

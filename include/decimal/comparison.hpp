@@ -42,9 +42,6 @@ using entry_sink = std::function<void(const entry_beyond&)>;
 std::vector<std::string> fail_reasons(const accumulator& figures,
                                       const std::optional<double>& min_snr_db);
 
-// The shortest decimal that reads back as `value`: 60, 72.5.
-std::string shortest_decimal(double value);
-
 // The longest entry line: two Q32.0 extremes with six decimals, a 32-bit
 // sample, a 20-digit index and a 33-bit difference fit with room to spare.
 inline constexpr std::size_t max_entry_line = 160;
@@ -82,10 +79,10 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
 
 // Reads the run (see entry_stream) and compares it by `rules`, handing each
 // entry beyond the tolerance to `beyond` and each entry compared to
-// `plot_data`, when given. Throws the run's trouble, and trouble when
-// rules.skip leaves no entry.
+// `plot_data`, when given; `start` starts the stream's helper threads.
+// Throws the run's trouble, and trouble when rules.skip leaves no entry.
 run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
-                      envelope* plot_data);
+                      envelope* plot_data, const thread_starter& start = start_thread);
 
 // An entry_sink that appends each entry's line to `lines`.
 entry_sink text_lines(const q_format& format, held_output& lines);

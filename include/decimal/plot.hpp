@@ -24,8 +24,7 @@ struct plot_input {
 };
 
 // `text` as a gnuplot string literal that holds it as data, never commands:
-// single-quoted, its quotes doubled, with what printable_utf8 makes of it
-// and line breaks and tabs shown as \x0a and \x09.
+// single-quoted, its quotes doubled, as shown_name shows it.
 std::string gnuplot_string(std::string_view text);
 
 // The gnuplot commands that draw the comparison, with the data inline as the

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -60,19 +61,28 @@ struct run_paths {
 // The default file names inside `dir`.
 run_paths default_paths(const std::string& dir);
 
+// Starts a thread that runs `task`; throws std::system_error when the
+// system will not (a limit on processes or on memory).
+using thread_starter = std::function<std::thread(std::function<void()> task)>;
+
+// The plain std::thread.
+std::thread start_thread(std::function<void()> task);
+
 // decimal-diff's run: the three files read in step, a block of entries at a
 // time, in one pass and bounded memory whatever their length. The results
 // must be patterns of `format`; without `count`, the two result files must
 // hold the same number of entries, and the samples at least as many. Once
 // a run proves longer than one block, two helper threads read the next
 // block of the result files, one each, while the caller compares the
-// current one.
+// current one; when they cannot start, the caller's thread reads it
+// instead, with the same outcome.
 class entry_stream {
  public:
   static constexpr std::size_t block_size = 65536;
   static constexpr std::size_t first_block_size = 4096;
 
-  entry_stream(const run_paths& paths, const q_format& format, std::optional<std::size_t> count);
+  entry_stream(const run_paths& paths, const q_format& format, std::optional<std::size_t> count,
+               thread_starter start = start_thread);
   entry_stream(const entry_stream&) = delete;
   entry_stream& operator=(const entry_stream&) = delete;
   ~entry_stream();
@@ -119,8 +129,11 @@ class entry_stream {
   void read_results(results_block& into, std::size_t wanted);
   // The entries a block asks for when `done` entries have gone before.
   std::size_t wanted_after(std::size_t done) const noexcept;
-  // Hands the reading of the next block to the helper threads, starting them if need be.
+  // Hands the reading of the next block to the helper threads, starting them
+  // if need be; reads it at once when they cannot start.
   void read_ahead(results_block& into, std::size_t wanted);
+  // Starts both helpers, or none; returns whether it did.
+  bool start_helpers();
   // Waits until the helpers have read what they were handed, if anything.
   void wait_for_helpers();
   void helper_loop(std::size_t file);
@@ -152,6 +165,8 @@ class entry_stream {
   std::exception_ptr implementation_failure_;
 
   // The helper threads, one for each result file, and their task.
+  thread_starter start_;
+  bool without_helpers_ = false;  // they could not start
   std::array<std::thread, 2> helpers_;
   std::mutex mutex_;
   std::condition_variable changed_;

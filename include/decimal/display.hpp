@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace decimal {
+
+// How decimal-diff shows text that may hold any byte (directory and file
+// names, words of a file, gnuplot's messages) and the figures it echoes.
+
+// `bytes` as UTF-8 that a terminal, XML 1.0 and JSON all carry, for text of
+// several lines: valid UTF-8 sequences of allowed characters stay, tab and
+// line feed too; any other byte, and every other control character, become
+// the four characters \xNN (each byte of it), and a backslash becomes two,
+// so that the text reads back unambiguously.
+std::string printable_utf8(std::string_view bytes);
+
+// The same for a name or a word shown within one line: tab and line feed
+// are escaped too, so that a name can neither start a line nor move the
+// cursor.
+std::string shown_name(std::string_view bytes);
+
+// The shortest decimal that reads back as `value`, never in exponent form:
+// 60, 72.5, 1000000.
+std::string shortest_decimal(double value);
+
+}  // namespace decimal

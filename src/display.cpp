@@ -1,0 +1,81 @@
+#include "decimal/display.hpp"
+
+#include <array>
+#include <charconv>
+#include <cstdint>
+
+namespace decimal {
+namespace {
+
+// The length of the UTF-8 sequence at `at` that encodes a printable
+// character XML 1.0 allows (tab and line feed when `lines`), or 0. C1
+// controls (U+0080 to U+009F) count as control characters: a terminal may
+// take U+009B for the start of an escape sequence.
+std::size_t allowed_sequence(std::string_view bytes, std::size_t at, bool lines) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[at + i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) {
+    if (lead == '\t' || lead == '\n') return lines ? 1 : 0;
+    return lead >= 0x20 && lead != 0x7f ? 1 : 0;
+  }
+  std::size_t length = 0;
+  std::uint32_t code = 0;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+    code = lead & 0x1fU;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    code = lead & 0x0fU;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    code = lead & 0x07U;
+  } else {
+    return 0;
+  }
+  if (at + length > bytes.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xc0U) != 0x80) return 0;
+    code = (code << 6) | (byte(i) & 0x3fU);
+  }
+  const bool shortest = length == 2 || (length == 3 && code >= 0x800) ||
+                        (length == 4 && code >= 0x10000);
+  const bool character = code >= 0xa0 && code <= 0x10ffff && !(code >= 0xd800 && code <= 0xdfff) &&
+                         code != 0xfffe && code != 0xffff;
+  return shortest && character ? length : 0;
+}
+
+std::string escaped(std::string_view bytes, bool lines) {
+  static constexpr char hex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t at = 0; at < bytes.size();) {
+    if (bytes[at] == '\\') {
+      out += "\\\\";
+      ++at;
+    } else if (const std::size_t length = allowed_sequence(bytes, at, lines)) {
+      out.append(bytes.substr(at, length));
+      at += length;
+    } else {
+      const auto byte = static_cast<unsigned char>(bytes[at++]);
+      out += "\\x";
+      out += hex[byte >> 4];
+      out += hex[byte & 0xf];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string printable_utf8(std::string_view bytes) { return escaped(bytes, true); }
+
+std::string shown_name(std::string_view bytes) { return escaped(bytes, false); }
+
+std::string shortest_decimal(double value) {
+  std::array<char, 400> text;  // the longest fixed form of a double, and more
+  const auto result =
+      std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+  return std::string(text.data(), result.ptr);
+}
+
+}  // namespace decimal
