@@ -236,6 +236,52 @@ TEST_F(Batch, JsonShowsInfinitiesAsStrings) {
   EXPECT_EQ(nlohmann::json::parse(line)["snr_db"], "-inf");
 }
 
+struct hostile_case {
+  const char* edge;
+  std::string name;
+  std::string shown;
+};
+
+void PrintTo(const hostile_case& c, std::ostream* os) { *os << c.edge; }
+
+class HostileName : public Batch, public testing::WithParamInterface<hostile_case> {};
+
+// However a directory is named, it is shown on one line that it cannot
+// colour, rewrite or end, and the reports carry the message as printed.
+TEST_P(HostileName, IsEscapedInHeadersMessagesAndReports) {
+  const hostile_case& c = GetParam();
+  make("pass");
+  make(c.name, "trouble");
+  const std::string report = (scratch_.path() / "report.xml").string();
+  const outcome text = run({"-t7", "--junit=" + report, "pass", c.name});
+  EXPECT_EQ(text.status, 2);
+  EXPECT_EQ(text.out, "==> pass <==\n" + pass_block + "\n==> " + c.shown +
+                          " <==\nverdict: trouble\n\n"
+                          "total: 1 passed, 0 failed, 1 in trouble, of 2 directories\n");
+  const std::string message =
+      c.shown + "/results_c.txt:202:1: expected an integer, found \"oops\"";
+  EXPECT_EQ(text.err, "decimal-diff: " + message + "\n");
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_file(report.c_str()));
+  const pugi::xml_node test = document.child("testsuite").find_child_by_attribute(
+      "testcase", "name", c.shown.c_str());
+  EXPECT_EQ(test.child("error").attribute("message").value(), message);
+  const outcome json = run({"-t7", "--json", c.name});
+  const nlohmann::json line = nlohmann::json::parse(json.out);
+  EXPECT_EQ(line["directory"], c.shown);
+  EXPECT_EQ(line["message"], message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HostileName,
+    testing::Values(hostile_case{"escape_sequence", "esc\x1b[31mred", "esc\\x1b[31mred"},
+                    hostile_case{"bell", "bell\a", "bell\\x07"},
+                    hostile_case{"carriage_return", "cr\rverdict: pass", "cr\\x0dverdict: pass"},
+                    hostile_case{"line_feed", "lf\nverdict: pass", "lf\\x0averdict: pass"},
+                    hostile_case{"tab", "a\tb", "a\\x09b"},
+                    hostile_case{"invalid_utf8", "bad\xff\xfe", "bad\\xff\\xfe"},
+                    hostile_case{"backslash", "back\\slash", "back\\\\slash"}));
+
 struct layout_case {
   const char* name;
   std::vector<std::string> args;
