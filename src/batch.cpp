@@ -1,9 +1,14 @@
 #include "decimal/batch.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <chrono>
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <vector>
 #include <exception>
 #include <new>
 #include <string>
@@ -14,6 +19,7 @@
 #include "decimal/envelope.hpp"
 #include "decimal/error.hpp"
 #include "decimal/held_output.hpp"
+#include "decimal/output_file.hpp"
 #include "decimal/plot.hpp"
 #include "decimal/report.hpp"
 
@@ -54,52 +60,116 @@ run_paths paths_of(const batch_settings& settings, const std::string& dir) {
   return {samples, path_in(dir, settings.results_m_name), path_in(dir, settings.results_c_name)};
 }
 
+// The reports and the plot of a call, checked before any directory is read.
+struct destinations {
+  std::optional<output_file> junit;
+  std::optional<output_file> plot;
+};
+
+destinations check_destinations(const batch_settings& settings,
+                                const std::vector<std::string>& directories) {
+  destinations to;
+  if (settings.junit_file) to.junit.emplace(*settings.junit_file, "junit");
+  if (settings.plot_file) to.plot.emplace(*settings.plot_file, "plot");
+  if (to.junit && to.plot && to.plot->same_file(*to.junit)) {
+    throw error("plot: " + shown_name(to.plot->name()) + ": is the JUnit report's file too");
+  }
+  for (const std::optional<output_file>& report : {std::cref(to.junit), std::cref(to.plot)}) {
+    if (!report || !report->replaces()) continue;
+    for (const std::string& dir : directories) {
+      const run_paths paths = paths_of(settings, dir);
+      for (const std::optional<std::string>& input :
+           {paths.samples, std::optional(paths.results_m), std::optional(paths.results_c)}) {
+        struct stat status {};
+        if (input && ::stat(input->c_str(), &status) == 0 &&
+            report->is(status.st_dev, status.st_ino)) {
+          throw error(report->what() + ": " + shown_name(report->name()) +
+                      ": is an input file (" + shown_name(*input) + ")");
+        }
+      }
+    }
+  }
+  return to;
+}
+
+// What a directory's lines beyond the tolerance give the JUnit report: the
+// first of them up to its limit, whole, and how many were left out.
+class junit_lines {
+ public:
+  void append(std::string_view line) {
+    if (left_out_ == 0 && kept_.size() + line.size() <= output_limit) {
+      kept_.append(line);
+    } else {
+      ++left_out_;
+    }
+  }
+
+  std::string text() const {
+    if (left_out_ == 0) return kept_;
+    return kept_ + "(" + std::to_string(left_out_) + " more " +
+           (left_out_ == 1 ? "line" : "lines") + " left out)\n";
+  }
+
+ private:
+  std::string kept_;
+  std::uint64_t left_out_ = 0;
+};
+
 // Checks one directory and writes its output; returns what it gave.
-directory_report check_directory(const batch_settings& settings, const std::string& dir,
-                                 bool several) {
+directory_report check_directory(const batch_settings& settings, const destinations& to,
+                                 const std::string& dir, bool several) {
   const auto start = std::chrono::steady_clock::now();
   const verdict_rules& rules = settings.rules;
   directory_report report;
   report.directory = dir.empty() ? "." : dir;
   const bool text = !settings.quiet && !settings.json;
-  const bool keep_text = text || settings.junit_file;
-  held_output lines;      // text lines, or the JSON entries
-  held_output json_text;  // the text lines as well, for a JUnit report beside --json
+  const bool json = settings.json && !settings.quiet;
+  // Only what is printed or reported is kept: the text lines to print, the
+  // head of them for JUnit, the first JSON entries.
+  held_output lines;
+  junit_lines junit_text;
+  std::string json_entries;
+  std::size_t json_entries_kept = 0;
   entry_sink beyond;
-  if (settings.json && !settings.quiet) {
-    beyond = [&, first = true](const entry_beyond& entry) mutable {
-      lines.append(first ? json_entry(entry) : "," + json_entry(entry));
-      first = false;
-      if (settings.junit_file) text_lines(rules.format, json_text)(entry);
+  if (text || json || to.junit) {
+    beyond = [&](const entry_beyond& entry) {
+      if (text || to.junit) {
+        std::array<char, max_entry_line> line;
+        const char* end = render_entry_line(line.data(), rules.format, entry);
+        const std::string_view rendered(line.data(), static_cast<std::size_t>(end - line.data()));
+        if (text) lines.append(rendered);
+        if (to.junit) junit_text.append(rendered);
+      }
+      if (json && json_entries_kept < json_entry_limit) {
+        if (json_entries_kept++ != 0) json_entries += ',';
+        json_entries += json_entry(entry);
+      }
     };
-  } else if (keep_text) {
-    beyond = text_lines(rules.format, settings.json ? json_text : lines);
   }
   const std::string header = several ? "==> " + shown_name(dir) + " <==\n" : "";
   std::optional<envelope> plot_data;
-  if (settings.plot_file) plot_data.emplace(2048, rules.skip);
+  if (to.plot) plot_data.emplace(2048, rules.skip);
+  std::optional<output_file::prepared> plot;
   try {
     run_verdict verdict =
         check_run(paths_of(settings, dir), rules, beyond, plot_data ? &*plot_data : nullptr);
-    // The plot comes first, so that a run that fails to draw it writes nothing.
-    if (settings.plot_file) {
-      draw_plot(*settings.plot_file, {*plot_data, verdict, rules, title_of(dir)});
+    // The plot is drawn first, so that a run that fails to draw it writes nothing.
+    if (to.plot) {
+      plot.emplace(to.plot->prepare(draw_plot(*plot_format_of(to.plot->name()),
+                                              {*plot_data, verdict, rules, title_of(dir)})));
     }
     report.outcome = verdict.pass() ? run_outcome::pass : run_outcome::fail;
     const std::string closing = render_closing(verdict, rules.min_snr_db);
     report.verdict = std::move(verdict);
-    held_output& text_output = settings.json ? json_text : lines;
-    if (keep_text) text_output.append(closing);
-    if (settings.junit_file) report.output = text_output.head(output_limit);
+    if (to.junit) report.output = junit_text.text() + closing;
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (settings.json && !settings.quiet) {
-      write_all(STDOUT_FILENO, json_head(report, {rules, rules.skip}));
-      lines.release(STDOUT_FILENO);
-      write_all(STDOUT_FILENO, json_tail());
+    if (json) {
+      write_all(STDOUT_FILENO, json_head(report, {rules, rules.skip}) + json_entries + json_tail());
     } else if (text) {
       write_all(STDOUT_FILENO, header);
       lines.release(STDOUT_FILENO);
+      write_all(STDOUT_FILENO, closing);
     }
   } catch (const write_failure&) {
     throw;  // standard output: the whole call fails
@@ -110,10 +180,20 @@ directory_report check_directory(const batch_settings& settings, const std::stri
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     say("decimal-diff: " + report.message + "\n");
-    if (settings.json && !settings.quiet) {
+    if (json) {
       write_all(STDOUT_FILENO, json_head(report, {rules, rules.skip}) + json_tail());
     } else if (text && several) {
       write_all(STDOUT_FILENO, header + "verdict: trouble\n");
+    }
+  }
+  // Only once its output is out does the plot take its place.
+  if (plot) {
+    try {
+      plot->commit();
+    } catch (const error& e) {
+      report.outcome = run_outcome::trouble;
+      report.message = e.what();
+      say("decimal-diff: " + report.message + "\n");
     }
   }
   return report;
@@ -124,6 +204,7 @@ directory_report check_directory(const batch_settings& settings, const std::stri
 int run_batch(const batch_settings& settings) {
   const std::vector<std::string> directories =
       settings.directories.empty() ? std::vector<std::string>{""} : settings.directories;
+  const destinations to = check_destinations(settings, directories);
   const bool several = directories.size() > 1;
   junit_report junit;
   std::size_t passed = 0;
@@ -131,7 +212,7 @@ int run_batch(const batch_settings& settings) {
   std::size_t in_trouble = 0;
   for (std::size_t i = 0; i < directories.size(); ++i) {
     if (several && i > 0 && !settings.quiet && !settings.json) write_all(STDOUT_FILENO, "\n");
-    directory_report report = check_directory(settings, directories[i], several);
+    directory_report report = check_directory(settings, to, directories[i], several);
     switch (report.outcome) {
       case run_outcome::pass:
         ++passed;
@@ -143,7 +224,7 @@ int run_batch(const batch_settings& settings) {
         ++in_trouble;
         break;
     }
-    if (settings.junit_file) junit.add(std::move(report));
+    if (to.junit) junit.add(std::move(report));
   }
   if (several && !settings.quiet && !settings.json) {
     write_all(STDOUT_FILENO, "\ntotal: " + std::to_string(passed) + " passed, " +
@@ -151,7 +232,7 @@ int run_batch(const batch_settings& settings) {
                                  " in trouble, of " + std::to_string(directories.size()) +
                                  " directories\n");
   }
-  if (settings.junit_file) junit.write(*settings.junit_file);
+  if (to.junit) junit.write(*to.junit);
   if (in_trouble != 0) return status_trouble;
   return failed != 0 ? status_fail : status_pass;
 }

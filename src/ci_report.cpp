@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "decimal/display.hpp"
-#include "decimal/replace_file.hpp"
 
 namespace decimal {
 namespace {
@@ -86,7 +85,7 @@ std::string junit_report::text() const {
   return out.str();
 }
 
-void junit_report::write(const std::string& file) const { replace_file(file, text(), "junit"); }
+void junit_report::write(const output_file& file) const { file.write(text()); }
 
 std::string json_head(const directory_report& report, const json_settings& settings) {
   nlohmann::ordered_json line;

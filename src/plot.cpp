@@ -4,57 +4,39 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <csignal>
 #include <string>
 #include <vector>
 
 #include "decimal/display.hpp"
 #include "decimal/error.hpp"
+#include "decimal/ending_signals.hpp"
 #include "decimal/file_descriptor.hpp"
-#include "decimal/replace_file.hpp"
 
 extern char** environ;
 
 namespace decimal {
 namespace {
 
-// The gnuplot that is drawing, for a signal that ends decimal-diff meanwhile.
-std::atomic<pid_t> drawing{0};
-static_assert(std::atomic<pid_t>::is_always_lock_free);
-
-extern "C" void end_drawing(int signal_number) {
-  const pid_t child = drawing.load();
-  if (child > 0) ::kill(child, SIGKILL);
-  struct sigaction plain {};
-  plain.sa_handler = SIG_DFL;
-  ::sigaction(signal_number, &plain, nullptr);
-  ::raise(signal_number);
-}
-
-// While it lives, a signal that would end the process ends gnuplot first, so
-// that none is left drawing into a pipe that no one reads; a write to a pipe
-// whose reader has gone fails with EPIPE instead of ending the process.
+// While it lives, a signal that would end the process ends gnuplot's
+// process group first, so that none is left drawing into a pipe that no one
+// reads; a write to a pipe whose reader has gone fails with EPIPE instead of
+// ending the process.
 class drawing_guard {
  public:
-  explicit drawing_guard(pid_t child) {
-    drawing.store(child);
-    struct sigaction ending {};
-    ending.sa_handler = end_drawing;
-    sigemptyset(&ending.sa_mask);
-    for (std::size_t i = 0; i < ending_signals.size(); ++i) {
-      ::sigaction(ending_signals[i], nullptr, &previous_[i]);
-      // A signal that is ignored stays ignored.
-      if (previous_[i].sa_handler == SIG_DFL) ::sigaction(ending_signals[i], &ending, nullptr);
-    }
+  explicit drawing_guard(pid_t group) {
+    kill_on_ending_signal(group);
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &previous_pipe_);
@@ -62,16 +44,11 @@ class drawing_guard {
   drawing_guard(const drawing_guard&) = delete;
   drawing_guard& operator=(const drawing_guard&) = delete;
   ~drawing_guard() {
-    for (std::size_t i = 0; i < ending_signals.size(); ++i) {
-      ::sigaction(ending_signals[i], &previous_[i], nullptr);
-    }
     ::sigaction(SIGPIPE, &previous_pipe_, nullptr);
-    drawing.store(0);
+    kill_on_ending_signal(0);
   }
 
  private:
-  static constexpr std::array<int, 3> ending_signals = {SIGTERM, SIGINT, SIGHUP};
-  std::array<struct sigaction, 3> previous_{};
   struct sigaction previous_pipe_ {};
 };
 
@@ -90,20 +67,39 @@ std::string last_line(int fd) {
 }
 
 // Feeds `script` to gnuplot's standard input and gathers its standard output
-// until it closes, as either comes; throws when a pipe fails.
-std::string exchange(int script_in, int picture_out, std::string_view script) {
+// until it closes, or until gnuplot has ended and nothing more is waiting
+// (a child of it may hold the pipe open); throws when a pipe fails or a
+// limit is passed.
+std::string exchange(int script_in, int picture_out, int gnuplot_ended, std::string_view script,
+                     const gnuplot_limits& limits) {
   std::string picture;
   std::array<char, std::size_t{64} << 10> buffer;
   file_descriptor to_gnuplot(script_in);
-  while (true) {
-    std::array<pollfd, 2> ends{pollfd{picture_out, POLLIN, 0},
+  const auto deadline = std::chrono::steady_clock::now() + limits.time;
+  bool ended = false;   // gnuplot has exited
+  bool closed = false;  // its output has closed
+  while (!(closed && (ended || gnuplot_ended < 0))) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
+                                                                   std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      throw error("plot: gnuplot took longer than " +
+                  shortest_decimal(static_cast<double>(limits.time.count()) / 1000) + " s");
+    }
+    // poll() passes over the negative descriptors.
+    std::array<pollfd, 3> ends{pollfd{closed ? -1 : picture_out, POLLIN, 0},
+                               pollfd{ended ? -1 : gnuplot_ended, POLLIN, 0},
                                pollfd{to_gnuplot.get(), POLLOUT, 0}};
-    const nfds_t watched = to_gnuplot.get() >= 0 ? 2 : 1;
-    if (::poll(ends.data(), watched, -1) < 0) {
+    // Once gnuplot has ended, only what is already in the pipe is read.
+    const int timeout =
+        ended ? 0 : static_cast<int>(std::min<std::int64_t>(left.count(), INT32_MAX));
+    const int ready = ::poll(ends.data(), ends.size(), timeout);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       throw os_error("plot: poll", errno);
     }
-    if (watched == 2 && ends[1].revents != 0) {
+    if (ready == 0 && ended) break;
+    if (ends[1].revents != 0) ended = true;
+    if (ends[2].revents != 0) {
       const ssize_t n = ::write(to_gnuplot.get(), script.data(), script.size());
       if (n < 0 && errno != EINTR && errno != EAGAIN) {
         to_gnuplot.reset();  // gnuplot stopped reading: its status tells why
@@ -118,15 +114,24 @@ std::string exchange(int script_in, int picture_out, std::string_view script) {
         if (errno == EINTR || errno == EAGAIN) continue;
         throw os_error("plot: read", errno);
       }
-      if (n == 0) return picture;
+      if (n == 0) {
+        closed = true;
+        continue;
+      }
+      if (picture.size() + static_cast<std::size_t>(n) > limits.bytes) {
+        throw error("plot: gnuplot wrote more than " +
+                    shortest_decimal(static_cast<double>(limits.bytes) / (1 << 20)) + " MiB");
+      }
       picture.append(buffer.data(), static_cast<std::size_t>(n));
     }
   }
+  return picture;
 }
 
-// Runs gnuplot with its default settings on `script` and returns the picture
-// it writes; throws when it cannot.
-std::string run_gnuplot(const std::string& script) {
+// Runs gnuplot with its default settings on `script`, in a process group of
+// its own, and returns the picture it writes; throws when it cannot. Nothing
+// it started is left running.
+std::string run_gnuplot(const std::string& script, const gnuplot_limits& limits) {
   const file_descriptor messages(::memfd_create("gnuplot-messages", MFD_CLOEXEC));
   if (messages.get() < 0) throw os_error("plot: memfd_create", errno);
   std::array<int, 2> script_pipe{};
@@ -138,18 +143,25 @@ std::string run_gnuplot(const std::string& script) {
   file_descriptor picture_read(picture_pipe[0]);
   file_descriptor picture_write(picture_pipe[1]);
   ::fcntl(script_write.get(), F_SETFL, O_NONBLOCK);
+  ::fcntl(picture_read.get(), F_SETFL, O_NONBLOCK);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, script_read.get(), STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, picture_write.get(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, messages.get(), STDERR_FILENO);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
   // No init file (~/.gnuplot, a system one) can move or break the picture.
   std::array<char*, 3> argv{const_cast<char*>("gnuplot"), const_cast<char*>("--default-settings"),
                             nullptr};
   pid_t pid = 0;
-  const int spawned = ::posix_spawnp(&pid, "gnuplot", &actions, nullptr, argv.data(), environ);
+  const int spawned =
+      ::posix_spawnp(&pid, "gnuplot", &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   script_read.reset();
   picture_write.reset();
   if (spawned == ENOENT) throw error("plot: gnuplot not found (Debian: install gnuplot-nox)");
@@ -159,17 +171,25 @@ std::string run_gnuplot(const std::string& script) {
   int status = 0;
   {
     const drawing_guard guard(pid);
-    try {
-      picture = exchange(script_write.release(), picture_read.get(), script);
-    } catch (const error&) {
-      ::kill(pid, SIGKILL);
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    // Readable once gnuplot has ended; without it (an old kernel) the time limit still holds.
+    const file_descriptor ended(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    const auto end_group = [&] {
+      ::kill(-pid, SIGKILL);
+      while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) throw os_error("plot: waitpid", errno);
       }
+    };
+    try {
+      picture = exchange(script_write.release(), picture_read.get(), ended.get(), script, limits);
+    } catch (const error&) {
+      end_group();
       throw;
     }
-    while (::waitpid(pid, &status, 0) < 0) {
-      if (errno != EINTR) throw os_error("plot: waitpid", errno);
+    // gnuplot has ended, or closed its output: wait for it, then end what it left.
+    while (::waitid(P_PID, static_cast<id_t>(pid), nullptr, WEXITED | WNOWAIT) < 0) {
+      if (errno != EINTR) throw os_error("plot: waitid", errno);
     }
+    end_group();
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
     if (picture.empty()) throw error("plot: gnuplot drew nothing");
@@ -328,10 +348,8 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   return s;
 }
 
-void draw_plot(const std::string& file, const plot_input& input) {
-  const std::optional<plot_format> format = plot_format_of(file);
-  if (!format) throw error("plot: " + shown_name(file) + ": the name must end in .svg or .png");
-  replace_file(file, run_gnuplot(gnuplot_script(*format, input)), "plot");
+std::string draw_plot(plot_format format, const plot_input& input, const gnuplot_limits& limits) {
+  return run_gnuplot(gnuplot_script(format, input), limits);
 }
 
 }  // namespace decimal

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "decimal/comparison.hpp"
+#include "decimal/output_file.hpp"
 
 namespace decimal {
 
@@ -18,12 +19,14 @@ struct directory_report {
   run_outcome outcome = run_outcome::trouble;
   std::optional<run_verdict> verdict;  // none in trouble
   std::string message;                 // trouble's, without the program's name
-  std::string output;                  // the text output, cut short past output_limit
+  std::string output;  // the lines beyond the tolerance, cut short past output_limit, and the closing
   double seconds = 0;
 };
 
-// How much of a directory's text output a report keeps.
+// How much of a directory's lines beyond the tolerance the JUnit report
+// keeps, and how many entries the JSON line lists; the counts tell the rest.
 inline constexpr std::size_t output_limit = std::size_t{1} << 20;
+inline constexpr std::size_t json_entry_limit = 1000;
 
 // A JUnit XML report: one testsuite "decimal-diff", one testcase per directory.
 class junit_report {
@@ -33,9 +36,9 @@ class junit_report {
   // The report as XML 1.0 in UTF-8.
   std::string text() const;
 
-  // Writes the report to `file`, which is replaced only once the report is
-  // whole; throws error("junit: ...") when it cannot.
-  void write(const std::string& file) const;
+  // Writes the report to `file` (see output_file); throws error("junit: ...")
+  // when it cannot.
+  void write(const output_file& file) const;
 
  private:
   std::vector<directory_report> reports_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,11 +38,18 @@ std::string gnuplot_string(std::string_view text);
 // standard output.
 std::string gnuplot_script(plot_format format, const plot_input& input);
 
-// Draws the comparison into `file` with the gnuplot found on PATH, run with
-// its default settings. `file` is replaced only once the picture is whole
-// (see replace_file); on any failure it is left as it was and
-// error("plot: ...") says why. A signal that ends the process meanwhile
+// How long gnuplot may take, and how much it may write.
+struct gnuplot_limits {
+  std::chrono::milliseconds time{60'000};
+  std::size_t bytes = std::size_t{64} << 20;
+};
+
+// Draws the comparison with the gnuplot found on PATH, run with its default
+// settings, and returns the picture. Throws error("plot: ...") saying why
+// when gnuplot is missing, fails, draws nothing or passes a limit; nothing it
+// started is then left running. A signal that ends the process meanwhile
 // ends gnuplot too.
-void draw_plot(const std::string& file, const plot_input& input);
+std::string draw_plot(plot_format format, const plot_input& input,
+                      const gnuplot_limits& limits = {});
 
 }  // namespace decimal

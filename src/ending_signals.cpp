@@ -1,0 +1,67 @@
+#include "decimal/ending_signals.hpp"
+
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <mutex>
+
+namespace decimal {
+namespace {
+
+std::atomic<pid_t> drawing_group{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+
+// The temporary's name, complete before `temporary_set` says so.
+std::array<char, PATH_MAX> temporary_name{};
+std::atomic<bool> temporary_set{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+constexpr std::array<int, 3> ending_signals = {SIGTERM, SIGINT, SIGHUP};
+
+extern "C" void undo_and_end(int signal_number) {
+  if (const pid_t group = drawing_group.load(); group > 0) ::kill(-group, SIGKILL);
+  if (temporary_set.load()) ::unlink(temporary_name.data());
+  struct sigaction plain {};
+  plain.sa_handler = SIG_DFL;
+  ::sigaction(signal_number, &plain, nullptr);
+  ::raise(signal_number);
+}
+
+void install_handlers() {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    struct sigaction ending {};
+    ending.sa_handler = undo_and_end;
+    sigemptyset(&ending.sa_mask);
+    for (const int signal_number : ending_signals) sigaddset(&ending.sa_mask, signal_number);
+    for (const int signal_number : ending_signals) {
+      struct sigaction previous {};
+      ::sigaction(signal_number, nullptr, &previous);
+      if (previous.sa_handler == SIG_DFL) ::sigaction(signal_number, &ending, nullptr);
+    }
+  });
+}
+
+}  // namespace
+
+void kill_on_ending_signal(pid_t group) {
+  install_handlers();
+  drawing_group.store(group);
+}
+
+void remove_on_ending_signal(const std::string& path) {
+  install_handlers();
+  temporary_set.store(false);
+  const std::size_t n = std::min(path.size(), temporary_name.size() - 1);
+  std::memcpy(temporary_name.data(), path.data(), n);
+  temporary_name[n] = '\0';
+  temporary_set.store(path.size() < temporary_name.size());
+}
+
+void forget_on_ending_signal() { temporary_set.store(false); }
+
+}  // namespace decimal
