@@ -5,14 +5,14 @@
 
 #include <array>
 #include <chrono>
-#include <functional>
-#include <optional>
-#include <string_view>
-#include <vector>
 #include <exception>
+#include <functional>
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "decimal/ci_report.hpp"
 #include "decimal/display.hpp"
@@ -83,8 +83,8 @@ destinations check_destinations(const batch_settings& settings,
         struct stat status {};
         if (input && ::stat(input->c_str(), &status) == 0 &&
             report->is(status.st_dev, status.st_ino)) {
-          throw error(report->what() + ": " + shown_name(report->name()) +
-                      ": is an input file (" + shown_name(*input) + ")");
+          throw error(report->what() + ": " + shown_name(report->name()) + ": is an input file (" +
+                      shown_name(*input) + ")");
         }
       }
     }

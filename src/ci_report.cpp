@@ -71,8 +71,7 @@ std::string junit_report::text() const {
     } else {
       if (report.outcome == run_outcome::fail) {
         pugi::xml_node failure = test.append_child("failure");
-        failure.append_attribute("message") =
-            joined(report.verdict->reasons).c_str();
+        failure.append_attribute("message") = joined(report.verdict->reasons).c_str();
         failure.text() = printable_utf8(report.output).c_str();
       }
       summary_line =

@@ -37,8 +37,8 @@ std::size_t allowed_sequence(std::string_view bytes, std::size_t at, bool lines)
     if ((byte(i) & 0xc0U) != 0x80) return 0;
     code = (code << 6) | (byte(i) & 0x3fU);
   }
-  const bool shortest = length == 2 || (length == 3 && code >= 0x800) ||
-                        (length == 4 && code >= 0x10000);
+  const bool shortest =
+      length == 2 || (length == 3 && code >= 0x800) || (length == 4 && code >= 0x10000);
   const bool character = code >= 0xa0 && code <= 0x10ffff && !(code >= 0xd800 && code <= 0xdfff) &&
                          code != 0xfffe && code != 0xffff;
   return shortest && character ? length : 0;

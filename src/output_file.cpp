@@ -44,8 +44,8 @@ std::string base_of(const std::string& file) { return file.substr(file.rfind('/'
 // that cannot be opened by name.
 std::optional<int> own_descriptor(std::string_view path) {
   const std::string own = "/proc/" + std::to_string(::getpid()) + "/fd/";
-  for (const std::string_view prefix : {std::string_view("/dev/fd/"),
-                                        std::string_view("/proc/self/fd/"), std::string_view(own)}) {
+  for (const std::string_view prefix :
+       {std::string_view("/dev/fd/"), std::string_view("/proc/self/fd/"), std::string_view(own)}) {
     if (!path.starts_with(prefix)) continue;
     const std::string_view digits = path.substr(prefix.size());
     int fd = -1;
@@ -98,7 +98,9 @@ output_file::output_file(const std::string& name, std::string what)
   new_path_ = std::string(resolved.data()) + "/" + base_of(target_);
 }
 
-void output_file::fail(int errnum) const { throw os_error(what_ + ": " + shown_name(name_), errnum); }
+void output_file::fail(int errnum) const {
+  throw os_error(what_ + ": " + shown_name(name_), errnum);
+}
 
 bool output_file::same_file(const output_file& other) const {
   if (!replaces() || !other.replaces()) return false;

@@ -10,18 +10,18 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "decimal/display.hpp"
-#include "decimal/error.hpp"
 #include "decimal/ending_signals.hpp"
+#include "decimal/error.hpp"
 #include "decimal/file_descriptor.hpp"
 
 extern char** environ;
@@ -79,8 +79,8 @@ std::string exchange(int script_in, int picture_out, int gnuplot_ended, std::str
   bool ended = false;   // gnuplot has exited
   bool closed = false;  // its output has closed
   while (!(closed && (ended || gnuplot_ended < 0))) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
-                                                                   std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       throw error("plot: gnuplot took longer than " +
                   shortest_decimal(static_cast<double>(limits.time.count()) / 1000) + " s");
@@ -158,8 +158,7 @@ std::string run_gnuplot(const std::string& script, const gnuplot_limits& limits)
   std::array<char*, 3> argv{const_cast<char*>("gnuplot"), const_cast<char*>("--default-settings"),
                             nullptr};
   pid_t pid = 0;
-  const int spawned =
-      ::posix_spawnp(&pid, "gnuplot", &actions, &attributes, argv.data(), environ);
+  const int spawned = ::posix_spawnp(&pid, "gnuplot", &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   script_read.reset();

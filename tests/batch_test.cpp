@@ -258,13 +258,12 @@ TEST_P(HostileName, IsEscapedInHeadersMessagesAndReports) {
   EXPECT_EQ(text.out, "==> pass <==\n" + pass_block + "\n==> " + c.shown +
                           " <==\nverdict: trouble\n\n"
                           "total: 1 passed, 0 failed, 1 in trouble, of 2 directories\n");
-  const std::string message =
-      c.shown + "/results_c.txt:202:1: expected an integer, found \"oops\"";
+  const std::string message = c.shown + "/results_c.txt:202:1: expected an integer, found \"oops\"";
   EXPECT_EQ(text.err, "decimal-diff: " + message + "\n");
   pugi::xml_document document;
   ASSERT_TRUE(document.load_file(report.c_str()));
-  const pugi::xml_node test = document.child("testsuite").find_child_by_attribute(
-      "testcase", "name", c.shown.c_str());
+  const pugi::xml_node test =
+      document.child("testsuite").find_child_by_attribute("testcase", "name", c.shown.c_str());
   EXPECT_EQ(test.child("error").attribute("message").value(), message);
   const outcome json = run({"-t7", "--json", c.name});
   const nlohmann::json line = nlohmann::json::parse(json.out);

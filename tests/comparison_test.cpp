@@ -231,7 +231,8 @@ TEST(MinimumSnrEdges, EqualPassesAndInfinitiesAreOrdered) {
   EXPECT_TRUE(decimal::fail_reasons(same, 1e300).empty());
   const accumulator zeros = compare(std::vector<std::int64_t>(201, 0), implementation, 4095);
   EXPECT_EQ(zeros.snr_db(), -std::numeric_limits<double>::infinity());
-  EXPECT_EQ(decimal::fail_reasons(zeros, -1e6), std::vector<std::string>{"snr -inf dB below -1000000 dB"})
+  EXPECT_EQ(decimal::fail_reasons(zeros, -1e6),
+            std::vector<std::string>{"snr -inf dB below -1000000 dB"})
       << "a minimum in the form it was given, never an exponent";
 }
 

@@ -29,13 +29,17 @@ TEST_P(Shown, KeepsCharactersAndEscapesTheRest) {
 INSTANTIATE_TEST_SUITE_P(
     Table, Shown,
     testing::Values(
-        shown_case{"characters_of_each_length", "plain é ✓ 🎛", "plain é ✓ 🎛", "plain é ✓ 🎛"},
+        shown_case{"characters_of_each_length", "plain é ✓ 🎛", "plain é ✓ 🎛",
+                   "plain é ✓ 🎛"},
         // Only text of several lines keeps its line breaks and tabs.
         shown_case{"tab_and_line_feed", "a\tb\nc", "a\tb\nc", "a\\x09b\\x0ac"},
         shown_case{"carriage_return", "ok\rverdict: pass", "ok\\x0dverdict: pass",
                    "ok\\x0dverdict: pass"},
         shown_case{"escape_sequence_and_bell", "\x1b[2J\a", "\\x1b[2J\\x07", "\\x1b[2J\\x07"},
-        shown_case{"delete_and_c1_csi", "\x7f\xc2\x9b" "1m", "\\x7f\\xc2\\x9b1m", "\\x7f\\xc2\\x9b1m"},
+        shown_case{"delete_and_c1_csi",
+                   "\x7f\xc2\x9b"
+                   "1m",
+                   "\\x7f\\xc2\\x9b1m", "\\x7f\\xc2\\x9b1m"},
         shown_case{"first_character_after_the_c1_controls", "\xc2\xa0", "\xc2\xa0", "\xc2\xa0"},
         shown_case{"backslash_as_two", "back\\slash", "back\\\\slash", "back\\\\slash"},
         shown_case{"cut_sequence", "\xc3", "\\xc3", "\\xc3"},

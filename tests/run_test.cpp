@@ -179,13 +179,14 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  "results_c.txt holds 4 numbers, results_m.txt 3"},
         // The first bad file wins on either side of a block's edge.
-        run_case{"samples_bad_past_the_first_block_model_bad_early",
-                 numbers(first, "y"),
-                 numbers(10, "x"),
-                 numbers(many),
-                 {},
-                 0,
-                 "samples.txt:" + std::to_string(first + 1) + ":1: expected an integer, found \"y\""},
+        run_case{
+            "samples_bad_past_the_first_block_model_bad_early",
+            numbers(first, "y"),
+            numbers(10, "x"),
+            numbers(many),
+            {},
+            0,
+            "samples.txt:" + std::to_string(first + 1) + ":1: expected an integer, found \"y\""},
         run_case{"samples_bad_at_the_first_blocks_end_model_bad_early",
                  numbers(first - 1, "y"),
                  numbers(10, "x"),
@@ -193,54 +194,48 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  0,
                  "samples.txt:" + std::to_string(first) + ":1: expected an integer, found \"y\""},
-        run_case{"samples_bad_past_the_second_block_implementation_bad_early",
-                 numbers(second, "y"),
-                 numbers(many),
-                 numbers(10, "x"),
-                 {},
-                 0,
-                 "samples.txt:" + std::to_string(second + 1) + ":1: expected an integer, found \"y\""},
-        run_case{"model_bad_past_a_block_implementation_bad_early",
-                 numbers(many),
-                 numbers(second, "x"),
-                 numbers(3, "z"),
-                 {},
-                 0,
-                 "results_m.txt:" + std::to_string(second + 1) + ":1: expected an integer, found \"x\""},
+        run_case{
+            "samples_bad_past_the_second_block_implementation_bad_early",
+            numbers(second, "y"),
+            numbers(many),
+            numbers(10, "x"),
+            {},
+            0,
+            "samples.txt:" + std::to_string(second + 1) + ":1: expected an integer, found \"y\""},
+        run_case{
+            "model_bad_past_a_block_implementation_bad_early",
+            numbers(many),
+            numbers(second, "x"),
+            numbers(3, "z"),
+            {},
+            0,
+            "results_m.txt:" + std::to_string(second + 1) + ":1: expected an integer, found \"x\""},
         // With a count, a result file that ends before it is bad in its turn.
-        run_case{"count_model_short_implementation_bad",
-                 numbers(10),
-                 numbers(5),
-                 numbers(7, "z"),
-                 10,
-                 0,
-                 "results_m.txt: expected 10 numbers, found 5"},
-        run_case{"count_model_short_past_a_block_implementation_bad",
-                 numbers(many),
-                 numbers(first + 1),
-                 numbers(3, "z"),
-                 second,
-                 0,
+        run_case{"count_model_short_implementation_bad", numbers(10), numbers(5), numbers(7, "z"),
+                 10, 0, "results_m.txt: expected 10 numbers, found 5"},
+        run_case{"count_model_short_past_a_block_implementation_bad", numbers(many),
+                 numbers(first + 1), numbers(3, "z"), second, 0,
                  "results_m.txt: expected " + std::to_string(second) + " numbers, found " +
                      std::to_string(first + 1)},
-        run_case{"count_both_short_at_the_same_entry",
-                 numbers(many),
-                 numbers(first),
-                 numbers(first),
-                 first + 1,
-                 0,
+        run_case{"count_both_short_at_the_same_entry", numbers(many), numbers(first),
+                 numbers(first), first + 1, 0,
                  "results_m.txt: expected " + std::to_string(first + 1) + " numbers, found " +
                      std::to_string(first)},
-        run_case{"count_past_the_first_block",
-                 numbers(first + 5, "y"),
-                 numbers(first + 5, "x"),
-                 numbers(first + 5, "z"),
-                 first + 5,
-                 first + 5,
+        run_case{"count_past_the_first_block", numbers(first + 5, "y"), numbers(first + 5, "x"),
+                 numbers(first + 5, "z"), first + 5, first + 5, ""},
+        run_case{"exactly_the_first_block",
+                 numbers(first),
+                 numbers(first),
+                 numbers(first),
+                 {},
+                 first,
                  ""},
-        run_case{"exactly_the_first_block", numbers(first), numbers(first), numbers(first), {}, first,
-                 ""},
-        run_case{"exactly_two_blocks", numbers(second), numbers(second), numbers(second), {}, second,
+        run_case{"exactly_two_blocks",
+                 numbers(second),
+                 numbers(second),
+                 numbers(second),
+                 {},
+                 second,
                  ""},
         run_case{"short_samples_behind_a_bad_result",
                  numbers(1),
@@ -268,8 +263,9 @@ std::string checked(const std::string& dir, const decimal::thread_starter& start
   decimal::held_output lines;
   const decimal::verdict_rules rules{.tolerance = 1};
   try {
-    const decimal::run_verdict verdict = decimal::check_run(
-        decimal::default_paths(dir), rules, decimal::text_lines(rules.format, lines), nullptr, start);
+    const decimal::run_verdict verdict =
+        decimal::check_run(decimal::default_paths(dir), rules,
+                           decimal::text_lines(rules.format, lines), nullptr, start);
     return lines.head(SIZE_MAX) + decimal::render_closing(verdict, {});
   } catch (const decimal::error& e) {
     return e.what();
@@ -279,7 +275,8 @@ std::string checked(const std::string& dir, const decimal::thread_starter& start
 TEST(RunWithoutHelperThreads, ReadsOnTheCallersThreadWithTheSameOutcome) {
   const scratch_dir scratch;
   std::string differing;  // every 1000th entry 3 LSB off
-  for (std::size_t i = 0; i < many; ++i) differing += std::to_string(i % 1000 == 0 ? 3 : i % 1000) + "\n";
+  for (std::size_t i = 0; i < many; ++i)
+    differing += std::to_string(i % 1000 == 0 ? 3 : i % 1000) + "\n";
   const std::vector<std::array<std::string, 3>> runs = {
       {numbers(many), numbers(many), differing},
       {numbers(many), numbers(second + 2, "x"), differing},

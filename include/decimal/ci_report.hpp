@@ -19,7 +19,8 @@ struct directory_report {
   run_outcome outcome = run_outcome::trouble;
   std::optional<run_verdict> verdict;  // none in trouble
   std::string message;                 // trouble's, without the program's name
-  std::string output;  // the lines beyond the tolerance, cut short past output_limit, and the closing
+  std::string
+      output;  // the lines beyond the tolerance, cut short past output_limit, and the closing
   double seconds = 0;
 };
 

@@ -74,7 +74,7 @@ class output_file {
 
   std::string name_;  // as given
   std::string what_;
-  std::string target_;  // the name with its links followed
+  std::string target_;   // the name with its links followed
   int through_fd_ = -1;  // a descriptor of this process named by /dev/fd/N and the like
   bool in_place_ = false;
   std::optional<std::pair<dev_t, ino_t>> existing_;  // the file to replace, when it exists
