@@ -213,11 +213,20 @@ options parse_command_line(int argc, char** argv) {
         if (optopt == 0) {
           throw usage_error("unknown option " + decimal::quote(given.substr(0, given.find('='))));
         }
-        if (given.starts_with("--") &&
-            (optopt == 'q' || optopt == 'h' || optopt == version || optopt == json)) {
-          throw usage_error("option " + decimal::quote(option_name(argv)) + " takes no value");
+        // "--quiet=1" (or "--qui=1"): a long option given a value it does not take. A
+        // short option in a cluster ("-dash") may come with the previous
+        // word in `given`, so the option must be the one it names.
+        if (given.starts_with("--") && given.find('=') != std::string_view::npos) {
+          const std::string_view name = given.substr(2, given.find('=') - 2);
+          for (const option* o = long_options; o->name != nullptr; ++o) {
+            if (std::string_view(o->name).starts_with(name) && o->val == optopt) {
+              throw usage_error("option " + decimal::quote(given.substr(0, given.find('='))) +
+                                " takes no value");
+            }
+          }
         }
-        throw usage_error("unknown option " + decimal::quote(option_name(argv)));
+        throw usage_error("unknown option " +
+                          decimal::quote(std::string("-") + static_cast<char>(optopt)));
       }
     }
   }

@@ -234,7 +234,7 @@ value_parser::progress value_parser::feed(std::string_view chunk, std::span<std:
       const char* const word_end = read_word(p, end);
       const std::string_view part(p, static_cast<std::size_t>(word_end - p));
       p = word_end;
-      if (p == end && !(bad() && word_length_ > shown_word_size)) {
+      if (p == end && !(bad() && word_length_ - leading_zeros_ > shown_word_size)) {
         keep_for_message(part);  // the word goes on in the next chunk
         break;
       }
@@ -266,6 +266,8 @@ void value_parser::begin_word(const char* at) {
   word_column_ = offset_ + static_cast<std::size_t>(at - chunk_) - line_start_ + 1;
   word_length_ = 0;
   kept_length_ = 0;
+  leading_zeros_ = 0;
+  zeros_skipped_ = 0;
   negative_ = false;
   malformed_ = false;
   digits_ = 0;
@@ -290,6 +292,7 @@ inline const char* value_parser::read_word(const char* const start, const char* 
     for (; p != end; ++p) {
       const unsigned digit = digit_value(*p);
       if (digit >= 10) break;
+      if (magnitude == 0 && digit == 0) ++leading_zeros_;  // only zeros so far
       magnitude = magnitude * 10 + digit;
       if (magnitude > limit) {
         ++p;
@@ -311,7 +314,8 @@ inline const char* value_parser::read_word(const char* const start, const char* 
   if (bad()) {
     // Read on only as far as the message shows the word, and one byte more to
     // tell whether it is cut: an endless bad word must not keep the run reading.
-    const std::size_t read = word_length_ + static_cast<std::size_t>(p - start);
+    // Leading zeros are not shown, and do not count.
+    const std::size_t read = word_length_ + static_cast<std::size_t>(p - start) - leading_zeros_;
     const std::size_t to_show = read <= shown_word_size ? shown_word_size + 1 - read : 0;
     const char* const shown_end = p + std::min(to_show, static_cast<std::size_t>(end - p));
     for (; p != shown_end && !is_space(*p); ++p) {
@@ -323,9 +327,24 @@ inline const char* value_parser::read_word(const char* const start, const char* 
 }
 
 void value_parser::keep_for_message(std::string_view part) {
-  const std::size_t n = std::min(part.size(), kept_.size() - kept_length_);
-  std::copy_n(part.data(), n, kept_.data() + kept_length_);
-  kept_length_ += n;
+  // The sign is kept; the leading zeros after it are counted instead, so
+  // that the digits that matter show however many there are.
+  const bool word_start = word_length_ == part.size();
+  const std::size_t sign =
+      word_start && !part.empty() && (part[0] == '-' || part[0] == '+') ? 1 : 0;
+  std::size_t zeros = 0;
+  while (sign + zeros < part.size() && zeros_skipped_ + zeros < leading_zeros_ &&
+         part[sign + zeros] == '0') {
+    ++zeros;
+  }
+  zeros_skipped_ += zeros;
+  const auto keep = [&](std::string_view bytes) {
+    const std::size_t n = std::min(bytes.size(), kept_.size() - kept_length_);
+    std::copy_n(bytes.data(), n, kept_.data() + kept_length_);
+    kept_length_ += n;
+  };
+  keep(part.substr(0, sign));
+  keep(part.substr(sign + zeros));
 }
 
 inline std::int64_t value_parser::end_word(std::string_view last_part) {
@@ -337,14 +356,23 @@ inline std::int64_t value_parser::end_word(std::string_view last_part) {
 
 void value_parser::fail_word(std::string_view last_part) {
   keep_for_message(last_part);
-  const std::string_view shown(kept_.data(), kept_length_);
-  const bool cut = word_length_ > kept_length_;
+  const std::string_view kept(kept_.data(), kept_length_);
+  const bool cut = word_length_ > kept_length_ + zeros_skipped_;
+  // The leading zeros go back in, or, when they are many, "0...0" stands for them.
+  const std::size_t sign = !kept.empty() && (kept[0] == '-' || kept[0] == '+') ? 1 : 0;
+  const bool many_zeros = zeros_skipped_ > shown_zeros;
+  const std::string shown = std::string(kept.substr(0, sign)) +
+                            (many_zeros ? std::string("0...0") : std::string(zeros_skipped_, '0')) +
+                            std::string(kept.substr(sign));
+  const std::string zeros = std::to_string(zeros_skipped_) + " leading zeros";
   std::string message =
       name_ + ':' + std::to_string(word_line_) + ':' + std::to_string(word_column_) + ": ";
-  const std::string between =
-      " (not between " + std::to_string(range_.min) + " and " + std::to_string(range_.max) + ")";
+  const std::string between = " (" + (many_zeros ? zeros + "; " : std::string()) + "not between " +
+                              std::to_string(range_.min) + " and " + std::to_string(range_.max) +
+                              ")";
   if (malformed_ || digits_ == 0) {
     message += "expected an integer, found " + quote(shown, cut);
+    if (many_zeros) message += " (" + zeros + ")";
   } else if (range_.format.empty()) {
     message += "number out of range: " + quote(shown, cut) + between;
   } else {

@@ -236,6 +236,51 @@ TEST_F(Batch, JsonShowsInfinitiesAsStrings) {
   EXPECT_EQ(nlohmann::json::parse(line)["snr_db"], "-inf");
 }
 
+// Reports keep only what they show: with -q or --json nothing is held in
+// $TMPDIR (here a directory that does not exist, so that any use of it is
+// trouble), the JUnit failure text is the first MiB of whole lines and says
+// how many it left out, and the JSON line lists the first entries.
+TEST_F(Batch, ReportsHoldOnlyWhatTheyShow) {
+  constexpr int entries = 40'000;  // some 2.4 MB of lines beyond the tolerance
+  std::string model;
+  std::string implementation;
+  for (int i = 0; i < entries; ++i) {
+    model += std::to_string(i % 2000) + "\n";
+    implementation += std::to_string(i % 2000 + 1) + "\n";
+  }
+  scratch_.write("run/samples.txt", model);
+  scratch_.write("run/results_m.txt", model);
+  scratch_.write("run/results_c.txt", implementation);
+  const std::string report = (scratch_.path() / "report.xml").string();
+  const run_options no_tmpdir{.environment = {{"TMPDIR", (scratch_.path() / "none").string()}}};
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{"-q", "--junit=" + report, "run"},
+        std::vector<std::string>{"--json", "--junit=" + report, "run"}}) {
+    run_options with = no_tmpdir;
+    with.args = options;
+    const outcome result = run_program(DECIMAL_DIFF_BINARY, scratch_.path(), scratch_.path(), with);
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_EQ(result.err, "");
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_file(report.c_str()));
+    const std::string failure =
+        document.child("testsuite").child("testcase").child("failure").child_value();
+    const std::size_t cut = failure.find(" more lines left out)\n");
+    ASSERT_NE(cut, std::string::npos);
+    const std::size_t kept = failure.rfind("\n(", cut) + 1;
+    EXPECT_LE(kept, std::size_t{1} << 20);
+    const auto lines_kept = std::count(failure.begin(), failure.begin() + static_cast<long>(kept), '\n');
+    EXPECT_EQ(failure.substr(kept + 1, cut - kept - 1), std::to_string(entries - lines_kept));
+    EXPECT_TRUE(failure.ends_with("verdict: fail: 40000 entries beyond 0 LSB\n")) << failure.substr(cut);
+    if (options.front() == "--json") {
+      const nlohmann::json line = nlohmann::json::parse(result.out);
+      EXPECT_EQ(line["beyond_tolerance"], entries);
+      EXPECT_EQ(line["beyond"].size(), 1000U);
+      EXPECT_EQ(line["beyond"].back()["index"], 999);
+    }
+  }
+}
+
 struct hostile_case {
   const char* edge;
   std::string name;

@@ -170,6 +170,10 @@ INSTANTIATE_TEST_SUITE_P(
         usage_case{{"-q", "-x"}, "unknown option \"-x\""},
         usage_case{{"-qx"}, "unknown option \"-x\""},
         usage_case{{"--quiet=yes"}, "option \"--quiet\" takes no value"},
+        usage_case{{"--qui=yes"}, "option \"--qui\" takes no value"},
+        // A cluster's first option is named, not the word before the cluster.
+        usage_case{{"--json", "-dash"}, "unknown option \"-d\""},
+        usage_case{{"--format=Q15", "-dash"}, "unknown option \"-d\""},
         usage_case{{"-t"}, "option \"-t\" needs a value"},
         usage_case{{"-q", "--tolerance"}, "option \"--tolerance\" needs a value"},
         usage_case{{"--min-snr"}, "option \"--min-snr\" needs a value"},

@@ -158,10 +158,22 @@ INSTANTIATE_TEST_SUITE_P(
             "99999999999999999999999999999999999999999x", true,
             "t.txt:1:1: number out of range: \"9999999999999999999999999999999999999999\"..." RANGE,
             1, 1},
+        // Many leading zeros stand as "0...0", so that the digits after them show.
+        bad_file{"00000000000000000000000000000000000000000000x", true,
+                 "t.txt:1:1: expected an integer, found \"0...0x\" (44 leading zeros)", 1, 1},
+        bad_file{"7 -0000000000000000000000000000000000000000000000000099999999999", true,
+                 "t.txt:1:3: number out of range: \"-0...099999999999\" (50 leading zeros; not "
+                 "between -2147483648 and 2147483647)",
+                 1, 3},
         bad_file{
-            "00000000000000000000000000000000000000000000x", true,
-            "t.txt:1:1: expected an integer, found \"0000000000000000000000000000000000000000\"...",
+            "00000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+            "0000000000000012345678901234567890123456789012345678901234567890",
+            true,
+            "t.txt:1:1: number out of range: \"0...01234567890123456789012345678901234567890\"... "
+            "(100 leading zeros; not between -2147483648 and 2147483647)",
             1, 1},
+        bad_file{"00009999999999", true, "t.txt:1:1: number out of range: \"00009999999999\"" RANGE,
+                 1, 1},
         // A file in another encoding says so.
         bad_file{
             "\xef\xbb\xbf"
@@ -356,7 +368,7 @@ TEST_F(ValueFileOnDisk, WordLongerThanTheBuffer) {
     ADD_FAILURE() << "no error";
   } catch (const parse_error& e) {
     EXPECT_EQ(std::string(e.what()),
-              bad + ":2:1: expected an integer, found \"" + word.substr(0, 40) + "\"...");
+              bad + ":2:1: expected an integer, found \"0...0x\" (100 leading zeros)");
   }
 }
 

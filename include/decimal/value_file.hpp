@@ -60,6 +60,8 @@ class value_parser {
  private:
   // Long enough to recognise a word in a message, short enough for one line.
   static constexpr std::size_t shown_word_size = 40;
+  // More leading zeros than this are shown as "0...0", and counted.
+  static constexpr std::size_t shown_zeros = 4;
 
   // The general case: a word arrives in parts, one per chunk that holds some
   // of it; only the parts before the last are copied, and only as far as a
@@ -105,6 +107,8 @@ class value_parser {
   std::uint64_t magnitude_ = 0;  // no longer grows once out of range
   std::array<char, shown_word_size> kept_{};
   std::size_t kept_length_ = 0;
+  std::size_t leading_zeros_ = 0;  // of the digits read, before the first that is not 0
+  std::size_t zeros_skipped_ = 0;  // of them, left out of kept_
 };
 
 // A value file read through a buffer that the caller owns, number by number
