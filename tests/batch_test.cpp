@@ -269,9 +269,11 @@ TEST_F(Batch, ReportsHoldOnlyWhatTheyShow) {
     ASSERT_NE(cut, std::string::npos);
     const std::size_t kept = failure.rfind("\n(", cut) + 1;
     EXPECT_LE(kept, std::size_t{1} << 20);
-    const auto lines_kept = std::count(failure.begin(), failure.begin() + static_cast<long>(kept), '\n');
+    const auto lines_kept =
+        std::count(failure.begin(), failure.begin() + static_cast<long>(kept), '\n');
     EXPECT_EQ(failure.substr(kept + 1, cut - kept - 1), std::to_string(entries - lines_kept));
-    EXPECT_TRUE(failure.ends_with("verdict: fail: 40000 entries beyond 0 LSB\n")) << failure.substr(cut);
+    EXPECT_TRUE(failure.ends_with("verdict: fail: 40000 entries beyond 0 LSB\n"))
+        << failure.substr(cut);
     if (options.front() == "--json") {
       const nlohmann::json line = nlohmann::json::parse(result.out);
       EXPECT_EQ(line["beyond_tolerance"], entries);

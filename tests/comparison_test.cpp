@@ -231,6 +231,13 @@ TEST(MinimumSnrEdges, EqualPassesAndInfinitiesAreOrdered) {
   EXPECT_TRUE(decimal::fail_reasons(same, 1e300).empty());
   const accumulator zeros = compare(std::vector<std::int64_t>(201, 0), implementation, 4095);
   EXPECT_EQ(zeros.snr_db(), -std::numeric_limits<double>::infinity());
+  // A negative SNR of -6.0206 dB shows as -6.02, the minimum it misses: -6.03.
+  const accumulator worse = compare({1}, {3}, 2);
+  EXPECT_EQ(decimal::fail_reasons(worse, -6.02),
+            std::vector<std::string>{"snr -6.03 dB below -6.02 dB"});
+  EXPECT_EQ(decimal::fail_reasons(worse, -6.01),
+            std::vector<std::string>{"snr -6.02 dB below -6.01 dB"});
+  EXPECT_TRUE(decimal::fail_reasons(worse, -6.03).empty());
   EXPECT_EQ(decimal::fail_reasons(zeros, -1e6),
             std::vector<std::string>{"snr -inf dB below -1000000 dB"})
       << "a minimum in the form it was given, never an exponent";
@@ -353,6 +360,26 @@ TEST(Accumulator, SumsAtExtremeValuesAreExact) {
   EXPECT_TRUE(narrow.model_energy() == decimal::uint128{8388607} * 8388607 * n);
   EXPECT_EQ(narrow.mean(), -16777215.0);
   EXPECT_EQ(narrow.rms(), 16777215.0);
+}
+
+// Formats of 25 to 32 bits, whose squares pass 2^49: sums over more entries
+// than 2^15 stay exact.
+TEST(Accumulator, WideSumsOverManyEntriesAreExact) {
+  const std::size_t n = (std::size_t{1} << 15) + 3;
+  for (const int width : {25, 32}) {
+    const q_format q{1, width - 1};
+    const std::int64_t highest = (std::int64_t{1} << (width - 1)) - 1;  // the signed extremes
+    const std::int64_t lowest = -highest - 1;
+    const accumulator figures =
+        compare(std::vector<std::int64_t>(n, highest), std::vector<std::int64_t>(n, lowest), 0, q);
+    const decimal::uint128 d = static_cast<std::uint64_t>(highest - lowest);  // 2^W - 1
+    EXPECT_TRUE(figures.sum_of_squares() == d * d * n) << width;
+    EXPECT_TRUE(figures.model_energy() == decimal::uint128{static_cast<std::uint64_t>(highest)} *
+                                              static_cast<std::uint64_t>(highest) * n)
+        << width;
+    EXPECT_EQ(figures.mean(), -static_cast<double>(highest - lowest)) << width;
+    EXPECT_EQ(figures.largest(), lowest - highest) << width;
+  }
 }
 
 }  // namespace

@@ -41,6 +41,26 @@ TEST(Envelope, OneColumnAnEntryWhileTheyFit) {
   expect_tiling(columns, 9);
 }
 
+// Merged columns hold the least and greatest of each series over their span,
+// and stand where the entries do: after the skipped ones.
+TEST(Envelope, MergedColumnsKeepEachSeriesExtremes) {
+  envelope columns(4, 10);
+  for (std::int64_t i = 0; i < 8; ++i) columns.add(i, 100 - i, i % 2 != 0 ? -i : i);
+  EXPECT_EQ(columns.span(), 2U);
+  ASSERT_EQ(columns.columns().size(), 4U);
+  for (std::int64_t k = 0; k < 4; ++k) {
+    const decimal::envelope_column& c = columns.columns()[static_cast<std::size_t>(k)];
+    EXPECT_EQ(c.first, static_cast<std::uint64_t>(10 + 2 * k));
+    EXPECT_EQ(c.last, static_cast<std::uint64_t>(11 + 2 * k));
+    EXPECT_EQ(c.model_min, 2 * k);
+    EXPECT_EQ(c.model_max, 2 * k + 1);
+    EXPECT_EQ(c.implementation_min, 99 - 2 * k);
+    EXPECT_EQ(c.implementation_max, 100 - 2 * k);
+    EXPECT_EQ(c.difference_min, -(2 * k + 1));
+    EXPECT_EQ(c.difference_max, 2 * k);
+  }
+}
+
 // A single spike among a million entries stays in sight, in bounded columns.
 TEST(Envelope, KeepsOneSpikeAmongAMillion) {
   envelope columns;

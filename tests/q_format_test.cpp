@@ -35,12 +35,15 @@ INSTANTIATE_TEST_SUITE_P(
                     spelling{"Q0.11", std::nullopt},     // no sign bit
                     spelling{"Q1.32", std::nullopt},     // 33 bits
                     spelling{"Q32", std::nullopt},       // Q1.32
-                    spelling{"Q", std::nullopt}, spelling{"Q.", std::nullopt},
-                    spelling{"Q1.", std::nullopt}, spelling{"Q.11", std::nullopt},
-                    spelling{"q1.11", std::nullopt}, spelling{"Q1.11x", std::nullopt},
-                    spelling{"Q+1.11", std::nullopt}, spelling{"Q1.-1", std::nullopt},
-                    spelling{" Q1.11", std::nullopt}, spelling{"Q1.1.1", std::nullopt},
-                    spelling{"Q999999999999.1", std::nullopt}, spelling{"", std::nullopt}));
+                    // Over 32 bits whatever the split.
+                    spelling{"Q33.0", std::nullopt}, spelling{"Q4.31", std::nullopt},
+                    spelling{"Q17.16", std::nullopt}, spelling{"Q", std::nullopt},
+                    spelling{"Q.", std::nullopt}, spelling{"Q1.", std::nullopt},
+                    spelling{"Q.11", std::nullopt}, spelling{"q1.11", std::nullopt},
+                    spelling{"Q1.11x", std::nullopt}, spelling{"Q+1.11", std::nullopt},
+                    spelling{"Q1.-1", std::nullopt}, spelling{" Q1.11", std::nullopt},
+                    spelling{"Q1.1.1", std::nullopt}, spelling{"Q999999999999.1", std::nullopt},
+                    spelling{"", std::nullopt}));
 
 struct extreme {
   q_format format;

@@ -237,6 +237,23 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  second,
                  ""},
+        // Samples of a block with no entry beyond the tolerance are checked
+        // all the same, though their values are not worked out.
+        run_case{"samples_bad_where_no_entry_is_beyond",
+                 "0\n5x\n2\n",
+                 numbers(3),
+                 numbers(3),
+                 {},
+                 0,
+                 "samples.txt:2:1: expected an integer, found \"5x\""},
+        run_case{
+            "samples_bad_past_the_first_block_where_no_entry_is_beyond",
+            numbers(first + 3, "5x"),
+            numbers(many),
+            numbers(many),
+            {},
+            0,
+            "samples.txt:" + std::to_string(first + 4) + ":1: expected an integer, found \"5x\""},
         run_case{"short_samples_behind_a_bad_result",
                  numbers(1),
                  numbers(2),
@@ -292,6 +309,42 @@ TEST(RunWithoutHelperThreads, ReadsOnTheCallersThreadWithTheSameOutcome) {
     EXPECT_EQ(checked(path, refuse_every_thread), threaded) << dir;
     EXPECT_EQ(checked(path, refuse_the_second_thread{}), threaded) << dir;
   }
+}
+
+// The largest difference, its index and the skipped entries hold across blocks.
+TEST(RunFigures, CarryAcrossBlocks) {
+  const scratch_dir scratch;
+  std::string implementation;
+  for (std::size_t i = 0; i < many; ++i) {
+    auto value = static_cast<std::int64_t>(i % 1000);
+    if (i == 100 || i == first + 5000) value += 9;  // the largest, first in block 1
+    if (i == second + 10) value -= 5;
+    implementation += std::to_string(value) + "\n";
+  }
+  scratch.write("run/samples.txt", numbers(many));
+  scratch.write("run/results_m.txt", numbers(many));
+  scratch.write("run/results_c.txt", implementation);
+  scratch.write("same/samples.txt", numbers(many));
+  scratch.write("same/results_m.txt", numbers(many));
+  scratch.write("same/results_c.txt", numbers(many));
+  const auto check = [&](const char* dir, std::uint64_t skip) {
+    return decimal::check_run(decimal::default_paths((scratch.path() / dir).string()),
+                              {.skip = skip}, nullptr, nullptr)
+        .figures;
+  };
+  const decimal::accumulator whole = check("run", 0);
+  EXPECT_EQ(whole.largest(), 9);
+  EXPECT_EQ(whole.largest_index(), 100U);
+  EXPECT_EQ(whole.beyond_tolerance(), 3U);
+  const decimal::accumulator skipped = check("run", first + 10);
+  EXPECT_EQ(skipped.largest(), 9);
+  EXPECT_EQ(skipped.largest_index(), first + 5000);
+  EXPECT_EQ(skipped.beyond_tolerance(), 2U);
+  EXPECT_EQ(skipped.entries(), many - first - 10);
+  // When all agree, the largest is 0 at the first entry compared.
+  const decimal::accumulator agreeing = check("same", first + 10);
+  EXPECT_EQ(agreeing.largest(), 0);
+  EXPECT_EQ(agreeing.largest_index(), first + 10);
 }
 
 TEST(RunFilesMissing, FirstInOrder) {
