@@ -5,7 +5,8 @@
 # decimal-diff's whole run on the example against decimal's; and decimal-diff
 # on generated test vectors of 10^6 and 10^7 entries, side by side with a
 # numpy script computing the same figures and numdiff; and one call over
-# 1000 copies of the example against the README's shell loop over them.
+# 1000 copies of the example against the README's shell loop over them; and
+# at 10^7 entries, bit-exact, the JUnit and JSON reports against -q alone.
 #
 #   bench/measure.sh            builds the bench preset first
 #   bench/measure.sh DECIMAL DECIMAL_BENCH DECIMAL_DIFF MAKE_VECTORS LEAN_REPORT
@@ -41,6 +42,7 @@ max_time_to_numpy=0.1
 max_time_to_numdiff=0.02
 max_instructions_per_byte=12
 max_call_to_loop=0.2
+max_reports_to_quiet=1.2
 failed=0
 python=/usr/bin/python3  # Debian's, which python3-numpy serves
 numdiff=$(command -v numdiff)
@@ -148,6 +150,39 @@ check_ratio decimal-diff "$(count_instructions "$decimal_diff")" "decimal's" "$d
   "$max_diff_to_decimal"
 
 echo
+# Bit-exact, most entries of the vectors fail: the reports must hold only what
+# they show. $TMPDIR names no directory, so that any use of it is trouble
+# (exit 2): the runs must end in a plain fail (exit 1) using none.
+measure_reports() {
+  local status
+  echo "(bit-exact: $("$decimal_diff" -t 0 | tail -n 1); \$TMPDIR names no directory)"
+  for run in "-q" "-q --junit=$work/report.xml" "--json --junit=$work/report.xml"; do
+    status=0
+    # shellcheck disable=SC2086  # the options are words
+    TMPDIR=/nonexistent "$decimal_diff" -t 0 $run >/dev/null 2>"$work/reports.err" || status=$?
+    if ((status != 1)); then
+      echo "decimal-diff -t 0 $run: exit $status, $(cat "$work/reports.err")"
+      failed=1
+    fi
+  done
+  quiet_seconds=$(TMPDIR=/nonexistent best_seconds 3 "$decimal_diff" -t 0 -q)
+  junit_seconds=$(TMPDIR=/nonexistent best_seconds 3 "$decimal_diff" -t 0 -q \
+    --junit="$work/report.xml")
+  json_seconds=$(TMPDIR=/nonexistent best_seconds 3 "$decimal_diff" -t 0 --json \
+    --junit="$work/report.xml")
+  junit_kib=$(TMPDIR=/nonexistent peak_kib "$decimal_diff" -t 0 -q --junit="$work/report.xml")
+  printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "decimal-diff -t 0 -q" "$quiet_seconds" - - \
+    "$entries" "  -q --junit" "$junit_seconds" - "$junit_kib" \
+    "$entries" "  --json --junit" "$json_seconds" - -
+  for seconds in "$junit_seconds" "$json_seconds"; do
+    ratio=$(awk -v a="$seconds" -v b="$quiet_seconds" 'BEGIN {printf "%.2f", a / b}')
+    echo "          reports take $ratio of -q's time, 0 bytes of \$TMPDIR" \
+      "(target: at most $max_reports_to_quiet)"
+    within "$ratio" "$max_reports_to_quiet" || failed=1
+  done
+  ((junit_kib <= max_diff_kib)) || failed=1
+}
+
 echo "== decimal-diff on long test vectors, side by side with numpy and numdiff"
 mkdir "$work/stub"
 printf '#!/bin/sh\ncat >/dev/null\n' >"$work/stub/gnuplot"
@@ -203,6 +238,7 @@ for entries in 1000000 10000000; do
   fi
   within "$diff_per_byte" "$max_instructions_per_byte" || failed=1
   ((diff_kib <= max_diff_kib && plot_kib <= max_diff_kib)) || failed=1
+  if ((entries == 10000000)); then measure_reports; fi
   rm -r "$dir"
 done
 echo "targets: at most $max_time_to_numpy of numpy's time and $max_time_to_numdiff of numdiff's" \

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "decimal/ci_report.hpp"
@@ -93,26 +94,35 @@ destinations check_destinations(const batch_settings& settings,
 }
 
 // What a directory's lines beyond the tolerance give the JUnit report: the
-// first of them up to its limit, whole, and how many were left out.
+// first of them up to its limit, whole; the rest are only counted.
 class junit_lines {
  public:
-  void append(std::string_view line) {
-    if (left_out_ == 0 && kept_.size() + line.size() <= output_limit) {
-      kept_.append(line);
-    } else {
-      ++left_out_;
+  // Takes a line; returns whether it wants more.
+  bool append(std::string_view line) {
+    if (full_ || kept_.size() + line.size() > output_limit) {
+      full_ = true;
+      return false;
     }
+    if (kept_.empty()) kept_.reserve(output_limit);  // one allocation: its pages are costly
+    kept_.append(line);
+    ++lines_;
+    return true;
   }
 
-  std::string text() const {
-    if (left_out_ == 0) return kept_;
-    return kept_ + "(" + std::to_string(left_out_) + " more " +
-           (left_out_ == 1 ? "line" : "lines") + " left out)\n";
+  // The lines kept, and how many of `all` were left out; the lines go with it.
+  std::string take_text(std::uint64_t all) {
+    const std::uint64_t left_out = all - lines_;
+    if (left_out != 0) {
+      kept_ += "(" + std::to_string(left_out) + " more " + (left_out == 1 ? "line" : "lines") +
+               " left out)\n";
+    }
+    return std::move(kept_);
   }
 
  private:
   std::string kept_;
-  std::uint64_t left_out_ = 0;
+  std::uint64_t lines_ = 0;
+  bool full_ = false;
 };
 
 // Checks one directory and writes its output; returns what it gave.
@@ -132,18 +142,20 @@ directory_report check_directory(const batch_settings& settings, const destinati
   std::size_t json_entries_kept = 0;
   entry_sink beyond;
   if (text || json || to.junit) {
-    beyond = [&](const entry_beyond& entry) {
-      if (text || to.junit) {
+    bool junit_wants = to.junit.has_value();
+    beyond = [&, junit_wants](const entry_beyond& entry) mutable {
+      if (text || junit_wants) {
         std::array<char, max_entry_line> line;
         const char* end = render_entry_line(line.data(), rules.format, entry);
         const std::string_view rendered(line.data(), static_cast<std::size_t>(end - line.data()));
         if (text) lines.append(rendered);
-        if (to.junit) junit_text.append(rendered);
+        if (junit_wants) junit_wants = junit_text.append(rendered);
       }
       if (json && json_entries_kept < json_entry_limit) {
         if (json_entries_kept++ != 0) json_entries += ',';
         json_entries += json_entry(entry);
       }
+      return text || junit_wants || (json && json_entries_kept < json_entry_limit);
     };
   }
   const std::string header = several ? "==> " + shown_name(dir) + " <==\n" : "";
@@ -161,7 +173,10 @@ directory_report check_directory(const batch_settings& settings, const destinati
     report.outcome = verdict.pass() ? run_outcome::pass : run_outcome::fail;
     const std::string closing = render_closing(verdict, rules.min_snr_db);
     report.verdict = std::move(verdict);
-    if (to.junit) report.output = junit_text.text() + closing;
+    if (to.junit) {
+      report.output = junit_text.take_text(report.verdict->figures.beyond_tolerance());
+      report.output += closing;
+    }
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (json) {

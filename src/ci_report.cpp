@@ -5,12 +5,20 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
-#include <sstream>
+#include <utility>
 
 #include "decimal/display.hpp"
 
 namespace decimal {
 namespace {
+
+// Collects what pugixml writes.
+struct string_writer : pugi::xml_writer {
+  std::string text;
+  void write(const void* data, std::size_t size) override {
+    text.append(static_cast<const char*>(data), size);
+  }
+};
 
 std::string seconds_text(double seconds) {
   std::array<char, 32> text;
@@ -72,16 +80,19 @@ std::string junit_report::text() const {
       if (report.outcome == run_outcome::fail) {
         pugi::xml_node failure = test.append_child("failure");
         failure.append_attribute("message") = joined(report.verdict->reasons).c_str();
-        failure.text() = printable_utf8(report.output).c_str();
+        failure.text() = report.output.c_str();  // lines of numbers: printable already
       }
       summary_line =
           "summary: " + summary_figures(report.verdict->figures, {}, report.verdict->skipped);
     }
     test.append_child("system-out").text() = summary_line.c_str();
   }
-  std::ostringstream out;
+  string_writer out;
+  std::size_t size = 1024;
+  for (const directory_report& report : reports_) size += report.output.size() + 1024;
+  out.text.reserve(size);  // one allocation: the pages of a large one are costly
   document.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
-  return out.str();
+  return std::move(out.text);
 }
 
 void junit_report::write(const output_file& file) const { file.write(text()); }

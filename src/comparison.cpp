@@ -129,6 +129,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
   const auto difference_block =
       std::make_unique_for_overwrite<std::int64_t[]>(entry_stream::block_size);
   const std::span<std::int64_t> differences(difference_block.get(), entry_stream::block_size);
+  bool wanted = static_cast<bool>(beyond);  // the entries beyond the tolerance
   while (const std::size_t n = stream->next()) {
     const std::uint64_t first = stream->entries() - n;
     // The skipped entries have been read and checked, and count no further.
@@ -146,13 +147,13 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
       }
     }
     // The samples are worked out only for a block that shows some.
-    const auto block_samples = stream->read_samples(beyond && any_beyond);
-    if (!beyond || !any_beyond) continue;
+    const auto block_samples = stream->read_samples(wanted && any_beyond);
+    if (!wanted || !any_beyond) continue;
     const auto samples = block_samples.empty() ? block_samples : block_samples.subspan(from);
-    for (std::size_t i = 0; i < model.size(); ++i) {
+    for (std::size_t i = 0; i < model.size() && wanted; ++i) {
       if (!figures.beyond(differences[i])) continue;
-      beyond({first + from + i, model[i], implementation[i],
-              samples.empty() ? std::nullopt : std::optional(samples[i]), differences[i]});
+      wanted = beyond({first + from + i, model[i], implementation[i],
+                       samples.empty() ? std::nullopt : std::optional(samples[i]), differences[i]});
     }
   }
   if (stream->entries() <= rules.skip) {
@@ -168,6 +169,7 @@ entry_sink text_lines(const q_format& format, held_output& lines) {
     std::array<char, max_entry_line> line;
     const char* end = render_entry_line(line.data(), format, entry);
     lines.append(std::string_view(line.data(), static_cast<std::size_t>(end - line.data())));
+    return true;
   };
 }
 

@@ -49,6 +49,14 @@ std::string escaped(std::string_view bytes, bool lines) {
   std::string out;
   out.reserve(bytes.size());
   for (std::size_t at = 0; at < bytes.size();) {
+    // Plain ASCII, the usual case, in runs.
+    const std::size_t start = at;
+    while (at < bytes.size() && ((bytes[at] >= 0x20 && bytes[at] < 0x7f && bytes[at] != '\\') ||
+                                 (lines && bytes[at] == '\n'))) {
+      ++at;
+    }
+    out.append(bytes.substr(start, at - start));
+    if (at == bytes.size()) break;
     if (bytes[at] == '\\') {
       out += "\\\\";
       ++at;

@@ -33,8 +33,9 @@ struct entry_beyond {
   std::int64_t difference;
 };
 
-// Takes each entry beyond the tolerance, in order.
-using entry_sink = std::function<void(const entry_beyond&)>;
+// Takes each entry beyond the tolerance, in order, as long as it returns
+// true: once it has all it shows, it returns false and gets no more.
+using entry_sink = std::function<bool(const entry_beyond&)>;
 
 // Why a run fails, each as the verdict line gives it ("2 entries beyond 6
 // LSB", "snr 59.99 dB below 60 dB"); none when it passes. An SNR equal to the
