@@ -144,6 +144,18 @@ TEST_F(DecimalDiff, FullDiskIsTrouble) {
   EXPECT_EQ(result.err, "decimal-diff: write error: No space left on device\n");
 }
 
+// Output that cannot be written leaves the plot as it was, like the JUnit report.
+TEST_F(DecimalDiff, FullDiskLeavesThePlotAndTheReport) {
+  const std::string plot = scratch_.write("plot.svg", "an older plot");
+  const std::string report = scratch_.write("report.xml", "an older report");
+  const outcome result = run({"--plot=" + plot, "--junit=" + report}, example_dir,
+                             {.stdout_path = "/dev/full"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, "decimal-diff: write error: No space left on device\n");
+  EXPECT_EQ(read_file(plot), "an older plot");
+  EXPECT_EQ(read_file(report), "an older report");
+}
+
 struct usage_case {
   std::vector<std::string> args;
   const char* message;
