@@ -277,5 +277,8 @@ int main(int argc, char** argv) {
   } catch (const std::system_error& e) {
     say("decimal-diff: " + e.code().message() + "\n");
     return status_trouble;
+  } catch (...) {
+    say("decimal-diff: unexpected failure\n");  // never a library's own words
+    return status_trouble;
   }
 }

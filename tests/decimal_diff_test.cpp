@@ -148,8 +148,8 @@ TEST_F(DecimalDiff, FullDiskIsTrouble) {
 TEST_F(DecimalDiff, FullDiskLeavesThePlotAndTheReport) {
   const std::string plot = scratch_.write("plot.svg", "an older plot");
   const std::string report = scratch_.write("report.xml", "an older report");
-  const outcome result = run({"--plot=" + plot, "--junit=" + report}, example_dir,
-                             {.stdout_path = "/dev/full"});
+  const outcome result =
+      run({"--plot=" + plot, "--junit=" + report}, example_dir, {.stdout_path = "/dev/full"});
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(result.err, "decimal-diff: write error: No space left on device\n");
   EXPECT_EQ(read_file(plot), "an older plot");
