@@ -147,7 +147,7 @@ bool accumulator::add_block(std::span<const std::int64_t> res_m,
   if (largest_at != res_m.size()) {
     largest_magnitude_ = largest_magnitude;
     largest_ = differences[largest_at];
-    largest_index_ = first_index_ + entries_ + largest_at;
+    largest_index_ = first_index_ + entries_ + unknown_ + largest_at;
   }
   entries_ += res_m.size();
   beyond_tolerance_ += beyond;

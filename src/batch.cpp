@@ -58,7 +58,8 @@ std::string title_of(const std::string& dir) {
 run_paths paths_of(const batch_settings& settings, const std::string& dir) {
   std::optional<std::string> samples;
   if (settings.samples_name) samples = path_in(dir, *settings.samples_name);
-  return {samples, path_in(dir, settings.results_m_name), path_in(dir, settings.results_c_name)};
+  return {samples, path_in(dir, settings.results_m_name), path_in(dir, settings.results_c_name),
+          settings.encodings};
 }
 
 // The reports and the plot of a call, checked before any directory is read.

@@ -112,18 +112,26 @@ std::string json_head(const directory_report& report, const json_settings& setti
   if (settings.rules.min_snr_db) line["min_snr_db"] = *settings.rules.min_snr_db;
   if (report.verdict) {
     const accumulator& figures = report.verdict->figures;
-    line["count"] = figures.entries();
+    line["count"] = figures.entries() + figures.unknown();
+    if (figures.unknown() != 0) line["unknown"] = figures.unknown();
     line["beyond_tolerance"] = figures.beyond_tolerance();
-    line["largest"] = figures.largest();
-    line["largest_index"] = figures.largest_index();
-    line["mean"] = figures.mean();
-    line["rms"] = figures.rms();
-    // JSON has no infinities: they are the strings the summary shows.
-    const double snr = figures.snr_db();
-    if (std::isinf(snr)) {
-      line["snr_db"] = snr > 0 ? "inf" : "-inf";
+    if (figures.entries() == 0) {
+      // Every entry unknown: there are no figures.
+      for (const char* field : {"largest", "largest_index", "mean", "rms", "snr_db"}) {
+        line[field] = nullptr;
+      }
     } else {
-      line["snr_db"] = snr;
+      line["largest"] = figures.largest();
+      line["largest_index"] = figures.largest_index();
+      line["mean"] = figures.mean();
+      line["rms"] = figures.rms();
+      // JSON has no infinities: they are the strings the summary shows.
+      const double snr = figures.snr_db();
+      if (std::isinf(snr)) {
+        line["snr_db"] = snr > 0 ? "inf" : "-inf";
+      } else {
+        line["snr_db"] = snr;
+      }
     }
     nlohmann::ordered_json bins = nlohmann::ordered_json::array();
     for (const histogram_bin& bin : figures.histogram().bins()) {
@@ -143,14 +151,18 @@ std::string json_head(const directory_report& report, const json_settings& setti
 std::string json_entry(const entry_beyond& entry) {
   nlohmann::ordered_json object;
   object["index"] = entry.index;
-  object["res_m"] = entry.res_m;
-  object["res_c"] = entry.res_c;
+  // null for a value the test bench could not tell.
+  const auto known = [](std::int64_t n) {
+    return n == unknown_value ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(n);
+  };
+  object["res_m"] = known(entry.res_m);
+  object["res_c"] = known(entry.res_c);
   if (entry.sample) {
     object["sample"] = *entry.sample;
   } else {
     object["sample"] = nullptr;
   }
-  object["diff"] = entry.difference;
+  object["diff"] = known(entry.difference);
   return object.dump();
 }
 

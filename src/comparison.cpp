@@ -27,6 +27,33 @@ char* put(char* out, std::string_view text) {
   return out + text.size();
 }
 
+// accumulator::add() for a block with unknown entries: those are counted
+// apart, with unknown_value for their difference; the runs between them are
+// added as usual. Returns whether any entry is beyond the tolerance or unknown.
+bool add_with_unknowns(accumulator& figures, std::span<const std::int64_t> model,
+                       std::span<const std::int64_t> implementation,
+                       std::span<std::int64_t> differences) {
+  bool shown = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= model.size(); ++i) {
+    const bool unknown =
+        i < model.size() && (model[i] == unknown_value || implementation[i] == unknown_value);
+    if (i < model.size() && !unknown) continue;
+    if (i > start) {
+      shown |=
+          figures.add(model.subspan(start, i - start), implementation.subspan(start, i - start),
+                      differences.subspan(start, i - start));
+    }
+    if (unknown) {
+      figures.add_unknown();
+      differences[i] = unknown_value;
+      shown = true;
+    }
+    start = i + 1;
+  }
+  return shown;
+}
+
 }  // namespace
 
 std::vector<std::string> fail_reasons(const accumulator& figures,
@@ -36,8 +63,13 @@ std::vector<std::string> fail_reasons(const accumulator& figures,
     reasons.push_back(std::to_string(beyond) + (beyond == 1 ? " entry" : " entries") + " beyond " +
                       std::to_string(figures.tolerance()) + " LSB");
   }
+  if (const std::uint64_t unknown = figures.unknown(); unknown != 0) {
+    reasons.push_back(std::to_string(unknown) + (unknown == 1 ? " entry" : " entries") +
+                      " unknown");
+  }
   const double snr = figures.snr_db();
-  if (min_snr_db && snr < *min_snr_db) {
+  // The SNR is over the entries known in both; with none, there is none.
+  if (min_snr_db && figures.entries() != 0 && snr < *min_snr_db) {
     // As the summary shows it, unless that rounds up to the minimum: then
     // rounded down, so that the figure shown is below the minimum too.
     double shown = snr;
@@ -57,16 +89,20 @@ char* render_entry_line(char* out, const q_format& format, std::uint64_t index, 
   const int decimals = format.decimals();
   out = put(out, "index:");
   out = std::to_chars(out, limit, index).ptr;
+  const auto result = [&](std::int64_t raw) {
+    if (raw == unknown_value) return put(out, "x");
+    return std::to_chars(out, limit, format.real(raw), std::chars_format::fixed, decimals).ptr;
+  };
   out = put(out, ", res_m:");
-  out = std::to_chars(out, limit, format.real(res_m), std::chars_format::fixed, decimals).ptr;
+  out = result(res_m);
   out = put(out, ", res_c:");
-  out = std::to_chars(out, limit, format.real(res_c), std::chars_format::fixed, decimals).ptr;
+  out = result(res_c);
   if (sample) {
     out = put(out, ", samp:");
     out = std::to_chars(out, limit, *sample).ptr;
   }
   out = put(out, ", diff:");
-  out = std::to_chars(out, limit, difference).ptr;
+  out = difference == unknown_value ? put(out, "x") : std::to_chars(out, limit, difference).ptr;
   *out++ = '\n';
   return out;
 }
@@ -80,18 +116,21 @@ std::string summary_figures(const accumulator& figures, const std::optional<doub
                             std::uint64_t skipped) {
   const std::string entries =
       skipped == 0 ? "entries" : "entries (" + std::to_string(skipped) + " skipped)";
-  std::array<char, 360> text;
-  const int n = std::snprintf(
-      text.data(), text.size(),
-      "%llu of %llu %s differ by more than %llu LSB; largest %lld LSB at index %llu; mean "
-      "%.3f LSB, rms %.3f LSB, snr %.2f dB",
-      static_cast<unsigned long long>(figures.beyond_tolerance()),
-      static_cast<unsigned long long>(figures.entries()), entries.c_str(),
-      static_cast<unsigned long long>(figures.tolerance()),
-      static_cast<long long>(figures.largest()),
-      static_cast<unsigned long long>(figures.largest_index()), figures.mean(), figures.rms(),
-      figures.snr_db());
-  std::string summary(text.data(), static_cast<std::size_t>(n));
+  std::string summary = std::to_string(figures.beyond_tolerance()) + " of " +
+                        std::to_string(figures.entries() + figures.unknown()) + " " + entries +
+                        " differ by more than " + std::to_string(figures.tolerance()) + " LSB";
+  if (figures.unknown() != 0) {
+    summary += ", " + std::to_string(figures.unknown()) + " unknown";
+    if (figures.entries() == 0) return summary;  // no figure to give
+  }
+  std::array<char, 240> text;
+  const int n = std::snprintf(text.data(), text.size(),
+                              "; largest %lld LSB at index %llu; mean %.3f LSB, rms %.3f LSB, snr "
+                              "%.2f dB",
+                              static_cast<long long>(figures.largest()),
+                              static_cast<unsigned long long>(figures.largest_index()),
+                              figures.mean(), figures.rms(), figures.snr_db());
+  summary.append(text.data(), static_cast<std::size_t>(n));
   if (min_snr_db) summary += " (minimum " + shortest_decimal(*min_snr_db) + " dB)";
   return summary;
 }
@@ -103,6 +142,7 @@ std::string render_closing(const run_verdict& verdict, const std::optional<doubl
 std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
                            const std::vector<std::string>& reasons, std::uint64_t skipped) {
   std::string out = "histogram:";
+  if (figures.entries() == 0) out += " none";  // every entry unknown
   for (const histogram_bin& bin : figures.histogram().bins()) {
     out += ' ' + std::to_string(bin.low);
     if (bin.high != bin.low) out += ".." + std::to_string(bin.high);
@@ -139,9 +179,12 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
             : static_cast<std::size_t>(std::min<std::uint64_t>(n, rules.skip - first));
     const auto model = stream->results_m().subspan(from);
     const auto implementation = stream->results_c().subspan(from);
-    const bool any_beyond = figures.add(model, implementation, differences);
+    const bool any_beyond = stream->unknowns_in_block()
+                                ? add_with_unknowns(figures, model, implementation, differences)
+                                : figures.add(model, implementation, differences);
     if (plot_data != nullptr) {
       for (std::size_t i = 0; i < model.size(); ++i) {
+        if (differences[i] == unknown_value) continue;  // nothing to draw
         plot_data->add(rules.format.lsb(model[i]), rules.format.lsb(implementation[i]),
                        differences[i]);
       }
@@ -151,7 +194,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
     if (!wanted || !any_beyond) continue;
     const auto samples = block_samples.empty() ? block_samples : block_samples.subspan(from);
     for (std::size_t i = 0; i < model.size() && wanted; ++i) {
-      if (!figures.beyond(differences[i])) continue;
+      if (differences[i] != unknown_value && !figures.beyond(differences[i])) continue;
       wanted = beyond({first + from + i, model[i], implementation[i],
                        samples.empty() ? std::nullopt : std::optional(samples[i]), differences[i]});
     }

@@ -39,6 +39,10 @@ constexpr std::string_view usage =
     "      --model=NAME   the model's results file (default results_m.txt)\n"
     "      --impl=NAME    the implementation's results file (default results_c.txt)\n"
     "      --samples=NAME the samples file (default samples.txt; none for no samples)\n"
+    "  -e, --encoding=FORM  how the files are written: dec (default), hex, bin\n"
+    "                     (text words), s8, s16le, s16be, s32le, s32be (raw words)\n"
+    "      --model-encoding=FORM, --impl-encoding=FORM, --samples-encoding=FORM\n"
+    "                     the same for one file\n"
     "      --json         one JSON object per directory per line instead of the text\n"
     "      --junit=FILE   also write a JUnit XML report into FILE\n"
     "  -q, --quiet        print nothing; the exit status tells\n"
@@ -107,6 +111,15 @@ std::size_t parse_count(std::string_view text) {
   return *n;
 }
 
+decimal::encoding parse_encoding(std::string_view option, std::string_view text) {
+  const std::optional<decimal::encoding> form = decimal::parse_encoding(text);
+  if (!form) {
+    throw usage_error("invalid " + std::string(option) + " " + decimal::quote(text) +
+                      ": expected dec, hex, bin, s8, s16le, s16be, s32le or s32be");
+  }
+  return *form;
+}
+
 decimal::q_format parse_format(std::string_view text) {
   const std::optional<decimal::q_format> format = decimal::parse_q_format(text);
   if (!format) {
@@ -135,29 +148,51 @@ std::string option_name(char** argv) {
 }
 
 options parse_command_line(int argc, char** argv) {
-  enum : int { min_snr = 256, plot, version, skip, model, impl, samples, json, junit };
-  static const option long_options[] = {{"format", required_argument, nullptr, 'f'},
-                                        {"count", required_argument, nullptr, 'n'},
-                                        {"tolerance", required_argument, nullptr, 't'},
-                                        {"min-snr", required_argument, nullptr, min_snr},
-                                        {"skip", required_argument, nullptr, skip},
-                                        {"model", required_argument, nullptr, model},
-                                        {"impl", required_argument, nullptr, impl},
-                                        {"samples", required_argument, nullptr, samples},
-                                        {"plot", required_argument, nullptr, plot},
-                                        {"json", no_argument, nullptr, json},
-                                        {"junit", required_argument, nullptr, junit},
-                                        {"quiet", no_argument, nullptr, 'q'},
-                                        {"help", no_argument, nullptr, 'h'},
-                                        {"version", no_argument, nullptr, version},
-                                        {nullptr, 0, nullptr, 0}};
+  enum : int {
+    min_snr = 256,
+    plot,
+    version,
+    skip,
+    model,
+    impl,
+    samples,
+    json,
+    junit,
+    model_encoding,
+    impl_encoding,
+    samples_encoding
+  };
+  static const option long_options[] = {
+      {"format", required_argument, nullptr, 'f'},
+      {"count", required_argument, nullptr, 'n'},
+      {"tolerance", required_argument, nullptr, 't'},
+      {"min-snr", required_argument, nullptr, min_snr},
+      {"skip", required_argument, nullptr, skip},
+      {"model", required_argument, nullptr, model},
+      {"impl", required_argument, nullptr, impl},
+      {"samples", required_argument, nullptr, samples},
+      {"encoding", required_argument, nullptr, 'e'},
+      {"model-encoding", required_argument, nullptr, model_encoding},
+      {"impl-encoding", required_argument, nullptr, impl_encoding},
+      {"samples-encoding", required_argument, nullptr, samples_encoding},
+      {"plot", required_argument, nullptr, plot},
+      {"json", no_argument, nullptr, json},
+      {"junit", required_argument, nullptr, junit},
+      {"quiet", no_argument, nullptr, 'q'},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, version},
+      {nullptr, 0, nullptr, 0}};
   options chosen;
   decimal::batch_settings& batch = chosen.batch;
   decimal::verdict_rules& rules = batch.rules;
   // The tolerance's range depends on the format, which may come after it.
   std::optional<std::string_view> tolerance;
+  // The encodings given for one file, which --encoding does not change.
+  std::optional<decimal::encoding> model_form;
+  std::optional<decimal::encoding> impl_form;
+  std::optional<decimal::encoding> samples_form;
   opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, ":f:n:t:qh", long_options, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, ":f:n:t:e:qh", long_options, nullptr)) != -1;) {
     switch (c) {
       case 'f':
         rules.format = parse_format(optarg);
@@ -183,6 +218,23 @@ options parse_command_line(int argc, char** argv) {
       case samples:
         batch.samples_name = parse_file_name("samples file name", optarg);
         if (*batch.samples_name == "none") batch.samples_name.reset();
+        break;
+      case 'e': {
+        const decimal::encoding form = parse_encoding("encoding", optarg);
+        // One file's own encoding holds whichever comes first.
+        if (!model_form) batch.encodings.results_m = form;
+        if (!impl_form) batch.encodings.results_c = form;
+        if (!samples_form) batch.encodings.samples = form;
+        break;
+      }
+      case model_encoding:
+        model_form = batch.encodings.results_m = parse_encoding("model encoding", optarg);
+        break;
+      case impl_encoding:
+        impl_form = batch.encodings.results_c = parse_encoding("implementation encoding", optarg);
+        break;
+      case samples_encoding:
+        samples_form = batch.encodings.samples = parse_encoding("samples encoding", optarg);
         break;
       case plot:
         if (!decimal::plot_format_of(optarg)) {

@@ -40,12 +40,12 @@ run_files read_run_files(const std::string& dir) {
 
 namespace {
 
-// Opens a value file, keeping an error to be told in its turn.
-void open_value_file(std::optional<value_reader>& file, const std::string& path,
-                     std::span<char> buffer, const number_range& range,
-                     std::exception_ptr& failure) {
+// Opens a file of numbers, keeping an error to be told in its turn.
+void open_numbers_file(std::unique_ptr<number_source>& file, const std::string& path, encoding form,
+                       std::span<char> buffer, const number_range& range,
+                       std::exception_ptr& failure) {
   try {
-    file.emplace(path, buffer, range);
+    file = open_numbers(path, form, buffer, range);
   } catch (const error&) {
     failure = std::current_exception();
   }
@@ -62,11 +62,15 @@ run_paths default_paths(const std::string& dir) {
 entry_stream::entry_stream(const run_paths& paths, const q_format& format,
                            std::optional<std::size_t> count, thread_starter start)
     : has_samples_(paths.samples.has_value()), count_(count), start_(std::move(start)) {
-  const number_range results{format.lowest_raw(), format.highest_raw(), format.name()};
-  if (has_samples_) open_value_file(samples_, *paths.samples, samples_text_, {}, samples_failure_);
-  open_value_file(model_, paths.results_m, model_text_, results, model_failure_);
-  open_value_file(implementation_, paths.results_c, implementation_text_, results,
-                  implementation_failure_);
+  const number_range results{format.lowest_raw(), format.highest_raw(), format.name(), true};
+  const run_encodings& forms = paths.encodings;
+  if (has_samples_) {
+    open_numbers_file(samples_, *paths.samples, forms.samples, samples_text_,
+                      samples_range(forms.samples), samples_failure_);
+  }
+  open_numbers_file(model_, paths.results_m, forms.results_m, model_text_, results, model_failure_);
+  open_numbers_file(implementation_, paths.results_c, forms.results_c, implementation_text_,
+                    results, implementation_failure_);
 }
 
 entry_stream::~entry_stream() {
@@ -135,12 +139,19 @@ void entry_stream::wait_for_helpers() {
 }
 
 void entry_stream::read_result_file(std::size_t file, results_block& into) {
+  const auto unknown_in = [](const std::unique_ptr<number_source>& source) {
+    return source ? source->unknown() : 0;
+  };
   if (file == 0) {
+    const std::size_t before = unknown_in(model_);
     into.model_read = read_some(model_, std::span(into.model).first(into.wanted), model_failure_);
+    into.model_unknowns = unknown_in(model_) != before;
   } else {
+    const std::size_t before = unknown_in(implementation_);
     into.implementation_read =
         read_some(implementation_, std::span(into.implementation).first(into.wanted),
                   implementation_failure_);
+    into.implementation_unknowns = unknown_in(implementation_) != before;
   }
 }
 
@@ -157,8 +168,9 @@ std::size_t entry_stream::wanted_after(std::size_t done) const noexcept {
   return count_ ? std::min(size, *count_ - done) : size;
 }
 
-std::size_t entry_stream::read_some(std::optional<value_reader>& file, std::span<std::int64_t> out,
-                                    std::exception_ptr& failure, bool values) {
+std::size_t entry_stream::read_some(std::unique_ptr<number_source>& file,
+                                    std::span<std::int64_t> out, std::exception_ptr& failure,
+                                    bool values) {
   if (failure) return 0;
   const std::size_t before = file->count();
   try {
@@ -169,7 +181,7 @@ std::size_t entry_stream::read_some(std::optional<value_reader>& file, std::span
   }
 }
 
-void entry_stream::drain(std::optional<value_reader>& file, std::exception_ptr& failure) {
+void entry_stream::drain(std::unique_ptr<number_source>& file, std::exception_ptr& failure) {
   block rest;  // what is read is only counted and checked
   while (!failure) {
     std::size_t wanted = rest.size();
@@ -206,6 +218,7 @@ std::size_t entry_stream::next() {
   samples_due_ = has_samples_;
   model_view_ = std::span(results.model).first(both);
   implementation_view_ = std::span(results.implementation).first(both);
+  unknowns_in_block_ = results.model_unknowns || results.implementation_unknowns;
   current_ ^= 1;
   return both;
 }
@@ -231,7 +244,7 @@ void entry_stream::fail() {
   // files to their end (or the count), and the samples as far as they go.
   drain(model_, model_failure_);
   drain(implementation_, implementation_failure_);
-  const auto numbers_in = [](const std::optional<value_reader>& file) {
+  const auto numbers_in = [](const std::unique_ptr<number_source>& file) {
     return file ? file->count() : 0;
   };
   std::size_t reached = std::max(numbers_in(model_), numbers_in(implementation_));

@@ -349,7 +349,17 @@ void value_parser::keep_for_message(std::string_view part) {
 
 inline std::int64_t value_parser::end_word(std::string_view last_part) {
   in_word_ = false;
-  if (bad() || digits_ == 0) fail_word(last_part);
+  if (bad() || digits_ == 0) {
+    // A single x, X, z or Z: a value the test bench could not tell.
+    if (range_.unknowns && word_length_ == 1) {
+      const char c = kept_length_ == 1 ? kept_[0] : last_part.empty() ? '\0' : last_part[0];
+      if (c == 'x' || c == 'X' || c == 'z' || c == 'Z') {
+        ++unknown_;
+        return unknown_value;
+      }
+    }
+    fail_word(last_part);
+  }
   const auto magnitude = static_cast<std::int64_t>(magnitude_);
   return negative_ ? -magnitude : magnitude;
 }

@@ -116,10 +116,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "samples.txt: expected " + std::to_string(many) + " numbers, found " +
                      std::to_string(many - 1)},
         // A decimator's input: the rest of it is not read, whatever it holds.
-        run_case{"samples_longer", numbers(5, "x"), numbers(3), numbers(3), {}, 3, ""},
+        run_case{"samples_longer", numbers(5, "q"), numbers(3), numbers(3), {}, 3, ""},
         run_case{
             "no_entries", "", "", "", {}, 0, "results_m.txt: expected at least 1 number, found 0"},
-        run_case{"count_below", numbers(3, "x"), numbers(3, "x"), numbers(5, "12.5"), 2, 2, ""},
+        run_case{"count_below", numbers(3, "q"), numbers(3, "q"), numbers(5, "12.5"), 2, 2, ""},
         run_case{"count_equal", numbers(3), numbers(3), numbers(3), 3, 3, ""},
         run_case{"count_above", numbers(5), numbers(3), numbers(4), 4, 0,
                  "results_m.txt: expected 4 numbers, found 3"},
@@ -152,25 +152,25 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{
             "implementation_bad_first_model_bad_later",
             numbers(many),
-            numbers(many, "x"),
-            "x",
+            numbers(many, "q"),
+            "q",
             {},
             0,
-            "results_m.txt:" + std::to_string(many + 1) + ":1: expected an integer, found \"x\""},
+            "results_m.txt:" + std::to_string(many + 1) + ":1: expected an integer, found \"q\""},
         run_case{"samples_bad_where_the_model_breaks",
                  numbers(1, "y"),
-                 "0\n1\nx",
+                 "0\n1\nq",
                  numbers(3),
                  {},
                  0,
                  "samples.txt:2:1: expected an integer, found \"y\""},
         run_case{"samples_bad_beyond_the_entries",
                  numbers(3, "y"),
-                 numbers(3, "x"),
+                 numbers(3, "q"),
                  numbers(3),
                  {},
                  0,
-                 "results_m.txt:4:1: expected an integer, found \"x\""},
+                 "results_m.txt:4:1: expected an integer, found \"q\""},
         run_case{"short_samples_behind_a_mismatch",
                  numbers(1),
                  numbers(3),
@@ -182,14 +182,14 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{
             "samples_bad_past_the_first_block_model_bad_early",
             numbers(first, "y"),
-            numbers(10, "x"),
+            numbers(10, "q"),
             numbers(many),
             {},
             0,
             "samples.txt:" + std::to_string(first + 1) + ":1: expected an integer, found \"y\""},
         run_case{"samples_bad_at_the_first_blocks_end_model_bad_early",
                  numbers(first - 1, "y"),
-                 numbers(10, "x"),
+                 numbers(10, "q"),
                  numbers(many),
                  {},
                  0,
@@ -198,31 +198,31 @@ INSTANTIATE_TEST_SUITE_P(
             "samples_bad_past_the_second_block_implementation_bad_early",
             numbers(second, "y"),
             numbers(many),
-            numbers(10, "x"),
+            numbers(10, "q"),
             {},
             0,
             "samples.txt:" + std::to_string(second + 1) + ":1: expected an integer, found \"y\""},
         run_case{
             "model_bad_past_a_block_implementation_bad_early",
             numbers(many),
-            numbers(second, "x"),
-            numbers(3, "z"),
+            numbers(second, "q"),
+            numbers(3, "w"),
             {},
             0,
-            "results_m.txt:" + std::to_string(second + 1) + ":1: expected an integer, found \"x\""},
+            "results_m.txt:" + std::to_string(second + 1) + ":1: expected an integer, found \"q\""},
         // With a count, a result file that ends before it is bad in its turn.
-        run_case{"count_model_short_implementation_bad", numbers(10), numbers(5), numbers(7, "z"),
+        run_case{"count_model_short_implementation_bad", numbers(10), numbers(5), numbers(7, "w"),
                  10, 0, "results_m.txt: expected 10 numbers, found 5"},
         run_case{"count_model_short_past_a_block_implementation_bad", numbers(many),
-                 numbers(first + 1), numbers(3, "z"), second, 0,
+                 numbers(first + 1), numbers(3, "w"), second, 0,
                  "results_m.txt: expected " + std::to_string(second) + " numbers, found " +
                      std::to_string(first + 1)},
         run_case{"count_both_short_at_the_same_entry", numbers(many), numbers(first),
                  numbers(first), first + 1, 0,
                  "results_m.txt: expected " + std::to_string(first + 1) + " numbers, found " +
                      std::to_string(first)},
-        run_case{"count_past_the_first_block", numbers(first + 5, "y"), numbers(first + 5, "x"),
-                 numbers(first + 5, "z"), first + 5, first + 5, ""},
+        run_case{"count_past_the_first_block", numbers(first + 5, "y"), numbers(first + 5, "q"),
+                 numbers(first + 5, "w"), first + 5, first + 5, ""},
         run_case{"exactly_the_first_block",
                  numbers(first),
                  numbers(first),
@@ -257,10 +257,10 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{"short_samples_behind_a_bad_result",
                  numbers(1),
                  numbers(2),
-                 numbers(2, "z"),
+                 numbers(2, "w"),
                  {},
                  0,
-                 "results_c.txt:3:1: expected an integer, found \"z\""}));
+                 "results_c.txt:3:1: expected an integer, found \"w\""}));
 
 std::thread refuse_every_thread(const std::function<void()>& /*task*/) {
   throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
@@ -296,7 +296,7 @@ TEST(RunWithoutHelperThreads, ReadsOnTheCallersThreadWithTheSameOutcome) {
     differing += std::to_string(i % 1000 == 0 ? 3 : i % 1000) + "\n";
   const std::vector<std::array<std::string, 3>> runs = {
       {numbers(many), numbers(many), differing},
-      {numbers(many), numbers(second + 2, "x"), differing},
+      {numbers(many), numbers(second + 2, "q"), differing},
       {numbers(second - 1), numbers(many), numbers(many)},
   };
   for (std::size_t i = 0; i < runs.size(); ++i) {

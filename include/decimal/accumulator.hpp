@@ -78,13 +78,19 @@ class accumulator {
   bool add(std::span<const std::int64_t> res_m, std::span<const std::int64_t> res_c,
            std::span<std::int64_t> differences);
 
+  // Counts the next entry as unknown: it takes no part in the figures, but
+  // holds its index.
+  void add_unknown() noexcept { ++unknown_; }
+
   bool beyond(std::int64_t difference) const noexcept {
     return static_cast<std::uint64_t>(difference < 0 ? -difference : difference) > tolerance_;
   }
 
   const q_format& format() const noexcept { return format_; }
   std::uint64_t tolerance() const noexcept { return tolerance_; }
+  // Entries known in both result files, and those unknown in either.
   std::uint64_t entries() const noexcept { return entries_; }
+  std::uint64_t unknown() const noexcept { return unknown_; }
   std::uint64_t beyond_tolerance() const noexcept { return beyond_tolerance_; }
   // The difference of largest magnitude and the first entry where it occurs; 0 when all agree.
   std::int64_t largest() const noexcept { return largest_; }
@@ -120,6 +126,7 @@ class accumulator {
   std::uint64_t tolerance_;
   std::uint64_t first_index_;
   std::uint64_t entries_ = 0;
+  std::uint64_t unknown_ = 0;
   std::uint64_t beyond_tolerance_ = 0;
   std::int64_t largest_ = 0;
   std::uint64_t largest_magnitude_ = 0;

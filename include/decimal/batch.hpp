@@ -14,6 +14,7 @@ struct batch_settings {
   std::optional<std::string> samples_name = samples_file;  // none: the run has no samples
   std::string results_m_name = results_m_file;
   std::string results_c_name = results_c_file;
+  run_encodings encodings{};
   std::vector<std::string> directories;  // none: the current directory
   std::optional<std::string> plot_file;  // for a single directory
   std::optional<std::string> junit_file;

@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <thread>
 
+#include "decimal/encoding.hpp"
+#include "decimal/number_source.hpp"
 #include "decimal/q_format.hpp"
 #include "decimal/value_file.hpp"
 
@@ -51,11 +54,19 @@ struct run_files {
 // results_c, each closed before the next is opened; the first error ends it.
 run_files read_run_files(const std::string& dir = {});
 
+// How each file of a run is written.
+struct run_encodings {
+  encoding samples = encoding::dec;
+  encoding results_m = encoding::dec;
+  encoding results_c = encoding::dec;
+};
+
 // The files of one of decimal-diff's runs; it may do without the samples.
 struct run_paths {
   std::optional<std::string> samples;
   std::string results_m;
   std::string results_c;
+  run_encodings encodings{};
 };
 
 // The default file names inside `dir`.
@@ -102,6 +113,8 @@ class entry_stream {
   std::span<const std::int64_t> read_samples(bool values);
   std::span<const std::int64_t> results_m() const noexcept { return model_view_; }
   std::span<const std::int64_t> results_c() const noexcept { return implementation_view_; }
+  // Whether an entry of the block is unknown (unknown_value) in either result file.
+  bool unknowns_in_block() const noexcept { return unknowns_in_block_; }
 
   // Entries read so far.
   std::size_t entries() const noexcept { return entries_; }
@@ -116,12 +129,15 @@ class entry_stream {
     std::size_t wanted = 0;
     std::size_t model_read = 0;
     std::size_t implementation_read = 0;
+    // Whether each file's part holds an unknown entry; written by its own thread.
+    bool model_unknowns = false;
+    bool implementation_unknowns = false;
   };
 
   // Reads up to `size` numbers into `out`; a failure is kept in `failure`
   // and ends the file. Returns the numbers read before it.
   // A file that could not be opened has no reader and its failure set.
-  static std::size_t read_some(std::optional<value_reader>& file, std::span<std::int64_t> out,
+  static std::size_t read_some(std::unique_ptr<number_source>& file, std::span<std::int64_t> out,
                                std::exception_ptr& failure, bool values = true);
   // Reads into.wanted entries of result file 0 (the model's) or 1 into `into`.
   void read_result_file(std::size_t file, results_block& into);
@@ -138,7 +154,7 @@ class entry_stream {
   void wait_for_helpers();
   void helper_loop(std::size_t file);
   // Reads the rest of a result file (to the count, when given), keeping a failure.
-  void drain(std::optional<value_reader>& file, std::exception_ptr& failure);
+  void drain(std::unique_ptr<number_source>& file, std::exception_ptr& failure);
   // Throws the trouble that has shown up: reads on as far as it takes to
   // tell which file is bad first, and in it the first bad word.
   [[noreturn]] void fail();
@@ -148,9 +164,9 @@ class entry_stream {
   std::array<char, file_buffer_size> model_text_;
   std::array<char, file_buffer_size> implementation_text_;
   bool has_samples_;
-  std::optional<value_reader> samples_;
-  std::optional<value_reader> model_;
-  std::optional<value_reader> implementation_;
+  std::unique_ptr<number_source> samples_;
+  std::unique_ptr<number_source> model_;
+  std::unique_ptr<number_source> implementation_;
   std::optional<std::size_t> count_;
   std::size_t entries_ = 0;
   bool finished_ = false;
@@ -160,6 +176,7 @@ class entry_stream {
   bool samples_due_ = false;  // the block's samples are still to be read
   std::span<const std::int64_t> model_view_;
   std::span<const std::int64_t> implementation_view_;
+  bool unknowns_in_block_ = false;
   std::exception_ptr samples_failure_;
   std::exception_ptr model_failure_;
   std::exception_ptr implementation_failure_;

@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "file_descriptor.hpp"
+#include "decimal/file_descriptor.hpp"
+#include "decimal/number_source.hpp"
 
 namespace decimal {
 
@@ -19,6 +20,7 @@ struct number_range {
   std::int64_t min = INT32_MIN;
   std::int64_t max = INT32_MAX;
   std::string format{};
+  bool unknowns = false;  // a word x, X, z or Z is unknown_value, not a bad word
 };
 
 // Reads the numbers of a value file from chunks of any size, handing each on
@@ -49,8 +51,9 @@ class value_parser {
   // written, 0 or 1.
   std::size_t finish(std::span<std::int64_t> out);
 
-  // Numbers read so far.
+  // Numbers read so far, and of them those unknown.
   std::size_t count() const noexcept { return count_; }
+  std::size_t unknown() const noexcept { return unknown_; }
 
   const std::string& name() const noexcept { return name_; }
 
@@ -86,6 +89,7 @@ class value_parser {
   unsigned fitting_digits_ = 0;  // a number of fewer digits always fits
   number_range range_;
   std::size_t count_ = 0;
+  std::size_t unknown_ = 0;
 
   // Position: bytes before the current chunk; lines before `scanned_` in it
   // and where the line there began. Lines are counted apart from the words,
@@ -114,21 +118,23 @@ class value_parser {
 // A value file read through a buffer that the caller owns, number by number
 // in one pass, and never past the white space that ends the last number asked
 // for. Errors throw error (open, read) or parse_error.
-class value_reader {
+class value_reader final : public number_source {
  public:
   // Opens `path`; the messages name the file by it. `buffer` must not be empty.
   value_reader(const std::string& path, std::span<char> buffer, number_range range = {});
 
   // Reads the next numbers into `out`; fewer than it holds only at the end
   // of the file. Without `values`, see value_parser::feed.
-  std::size_t read(std::span<std::int64_t> out, bool values = true);
+  std::size_t read(std::span<std::int64_t> out, bool values = true) override;
 
-  // Numbers read so far.
-  std::size_t count() const noexcept { return parser_.count(); }
+  std::size_t count() const noexcept override { return parser_.count(); }
+  std::size_t unknown() const noexcept override { return parser_.unknown(); }
 
-  const std::string& name() const noexcept { return parser_.name(); }
+  const std::string& name() const noexcept override { return parser_.name(); }
 
-  [[noreturn]] void fail_count(std::size_t expected) const { parser_.fail_count(expected); }
+  [[noreturn]] void fail_count(std::size_t expected) const override {
+    parser_.fail_count(expected);
+  }
 
  private:
   file_descriptor file_;

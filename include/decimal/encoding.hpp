@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "decimal/number_source.hpp"
+#include "decimal/value_file.hpp"
+
+namespace decimal {
+
+// How a file's numbers are written: text words separated by white space
+// (decimal, hex, binary), or raw signed binary words back to back, named as
+// audio tools name them.
+enum class encoding { dec, hex, bin, s8, s16le, s16be, s32le, s32be };
+
+// The encoding a name such as "hex" or "s16le" stands for.
+std::optional<encoding> parse_encoding(std::string_view name);
+
+// The numbers of the file at `path`, written in `form`, read through
+// `buffer` (not empty); results must lie in `range`. A sample file is read
+// with the default range, which hex and binary words widen to the unsigned
+// 32-bit patterns (up to 2^32 - 1). Throws error when it cannot be opened.
+std::unique_ptr<number_source> open_numbers(const std::string& path, encoding form,
+                                            std::span<char> buffer, number_range range);
+
+// The range of a sample file in `form`.
+number_range samples_range(encoding form);
+
+}  // namespace decimal

@@ -1,0 +1,266 @@
+#include "decimal/radix_file.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include "decimal/display.hpp"
+#include "decimal/error.hpp"
+
+namespace decimal {
+namespace {
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// 0 to 15 for a hex digit of either case, 16 for anything else.
+unsigned hex_digit(char c) {
+  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+  const char lower = static_cast<char>(c | 0x20);
+  if (lower >= 'a' && lower <= 'f') return static_cast<unsigned>(lower - 'a' + 10);
+  return 16;
+}
+
+bool unknown_digit(char c) { return c == 'x' || c == 'X' || c == 'z' || c == 'Z'; }
+
+// Past this, a magnitude is out of every range; it stops growing here.
+constexpr std::uint64_t magnitude_cap = std::uint64_t{1} << 40;
+
+}  // namespace
+
+radix_parser::radix_parser(std::string name, unsigned bits_per_digit, number_range range)
+    : name_(shown_name(name)), bits_per_digit_(bits_per_digit), range_(std::move(range)) {}
+
+radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std::int64_t> out) {
+  std::size_t written = 0;
+  std::size_t i = 0;
+  const auto put = [&](bool number, std::int64_t value) {
+    if (number) out[written++] = value;
+  };
+  while (i < chunk.size() && written < out.size()) {
+    const char c = chunk[i++];
+    const std::size_t line = line_;
+    const std::size_t column = column_;
+    if (c == '\n') {
+      ++line_;
+      column_ = 1;
+    } else {
+      ++column_;
+    }
+    if (mode_ == mode::line_comment) {
+      if (c == '\n') mode_ = mode::between;
+      continue;
+    }
+    if (mode_ == mode::block_comment) {
+      if (star_ && c == '/') mode_ = mode::between;
+      star_ = c == '*';
+      continue;
+    }
+    std::int64_t value = 0;
+    if (slash_) {
+      slash_ = false;
+      if (c == '/' || c == '*') {  // a comment, which ends the word before it
+        const bool number = mode_ == mode::word && end_word(value);
+        mode_ = c == '/' ? mode::line_comment : mode::block_comment;
+        star_ = false;
+        comment_line_ = slash_line_;
+        comment_column_ = slash_column_;
+        put(number, value);
+        continue;
+      }
+      if (mode_ != mode::word) begin_word(slash_line_, slash_column_);
+      add_to_word('/');
+    }
+    if (is_space(c)) {
+      if (mode_ == mode::word) {
+        const bool number = end_word(value);
+        put(number, value);
+      }
+      continue;
+    }
+    if (c == '/') {
+      slash_ = true;
+      slash_line_ = line;
+      slash_column_ = column;
+      continue;
+    }
+    if (mode_ != mode::word) begin_word(line, column);
+    add_to_word(c);
+    // A word that can only be bad is read no further than its message shows
+    // it: an endless one must not keep the run reading.
+    if (word_length_ > shown_word_size && (malformed_ || magnitude_ >= magnitude_cap)) {
+      end_word(value);
+    }
+  }
+  return {i, written};
+}
+
+std::size_t radix_parser::finish(std::span<std::int64_t> out) {
+  if (slash_) {
+    slash_ = false;
+    if (mode_ != mode::word) begin_word(slash_line_, slash_column_);
+    add_to_word('/');
+  }
+  if (mode_ == mode::block_comment) {
+    throw parse_error(name_ + ':' + std::to_string(comment_line_) + ':' +
+                          std::to_string(comment_column_) + ": comment not closed",
+                      comment_line_, comment_column_);
+  }
+  std::int64_t value = 0;
+  if (mode_ == mode::word && end_word(value)) {
+    out[0] = value;
+    return 1;
+  }
+  return 0;
+}
+
+void radix_parser::begin_word(std::size_t line, std::size_t column) {
+  mode_ = mode::word;
+  word_line_ = line;
+  word_column_ = column;
+  word_length_ = 0;
+  address_ = false;
+  negative_ = false;
+  prefix_possible_ = false;
+  prefix_seen_ = false;
+  malformed_ = false;
+  unknown_digit_ = false;
+  last_underscore_ = false;
+  digits_ = 0;
+  magnitude_ = 0;
+}
+
+void radix_parser::add_to_word(char c) {
+  if (word_length_ < kept_.size()) kept_[word_length_] = c;
+  ++word_length_;
+  if (malformed_) return;
+  if (word_length_ == 1) {
+    if (c == '@') {
+      address_ = true;
+      return;
+    }
+    if (c == '-' || c == '+') {
+      negative_ = c == '-';
+      return;
+    }
+  }
+  const char prefix = bits_per_digit_ == 4 ? 'x' : 'b';
+  if (prefix_possible_ && (c | 0x20) == prefix) {
+    prefix_possible_ = false;
+    prefix_seen_ = true;
+    digits_ = 0;
+    return;
+  }
+  prefix_possible_ = false;
+  if (c == '_') {
+    if (digits_ == 0) malformed_ = true;  // only between digits
+    last_underscore_ = true;
+    return;
+  }
+  last_underscore_ = false;
+  if (unknown_digit(c) && !address_) {
+    unknown_digit_ = true;
+    ++digits_;
+    return;
+  }
+  const unsigned digit = hex_digit(c);
+  if (digit >= (1U << (address_ ? 4 : bits_per_digit_))) {
+    malformed_ = true;
+    return;
+  }
+  prefix_possible_ = digits_ == 0 && digit == 0 && !prefix_seen_ && !address_;
+  ++digits_;
+  if (magnitude_ < magnitude_cap) {
+    magnitude_ = (magnitude_ << (address_ ? 4 : bits_per_digit_)) | digit;
+  }
+}
+
+bool radix_parser::end_word(std::int64_t& value) {
+  mode_ = mode::between;
+  const char* const kind = bits_per_digit_ == 4 ? "a hex number" : "a binary number";
+  if (malformed_ || digits_ == 0 || last_underscore_ || (unknown_digit_ && !range_.unknowns)) {
+    fail_word(std::string("expected ") + (address_ ? "a hex address" : kind) + ", found " +
+              shown_word(true));
+  }
+  if (address_) {
+    if (magnitude_ != count_) {
+      fail_word("address " + shown_word(true) + " is not the index of the next entry, " +
+                std::to_string(count_));
+    }
+    return false;
+  }
+  if (unknown_digit_) {
+    ++count_;
+    ++unknown_;
+    value = unknown_value;
+    return true;
+  }
+  const auto magnitude = static_cast<std::int64_t>(magnitude_);
+  value = negative_ ? -magnitude : magnitude;
+  if (value < range_.min || value > range_.max) {
+    const std::string between =
+        " (not between " + std::to_string(range_.min) + " and " + std::to_string(range_.max) + ")";
+    if (range_.format.empty()) {
+      fail_word("number out of range: " + shown_word(true) + between);
+    }
+    // Only a sign, a prefix, digits and "_": safe to show as they are.
+    fail_word(shown_word(false) + " does not fit " + range_.format + between);
+  }
+  ++count_;
+  return true;
+}
+
+std::string radix_parser::shown_word(bool quoted) const {
+  const bool cut = word_length_ > shown_word_size;
+  const std::string_view word(kept_.data(), std::min(word_length_, shown_word_size));
+  if (quoted) return quote(word, cut);
+  return std::string(word) + (cut ? "..." : "");
+}
+
+void radix_parser::fail_word(const std::string& what) const {
+  throw parse_error(
+      name_ + ':' + std::to_string(word_line_) + ':' + std::to_string(word_column_) + ": " + what,
+      word_line_, word_column_);
+}
+
+void radix_parser::fail_count(std::size_t expected) const {
+  throw parse_error(name_ + ": expected " + std::to_string(expected) + " numbers, found " +
+                        std::to_string(count_),
+                    0, 0);
+}
+
+radix_reader::radix_reader(const std::string& path, std::span<char> buffer, unsigned bits_per_digit,
+                           number_range range)
+    : file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)),
+      parser_(path, bits_per_digit, std::move(range)),
+      buffer_(buffer) {
+  if (file_.get() < 0) throw os_error(parser_.name(), errno);
+}
+
+std::size_t radix_reader::read(std::span<std::int64_t> out, bool /*values*/) {
+  std::size_t got = 0;
+  while (got < out.size()) {
+    if (unread_.empty()) {
+      if (at_end_) break;
+      const ssize_t n = ::read(file_.get(), buffer_.data(), buffer_.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw os_error(name(), errno);
+      }
+      if (n == 0) {
+        at_end_ = true;
+        got += parser_.finish(out.subspan(got));
+        break;
+      }
+      unread_ = std::string_view(buffer_.data(), static_cast<std::size_t>(n));
+    }
+    const radix_parser::progress step = parser_.feed(unread_, out.subspan(got));
+    unread_.remove_prefix(step.bytes);
+    got += step.numbers;
+  }
+  return got;
+}
+
+}  // namespace decimal
