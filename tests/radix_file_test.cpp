@@ -1,0 +1,320 @@
+// Hex and binary words as test benches write them, and raw binary words.
+
+#include "decimal/radix_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "decimal/error.hpp"
+#include "decimal/raw_file.hpp"
+#include "scratch_dir.hpp"
+
+namespace {
+
+using decimal::number_range;
+using decimal::parse_error;
+constexpr std::int64_t x = decimal::unknown_value;
+
+// The range of a result of W bits (unknowns allowed), and of samples.
+number_range width(int bits) {
+  return {-(std::int64_t{1} << (bits - 1)), (std::int64_t{1} << bits) - 1,
+          "W" + std::to_string(bits), true};
+}
+const number_range samples{INT32_MIN, UINT32_MAX, "", false};
+
+// Every number of `text`, fed `chunk` bytes at a time, through out-spans of
+// one number, so that state carries over between words and between chunks.
+std::vector<std::int64_t> parse(const std::string& text, unsigned bits, const number_range& range,
+                                std::size_t chunk) {
+  decimal::radix_parser parser("t.txt", bits, range);
+  std::vector<std::int64_t> numbers;
+  std::int64_t out = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::string_view part = std::string_view(text).substr(at, chunk);
+    const auto step = parser.feed(part, std::span(&out, 1));
+    at += step.bytes;
+    if (step.numbers == 1) numbers.push_back(out);
+  }
+  if (parser.finish(std::span(&out, 1)) == 1) numbers.push_back(out);
+  return numbers;
+}
+
+struct word_case {
+  const char* edge;
+  unsigned bits;  // 4 hex, 1 binary
+  number_range range;
+  std::string text;
+  std::vector<std::int64_t> numbers;  // when good
+  std::string message;                // when bad
+};
+
+void PrintTo(const word_case& c, std::ostream* os) { *os << c.edge; }
+
+class RadixWords : public testing::TestWithParam<word_case> {};
+
+TEST_P(RadixWords, ReadOrToldWhereTheyGoWrong) {
+  const word_case& c = GetParam();
+  for (const std::size_t chunk :
+       {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{1} << 16}) {
+    SCOPED_TRACE(chunk);
+    try {
+      EXPECT_EQ(parse(c.text, c.bits, c.range, chunk), c.numbers);
+      EXPECT_EQ(c.message, "");
+    } catch (const parse_error& e) {
+      EXPECT_EQ(e.what(), c.message);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hex, RadixWords,
+    testing::Values(
+        word_case{"plain_words_and_separators",
+                  4,
+                  width(12),
+                  "7ff\t0\r\n1\v2\f3 \n",
+                  {2047, 0, 1, 2, 3},
+                  ""},
+        word_case{"prefix_and_case",
+                  4,
+                  width(16),
+                  "0x7FF 0X7ff Ab aB 0xF800",
+                  {2047, 2047, 171, 171, 63488},
+                  ""},
+        word_case{
+            "underscores_between_digits", 4, width(16), "0x1_fff 1__0 f_f", {8191, 16, 255}, ""},
+        word_case{"signs", 4, width(12), "-800 +7ff -0x1 -0", {-2048, 2047, -1, 0}, ""},
+        // Each width's extremes in both spellings, and the first past them.
+        word_case{"w1_extremes", 4, width(1), "1 -1 0", {1, -1, 0}, ""},
+        word_case{"w1_past",
+                  4,
+                  width(1),
+                  "1 2",
+                  {},
+                  "t.txt:1:3: 2 does not fit W1 (not between -1 and 1)"},
+        word_case{"w12_extremes", 4, width(12), "fff -800 0x800", {4095, -2048, 2048}, ""},
+        word_case{"w12_past_the_pattern",
+                  4,
+                  width(12),
+                  "1000",
+                  {},
+                  "t.txt:1:1: 1000 does not fit W12 (not between -2048 and 4095)"},
+        word_case{"w12_past_below",
+                  4,
+                  width(12),
+                  "0 -0x801",
+                  {},
+                  "t.txt:1:3: -0x801 does not fit W12 (not between -2048 and 4095)"},
+        word_case{"w16_extremes", 4, width(16), "ffff -8000", {65535, -32768}, ""},
+        word_case{"w16_past",
+                  4,
+                  width(16),
+                  "1_0000",
+                  {},
+                  "t.txt:1:1: 1_0000 does not fit W16 (not between -32768 and 65535)"},
+        word_case{
+            "w32_extremes", 4, width(32), "ffffffff -80000000", {4294967295, -2147483648}, ""},
+        word_case{"w32_past",
+                  4,
+                  width(32),
+                  "100000000",
+                  {},
+                  "t.txt:1:1: 100000000 does not fit W32 (not between -2147483648 and 4294967295)"},
+        word_case{
+            "very_long_number",
+            4,
+            width(32),
+            "ffffffffffffffffffffffffffffffffffffffffffffffff",
+            {},
+            "t.txt:1:1: ffffffffffffffffffffffffffffffffffffffff... does not fit W32 (not between "
+            "-2147483648 and 4294967295)"},
+        word_case{"many_leading_zeros",
+                  4,
+                  width(16),
+                  "0x000000000000000000000000000000000000000000007ff",
+                  {2047},
+                  ""},
+        // Unknown digits anywhere in a word, of either case.
+        word_case{"unknown_digits",
+                  4,
+                  width(12),
+                  "x 3x7 xx7 37X z Z 0xz -x 1_x",
+                  {x, x, x, x, x, x, x, x, x},
+                  ""},
+        word_case{"unknown_in_samples_is_bad",
+                  4,
+                  samples,
+                  "1 3x7",
+                  {},
+                  "t.txt:1:3: expected a hex number, found \"3x7\""},
+        // Bad words, after good ones.
+        word_case{"not_a_digit",
+                  4,
+                  width(12),
+                  "1 2\n 7g",
+                  {},
+                  "t.txt:2:2: expected a hex number, found \"7g\""},
+        word_case{"prefix_alone",
+                  4,
+                  width(12),
+                  "1 0x",
+                  {},
+                  "t.txt:1:3: expected a hex number, found \"0x\""},
+        // After the prefix, an x is a digit, unknown.
+        word_case{"x_after_a_prefix_is_a_digit", 4, width(12), "0x0x1", {x}, ""},
+                  "t.txt:1:1: expected a hex number, found \"0x0x1\""
+},
+        word_case{"binary_prefix_in_hex_is_digits", 4, width(12), "0b1", {177}, ""},
+        word_case{"leading_underscore",
+                  4,
+                  width(12),
+                  "_1",
+                  {},
+                  "t.txt:1:1: expected a hex number, found \"_1\""},
+        word_case{"trailing_underscore",
+                  4,
+                  width(12),
+                  "1_",
+                  {},
+                  "t.txt:1:1: expected a hex number, found \"1_\""},
+        word_case{
+            "sign_alone", 4, width(12), "1 -", {}, "t.txt:1:3: expected a hex number, found \"-\""},
+        word_case{"decimal_point",
+                  4,
+                  width(12),
+                  "1.5",
+                  {},
+                  "t.txt:1:1: expected a hex number, found \"1.5\""},
+        word_case{"lone_slash",
+                  4,
+                  width(12),
+                  "1 / 2",
+                  {},
+                  "t.txt:1:3: expected a hex number, found \"/\""},
+        word_case{"slash_at_the_end",
+                  4,
+                  width(12),
+                  "1 2/",
+                  {},
+                  "t.txt:1:3: expected a hex number, found \"2/\""},
+        // Comments and addresses.
+        word_case{"line_comments", 4, width(12), "// header\n1 // one\n2//two\n", {1, 2}, ""},
+        word_case{"block_comments", 4, width(12), "/* a\n b */1/**/2 /* * / */ 3", {1, 2, 3}, ""},
+        word_case{"unterminated_comment",
+                  4,
+                  width(12),
+                  "1\n  /* open",
+                  {},
+                  "t.txt:2:3: comment not closed"},
+        word_case{
+            "addresses_where_they_belong", 4, width(12), "@0\n1\n2\n@2 3 @0_3 4", {1, 2, 3, 4}, ""},
+        word_case{"address_that_jumps",
+                  4,
+                  width(12),
+                  "@0 1 2\n@10 3",
+                  {},
+                  "t.txt:2:1: address \"@10\" is not the index of the next entry, 2"},
+        word_case{"bad_address",
+                  4,
+                  width(12),
+                  "@x",
+                  {},
+                  "t.txt:1:1: expected a hex address, found \"@x\""},
+        word_case{"samples_are_32_bit",
+                  4,
+                  samples,
+                  "ffffffff -80000000",
+                  {4294967295, -2147483648},
+                  ""}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Bin, RadixWords,
+    testing::Values(
+        word_case{"words", 1, width(12), "0b111 0B1_0 -1 1000_0000_0000", {7, 2, -1, 2048}, ""},
+        word_case{
+            "w12_extremes", 1, width(12), "1111_1111_1111 -1000_0000_0000", {4095, -2048}, ""},
+        word_case{"w12_past",
+                  1,
+                  width(12),
+                  "1_0000_0000_0000",
+                  {},
+                  "t.txt:1:1: 1_0000_0000_0000 does not fit W12 (not between -2048 and 4095)"},
+        word_case{"unknown_bits", 1, width(12), "1x0 z 0bX", {x, x, x}, ""},
+        word_case{"hex_digit_is_bad",
+                  1,
+                  width(12),
+                  "1 2",
+                  {},
+                  "t.txt:1:3: expected a binary number, found \"2\""},
+        word_case{"hex_prefix_is_bad", 1, width(12), "0x1", {x}, ""},
+        word_case{"comments", 1, width(12), "1 // c\n/* c */ 10", {1, 2}, ""}));
+
+// An endless bad word ends the run once its message can be told.
+TEST(RadixWordsEndless, StopsAtWhatItsMessageShows) {
+  decimal::radix_parser parser("t.txt", 4, width(12));
+  const std::string chunk(4096, 'g');
+  std::int64_t out = 0;
+  EXPECT_THROW(
+      {
+        for (int i = 0; i < 1000; ++i) parser.feed(chunk, std::span(&out, 1));
+      },
+      parse_error);
+}
+
+class RawWords : public testing::Test {
+ protected:
+  // The numbers of `bytes` as words of `size` bytes.
+  std::vector<std::int64_t> read(const std::string& bytes, unsigned size, bool big_endian,
+                                 std::size_t asked = 100, const number_range& range = {}) {
+    const std::string path = scratch_.write("w.bin", bytes);
+    std::array<char, 7> buffer{};  // not a whole number of words: they must not straddle reads
+    decimal::raw_reader reader(path, buffer, size, big_endian, range);
+    std::vector<std::int64_t> numbers(asked);
+    numbers.resize(reader.read(numbers));
+    return numbers;
+  }
+
+  scratch_dir scratch_;
+};
+
+// One byte pattern read every way.
+TEST_F(RawWords, EachSizeAndByteOrder) {
+  const std::string bytes("\x01\x80\xff\x7f\x00\x00\x00\x80", 8);
+  EXPECT_EQ(read(bytes, 1, false), (std::vector<std::int64_t>{1, -128, -1, 127, 0, 0, 0, -128}));
+  EXPECT_EQ(read(bytes, 2, false), (std::vector<std::int64_t>{-32767, 32767, 0, -32768}));
+  EXPECT_EQ(read(bytes, 2, true), (std::vector<std::int64_t>{384, -129, 0, 128}));
+  EXPECT_EQ(read(bytes, 4, false), (std::vector<std::int64_t>{2147450881, -2147483648}));
+  EXPECT_EQ(read(bytes, 4, true), (std::vector<std::int64_t>{25231231, 128}));
+}
+
+TEST_F(RawWords, ATrailingPartialWordIsTrouble) {
+  try {
+    read(std::string("\x01\x00\x02", 3), 2, false);
+    ADD_FAILURE() << "no error";
+  } catch (const parse_error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              (scratch_.path() / "w.bin").string() + ": 1 byte after the last whole 16-bit word");
+  }
+}
+
+// With a count, nothing after the last word asked for is read: not the bad
+// tail, nor a word out of range.
+TEST_F(RawWords, NothingPastTheWordsAskedFor) {
+  const number_range q11{-2048, 4095, "Q1.11", true};
+  EXPECT_EQ(read(std::string("\x01\x00\x02\x00\xff\x7f\x09", 7), 2, false, 2, q11),
+            (std::vector<std::int64_t>{1, 2}));
+  try {
+    read(std::string("\x01\x00\x02\x00\xff\x7f", 6), 2, false, 3, q11);
+    ADD_FAILURE() << "no error";
+  } catch (const parse_error& e) {
+    EXPECT_EQ(std::string(e.what()), (scratch_.path() / "w.bin").string() +
+                                         ": word 3 (byte 4): 32767 does not fit Q1.11 (not "
+                                         "between -2048 and 4095)");
+  }
+}
+
+}  // namespace
