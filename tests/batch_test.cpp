@@ -283,6 +283,85 @@ TEST_F(Batch, ReportsHoldOnlyWhatTheyShow) {
   }
 }
 
+struct unknown_case {
+  const char* edge;
+  std::vector<std::string> options;
+  std::string model;
+  std::string implementation;
+  std::string out;   // the text output
+  std::string json;  // fields of the JSON line that tell of the unknowns
+};
+
+void PrintTo(const unknown_case& c, std::ostream* os) { *os << c.edge; }
+
+class Unknowns : public Batch, public testing::WithParamInterface<unknown_case> {};
+
+// An entry unknown in either file fails the run, is shown among the lines
+// with x, and takes no part in the histogram and the figures.
+TEST_P(Unknowns, FailTheRunAndStayOutOfTheFigures) {
+  const unknown_case& c = GetParam();
+  scratch_.write("run/samples.txt", "10 20 30 40 50\n");
+  scratch_.write("run/results_m.txt", c.model);
+  scratch_.write("run/results_c.txt", c.implementation);
+  std::vector<std::string> args = c.options;
+  args.push_back("run");
+  const outcome text = run(args);
+  EXPECT_EQ(text.status, 1) << text.err;
+  EXPECT_EQ(text.out, c.out);
+  args.insert(args.begin(), "--json");
+  const nlohmann::json line = nlohmann::json::parse(run(args).out);
+  const nlohmann::json expected = nlohmann::json::parse(c.json);
+  for (const auto& [field, value] : expected.items()) {
+    EXPECT_EQ(line[field], value) << field;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Unknowns,
+    testing::Values(
+        unknown_case{
+            "some_in_the_implementation",
+            {"-t1"},
+            "1 2 3 4 5\n",
+            "1 x 3 X 9\n",
+            "index:1, res_m:0.000977, res_c:x, samp:20, diff:x\n"
+            "index:3, res_m:0.001953, res_c:x, samp:40, diff:x\n"
+            "index:4, res_m:0.002441, res_c:0.004395, samp:50, diff:4\n"
+            "histogram: 0:2 4:1\n"
+            "summary: 1 of 5 entries differ by more than 1 LSB, 2 unknown; largest 4 LSB at index "
+            "4; mean 1.333 LSB, rms 2.309 LSB, snr 3.40 dB\n"
+            "verdict: fail: 1 entry beyond 1 LSB; 2 entries unknown\n",
+            R"({"reasons": ["1 entry beyond 1 LSB", "2 entries unknown"], "count": 5, "unknown": 2,
+                "beyond_tolerance": 1, "largest": 4, "largest_index": 4,
+                "beyond": [{"index": 1, "res_m": 2, "res_c": null, "sample": 20, "diff": null},
+                           {"index": 3, "res_m": 4, "res_c": null, "sample": 40, "diff": null},
+                           {"index": 4, "res_m": 5, "res_c": 9, "sample": 50, "diff": 4}]})"},
+        // In hex, with the SNR minimum met by the entries known in both.
+        unknown_case{"one_in_the_model",
+                     {"--model-encoding=hex", "--min-snr=10"},
+                     "1 z 3\n",
+                     "1 2 3\n",
+                     "index:1, res_m:x, res_c:0.000977, samp:20, diff:x\n"
+                     "histogram: 0:2\n"
+                     "summary: 0 of 3 entries differ by more than 0 LSB, 1 unknown; largest 0 LSB "
+                     "at index 0; mean 0.000 LSB, rms 0.000 LSB, snr inf dB (minimum 10 dB)\n"
+                     "verdict: fail: 1 entry unknown\n",
+                     R"({"reasons": ["1 entry unknown"], "count": 3, "unknown": 1,
+                         "beyond": [{"index": 1, "res_m": null, "res_c": 2, "sample": 20,
+                                     "diff": null}]})"},
+        // None known in both: no histogram and no figures, and no SNR to miss.
+        unknown_case{"all",
+                     {"--min-snr=10"},
+                     "x x\n",
+                     "1 z\n",
+                     "index:0, res_m:x, res_c:0.000488, samp:10, diff:x\n"
+                     "index:1, res_m:x, res_c:x, samp:20, diff:x\n"
+                     "histogram: none\n"
+                     "summary: 0 of 2 entries differ by more than 0 LSB, 2 unknown\n"
+                     "verdict: fail: 2 entries unknown\n",
+                     R"({"reasons": ["2 entries unknown"], "count": 2, "unknown": 2,
+                         "largest": null, "mean": null, "snr_db": null, "histogram": []})"}));
+
 struct hostile_case {
   const char* edge;
   std::string name;
