@@ -30,7 +30,7 @@ constexpr std::uint64_t magnitude_cap = std::uint64_t{1} << 40;
 
 }  // namespace
 
-radix_parser::radix_parser(std::string name, unsigned bits_per_digit, number_range range)
+radix_parser::radix_parser(const std::string& name, unsigned bits_per_digit, number_range range)
     : name_(shown_name(name)), bits_per_digit_(bits_per_digit), range_(std::move(range)) {}
 
 radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std::int64_t> out) {
@@ -223,12 +223,6 @@ void radix_parser::fail_word(const std::string& what) const {
   throw parse_error(
       name_ + ':' + std::to_string(word_line_) + ':' + std::to_string(word_column_) + ": " + what,
       word_line_, word_column_);
-}
-
-void radix_parser::fail_count(std::size_t expected) const {
-  throw parse_error(name_ + ": expected " + std::to_string(expected) + " numbers, found " +
-                        std::to_string(count_),
-                    0, 0);
 }
 
 radix_reader::radix_reader(const std::string& path, std::span<char> buffer, unsigned bits_per_digit,

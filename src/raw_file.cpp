@@ -80,10 +80,4 @@ std::size_t raw_reader::read(std::span<std::int64_t> out, bool /*values*/) {
   return got;
 }
 
-void raw_reader::fail_count(std::size_t expected) const {
-  throw parse_error(name_ + ": expected " + std::to_string(expected) + " numbers, found " +
-                        std::to_string(count_),
-                    0, 0);
-}
-
 }  // namespace decimal

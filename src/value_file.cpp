@@ -195,7 +195,7 @@ std::size_t count_line_feeds(const char* p, const char* end) {
 
 }  // namespace
 
-value_parser::value_parser(std::string name, number_range range)
+value_parser::value_parser(const std::string& name, number_range range)
     : name_(shown_name(name)),
       limits_{static_cast<std::uint64_t>(range.max),
               range.min < 0 ? static_cast<std::uint64_t>(-range.min) : 0},

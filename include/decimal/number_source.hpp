@@ -5,6 +5,8 @@
 #include <span>
 #include <string>
 
+#include "decimal/error.hpp"
+
 namespace decimal {
 
 // What a result file holds where a test bench could not tell the bits (a
@@ -33,7 +35,11 @@ class number_source {
   virtual const std::string& name() const noexcept = 0;
 
   // Throws parse_error "NAME: expected N numbers, found COUNT".
-  [[noreturn]] virtual void fail_count(std::size_t expected) const = 0;
+  [[noreturn]] void fail_count(std::size_t expected) const {
+    throw parse_error(name() + ": expected " + std::to_string(expected) + " numbers, found " +
+                          std::to_string(count()),
+                      0, 0);
+  }
 };
 
 }  // namespace decimal

@@ -24,7 +24,7 @@ namespace decimal {
 class radix_parser {
  public:
   // `bits_per_digit` is 4 (hex) or 1 (binary).
-  radix_parser(std::string name, unsigned bits_per_digit, number_range range);
+  radix_parser(const std::string& name, unsigned bits_per_digit, number_range range);
 
   struct progress {
     std::size_t bytes;    // consumed from the chunk
@@ -42,7 +42,6 @@ class radix_parser {
   std::size_t count() const noexcept { return count_; }
   std::size_t unknown() const noexcept { return unknown_; }
   const std::string& name() const noexcept { return name_; }
-  [[noreturn]] void fail_count(std::size_t expected) const;
 
  private:
   enum class mode { between, word, line_comment, block_comment };
@@ -98,9 +97,6 @@ class radix_reader final : public number_source {
   std::size_t count() const noexcept override { return parser_.count(); }
   std::size_t unknown() const noexcept override { return parser_.unknown(); }
   const std::string& name() const noexcept override { return parser_.name(); }
-  [[noreturn]] void fail_count(std::size_t expected) const override {
-    parser_.fail_count(expected);
-  }
 
  private:
   file_descriptor file_;

@@ -24,7 +24,6 @@ class raw_reader final : public number_source {
   std::size_t count() const noexcept override { return count_; }
   std::size_t unknown() const noexcept override { return 0; }
   const std::string& name() const noexcept override { return name_; }
-  [[noreturn]] void fail_count(std::size_t expected) const override;
 
  private:
   std::int64_t word_at(const unsigned char* bytes) const noexcept;

@@ -33,7 +33,7 @@ struct number_range {
 // an endless one still ends.
 class value_parser {
  public:
-  explicit value_parser(std::string name, number_range range = {});
+  explicit value_parser(const std::string& name, number_range range = {});
 
   struct progress {
     std::size_t bytes;    // consumed from the chunk
@@ -132,9 +132,6 @@ class value_reader final : public number_source {
 
   const std::string& name() const noexcept override { return parser_.name(); }
 
-  [[noreturn]] void fail_count(std::size_t expected) const override {
-    parser_.fail_count(expected);
-  }
 
  private:
   file_descriptor file_;
