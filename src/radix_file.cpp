@@ -191,7 +191,8 @@ bool radix_parser::end_word(std::int64_t& value) {
     }
     return false;
   }
-  if (unknown_digit_) {
+  // Past the cap no format holds it, whatever bits are unknown.
+  if (unknown_digit_ && magnitude_ < magnitude_cap) {
     ++count_;
     ++unknown_;
     value = unknown_value;

@@ -1,0 +1,195 @@
+// Feeds arbitrary bytes to the hex and binary word reader as a real file,
+// read through a buffer of 1 to 16 bytes, a few numbers at a time, as
+// results (unknown digits allowed) of any width or as samples. Checks the
+// outcome against a plain reading of the whole text: comments blanked out
+// first, then each word judged on its own. The same numbers, or an error at
+// the same place.
+//
+// Input: a byte choosing the buffer size and hex or binary, one the width
+// (0 for samples), one the numbers asked for at a time, then the file.
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decimal/error.hpp"
+#include "decimal/radix_file.hpp"
+
+namespace {
+
+constexpr std::size_t wanted_numbers = 300;
+constexpr std::uint64_t cap = std::uint64_t{1} << 40;
+
+bool is_space(char c) { return std::string_view(" \t\n\v\f\r").find(c) != std::string_view::npos; }
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+struct expected {
+  std::vector<std::int64_t> values;
+  bool failed = false;
+  std::size_t line = 0;
+  std::size_t column = 0;
+};
+
+// The word's number, unknown_value, nothing for an address of the next
+// entry; false when it is bad.
+bool judge(std::string_view word, unsigned bits, const decimal::number_range& range,
+           std::size_t next, std::optional<std::int64_t>& number) {
+  number.reset();
+  const bool address = word.front() == '@';
+  std::size_t at = address ? 1 : 0;
+  bool negative = false;
+  if (!address && (word[at] == '-' || word[at] == '+')) negative = word[at++] == '-';
+  const char prefix = bits == 4 ? 'x' : 'b';
+  if (!address && word.size() >= at + 2 && word[at] == '0' && (word[at + 1] | 0x20) == prefix) {
+    at += 2;
+  }
+  const unsigned digit_bits = address ? 4 : bits;
+  std::uint64_t magnitude = 0;
+  bool unknown = false;
+  std::size_t digits = 0;
+  for (std::size_t i = at; i < word.size(); ++i) {
+    const char c = word[i];
+    if (c == '_') {
+      if (digits == 0 || i + 1 == word.size()) return false;
+      continue;
+    }
+    if (!address && (c == 'x' || c == 'X' || c == 'z' || c == 'Z')) {
+      unknown = true;
+      ++digits;
+      continue;
+    }
+    unsigned d = 16;
+    if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') d = static_cast<unsigned>((c | 0x20) - 'a' + 10);
+    if (d >= (1U << digit_bits)) return false;
+    ++digits;
+    if (magnitude < cap) magnitude = (magnitude << digit_bits) | d;
+  }
+  if (digits == 0) return false;
+  if (address) return magnitude == next;
+  if (magnitude >= cap) return false;
+  if (unknown) {
+    if (!range.unknowns) return false;
+    number = decimal::unknown_value;
+    return true;
+  }
+  const std::int64_t value =
+      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+  if (value < range.min || value > range.max) return false;
+  number = value;
+  return true;
+}
+
+expected read_whole(std::string text, unsigned bits, const decimal::number_range& range) {
+  expected result;
+  // Comments become blanks, their line feeds kept; one left open is an error where it starts.
+  std::size_t line = 1;
+  std::size_t line_start = 0;
+  std::optional<std::pair<std::size_t, std::size_t>> open_comment;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      line_start = i + 1;
+    }
+    if (text[i] != '/' || i + 1 == text.size() || (text[i + 1] != '/' && text[i + 1] != '*'))
+      continue;
+    const bool block = text[i + 1] == '*';
+    const std::pair<std::size_t, std::size_t> where{line, i - line_start + 1};
+    std::size_t end = block ? text.find("*/", i + 2) : text.find('\n', i + 2);
+    if (end == std::string::npos) {
+      if (block) open_comment = where;
+      end = text.size();
+    } else {
+      end += block ? 2 : 0;
+    }
+    for (std::size_t j = i; j < end; ++j) {
+      if (text[j] == '\n') {
+        ++line;
+        line_start = j + 1;
+      } else {
+        text[j] = ' ';
+      }
+    }
+    i = end - 1;  // a blank, or the line feed that ends a line comment comes next
+  }
+  line = 1;
+  line_start = 0;
+  std::size_t i = 0;
+  while (result.values.size() < wanted_numbers) {
+    for (; i < text.size() && is_space(text[i]); ++i) {
+      if (text[i] == '\n') {
+        ++line;
+        line_start = i + 1;
+      }
+    }
+    if (i == text.size()) break;
+    const std::size_t start = i;
+    while (i < text.size() && !is_space(text[i])) ++i;
+    std::optional<std::int64_t> number;
+    if (!judge(std::string_view(text).substr(start, i - start), bits, range, result.values.size(),
+               number)) {
+      result.failed = true;
+      result.line = line;
+      result.column = start - line_start + 1;
+      return result;
+    }
+    if (number) result.values.push_back(*number);
+  }
+  if (open_comment && result.values.size() < wanted_numbers) {
+    result.failed = true;
+    result.line = open_comment->first;
+    result.column = open_comment->second;
+  }
+  return result;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 3) return 0;
+  std::string buffer(data[0] % 16 + 1, '\0');
+  const unsigned bits = (data[0] & 0x80) != 0 ? 1 : 4;
+  const int width = data[1] % 33;
+  decimal::number_range range{INT32_MIN, UINT32_MAX, "", false};  // samples
+  if (width != 0) {
+    range = {-(std::int64_t{1} << (width - 1)), (std::int64_t{1} << width) - 1, "W", true};
+  }
+  const std::size_t asked = data[2] % 7 + 1;
+  const std::string_view text(reinterpret_cast<const char*>(data + 3), size - 3);
+
+  static const int fd = memfd_create("radix_file", MFD_CLOEXEC);
+  static const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  check(fd >= 0 && ftruncate(fd, 0) == 0);
+  check(pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()));
+
+  const expected want = read_whole(std::string(text), bits, range);
+  std::vector<std::int64_t> got;
+  try {
+    decimal::radix_reader reader(path, buffer, bits, range);
+    std::array<std::int64_t, 7> out{};
+    while (got.size() < wanted_numbers) {
+      const std::size_t n = std::min(asked, wanted_numbers - got.size());
+      const std::size_t read = reader.read(std::span(out).first(n));
+      check(reader.count() == got.size() + read);
+      got.insert(got.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(read));
+      if (read < n) break;
+    }
+    check(!want.failed && got == want.values);
+  } catch (const decimal::parse_error& e) {
+    check(want.failed);
+    check(e.line() == want.line && e.column() == want.column);
+    check(got.size() <= want.values.size());
+    check(std::equal(got.begin(), got.end(), want.values.begin()));
+  }
+  return 0;
+}
