@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <utility>
 
@@ -16,12 +17,21 @@ namespace {
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // 0 to 15 for a hex digit of either case, 16 for anything else.
-unsigned hex_digit(char c) {
+constexpr unsigned hex_digit(char c) {
   if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
   const char lower = static_cast<char>(c | 0x20);
   if (lower >= 'a' && lower <= 'f') return static_cast<unsigned>(lower - 'a' + 10);
   return 16;
 }
+
+// hex_digit() of every byte.
+constexpr std::array<unsigned char, 256> digit_values = [] {
+  std::array<unsigned char, 256> values{};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    values[byte] = static_cast<unsigned char>(hex_digit(static_cast<char>(byte)));
+  }
+  return values;
+}();
 
 bool unknown_digit(char c) { return c == 'x' || c == 'X' || c == 'z' || c == 'Z'; }
 
@@ -39,15 +49,43 @@ radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std:
   const auto put = [&](bool number, std::int64_t value) {
     if (number) out[written++] = value;
   };
+  const std::uint64_t radix = std::uint64_t{1} << bits_per_digit_;
+  const std::size_t max_digits = 40 / bits_per_digit_;
   while (i < chunk.size() && written < out.size()) {
+    if (mode_ == mode::between && !slash_) {
+      // The usual case: white space, and plain words of digits alone (up to
+      // 40 bits) that end within the chunk; anything else takes the general way.
+      const char first = chunk[i];
+      if (first == '\n') {
+        ++line_;
+        line_start_ = offset_ + ++i;
+        continue;
+      }
+      if (is_space(first)) {
+        ++i;
+        continue;
+      }
+      std::size_t j = i;
+      std::uint64_t magnitude = 0;
+      for (; j < chunk.size() && j - i <= max_digits; ++j) {
+        const unsigned digit = digit_values[static_cast<unsigned char>(chunk[j])];
+        if (digit >= radix) break;
+        magnitude = (magnitude << bits_per_digit_) | digit;
+      }
+      if (j > i && j < chunk.size() && j - i <= max_digits && is_space(chunk[j]) &&
+          magnitude <= static_cast<std::uint64_t>(range_.max)) {
+        out[written++] = static_cast<std::int64_t>(magnitude);
+        ++count_;
+        i = j;
+        continue;
+      }
+    }
     const char c = chunk[i++];
     const std::size_t line = line_;
-    const std::size_t column = column_;
+    const std::size_t column = offset_ + i - line_start_;
     if (c == '\n') {
       ++line_;
-      column_ = 1;
-    } else {
-      ++column_;
+      line_start_ = offset_ + i;
     }
     if (mode_ == mode::line_comment) {
       if (c == '\n') mode_ = mode::between;
@@ -94,6 +132,7 @@ radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std:
       end_word(value);
     }
   }
+  offset_ += i;
   return {i, written};
 }
 

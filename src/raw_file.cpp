@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -25,20 +26,52 @@ raw_reader::raw_reader(const std::string& path, std::span<char> buffer, unsigned
   if (file_.get() < 0) throw os_error(name_, errno);
 }
 
-std::int64_t raw_reader::word_at(const unsigned char* bytes) const noexcept {
-  std::uint32_t bits = 0;
-  for (unsigned i = 0; i < size_; ++i) {
-    const unsigned shift = 8 * (big_endian_ ? size_ - 1 - i : i);
-    bits |= static_cast<std::uint32_t>(bytes[i]) << shift;
+namespace {
+
+template <typename Word>
+Word swapped(Word word) {
+  if constexpr (sizeof(Word) == 2)
+    return static_cast<Word>(__builtin_bswap16(static_cast<std::uint16_t>(word)));
+  if constexpr (sizeof(Word) == 4)
+    return static_cast<Word>(__builtin_bswap32(static_cast<std::uint32_t>(word)));
+  return word;
+}
+
+// Converts `words` words of `bytes` into `out`; returns whether all lie in [min, max].
+template <typename Word, bool big_endian>
+bool convert(const char* bytes, std::size_t words, std::int64_t* out, std::int64_t min,
+             std::int64_t max) {
+  bool inside = true;
+  for (std::size_t w = 0; w < words; ++w) {
+    Word word;
+    std::memcpy(&word, bytes + w * sizeof(Word), sizeof(Word));
+    if constexpr (big_endian != (std::endian::native == std::endian::big)) word = swapped(word);
+    const std::int64_t value = word;
+    out[w] = value;
+    inside &= value >= min && value <= max;
   }
-  // Signed, of the word's size.
-  const unsigned unused = 32 - 8 * size_;
-  return static_cast<std::int64_t>(static_cast<std::int32_t>(bits << unused) >> unused);
+  return inside;
+}
+
+}  // namespace
+
+bool raw_reader::convert_words(const char* bytes, std::size_t words, std::int64_t* out) const {
+  const std::int64_t min = range_.min;
+  const std::int64_t max = range_.max;
+  switch (size_) {
+    case 1:
+      return convert<std::int8_t, false>(bytes, words, out, min, max);
+    case 2:
+      return big_endian_ ? convert<std::int16_t, true>(bytes, words, out, min, max)
+                         : convert<std::int16_t, false>(bytes, words, out, min, max);
+    default:
+      return big_endian_ ? convert<std::int32_t, true>(bytes, words, out, min, max)
+                         : convert<std::int32_t, false>(bytes, words, out, min, max);
+  }
 }
 
 std::size_t raw_reader::read(std::span<std::int64_t> out, bool /*values*/) {
   std::size_t got = 0;
-  auto* const bytes = reinterpret_cast<unsigned char*>(buffer_.data());
   while (got < out.size() && !at_end_) {
     // As many bytes as the words still asked for, and no more.
     const std::size_t wanted = std::min(buffer_.size(), (out.size() - got) * size_) - partial_;
@@ -59,21 +92,22 @@ std::size_t raw_reader::read(std::span<std::int64_t> out, bool /*values*/) {
     }
     const std::size_t held = partial_ + static_cast<std::size_t>(n);
     const std::size_t words = held / size_;
-    for (std::size_t w = 0; w < words; ++w) {
-      const std::int64_t value = word_at(bytes + w * size_);
-      if (value < range_.min || value > range_.max) {
-        const std::string what = range_.format.empty()
-                                     ? "number out of range: " + std::to_string(value)
-                                     : std::to_string(value) + " does not fit " + range_.format;
-        throw parse_error(name_ + ": word " + std::to_string(count_ + 1) + " (byte " +
-                              std::to_string(count_ * size_) + "): " + what + " (not between " +
-                              std::to_string(range_.min) + " and " + std::to_string(range_.max) +
-                              ")",
-                          0, 0);
-      }
-      out[got++] = value;
-      ++count_;
+    std::int64_t* const into = out.data() + got;  // room for them: see `wanted`
+    if (!convert_words(buffer_.data(), words, into)) {
+      // The first word out of range is told; those before it count as read.
+      std::size_t w = 0;
+      while (into[w] >= range_.min && into[w] <= range_.max) ++w;
+      count_ += w;
+      const std::string value = std::to_string(into[w]);
+      const std::string what = range_.format.empty() ? "number out of range: " + value
+                                                     : value + " does not fit " + range_.format;
+      throw parse_error(name_ + ": word " + std::to_string(count_ + 1) + " (byte " +
+                            std::to_string(count_ * size_) + "): " + what + " (not between " +
+                            std::to_string(range_.min) + " and " + std::to_string(range_.max) + ")",
+                        0, 0);
     }
+    got += words;
+    count_ += words;
     partial_ = held - words * size_;
     std::memmove(buffer_.data(), buffer_.data() + words * size_, partial_);
   }

@@ -61,8 +61,10 @@ class radix_parser {
   std::size_t unknown_ = 0;
 
   mode mode_ = mode::between;
+  // Position: bytes before the current chunk, the line, and where it began.
+  std::size_t offset_ = 0;
   std::size_t line_ = 1;
-  std::size_t column_ = 1;  // of the next byte
+  std::size_t line_start_ = 0;
   bool slash_ = false;      // a "/" that may open a comment, and where it stands
   std::size_t slash_line_ = 0;
   std::size_t slash_column_ = 0;

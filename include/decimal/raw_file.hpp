@@ -26,7 +26,8 @@ class raw_reader final : public number_source {
   const std::string& name() const noexcept override { return name_; }
 
  private:
-  std::int64_t word_at(const unsigned char* bytes) const noexcept;
+  // Converts `words` words at `bytes` into `out`; returns whether all lie in the range.
+  bool convert_words(const char* bytes, std::size_t words, std::int64_t* out) const;
 
   file_descriptor file_;
   std::string name_;
