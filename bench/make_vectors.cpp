@@ -1,19 +1,25 @@
 // Writes a test-vector directory of COUNT entries: samples.txt, a 16-bit
 // two-tone input with noise; results_m.txt, a scaled copy rounded to Q1.11;
-// results_c.txt, the same truncated, so the two differ by at most 2 LSB.
+// results_c.txt, the same truncated, so the two differ by at most 2 LSB. The
+// same values go into samples.hex, results_m.hex and results_c.hex as a
+// Verilog bench writes them ($fdisplay "%h": the 32-bit and 12-bit patterns),
+// and into samples.s16, results_m.s16 and results_c.s16 as raw s16le words.
 //
 //   make_vectors COUNT DIR
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace {
 
 bool write_file(const std::string& path, const std::string& text) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
+  std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
   return std::fclose(file) == 0 && written;
@@ -31,6 +37,23 @@ int main(int argc, char** argv) {
   std::string samples;
   std::string model;
   std::string implementation;
+  std::string samples_hex;
+  std::string model_hex;
+  std::string implementation_hex;
+  std::string samples_s16;
+  std::string model_s16;
+  std::string implementation_s16;
+  const auto hex = [](std::string& text, long value, unsigned long mask) {
+    std::array<char, 16> digits;
+    const int n = std::snprintf(digits.data(), digits.size(), "%lx\n",
+                                static_cast<unsigned long>(value) & mask);
+    text.append(digits.data(), static_cast<std::size_t>(n));
+  };
+  const auto s16le = [](std::string& bytes, long value) {
+    const auto word = static_cast<std::uint16_t>(value);
+    bytes += static_cast<char>(word & 0xff);
+    bytes += static_cast<char>(word >> 8);
+  };
   std::uint32_t noise = 12345;
   constexpr double pi = 3.14159265358979323846;
   for (long long i = 0; i < count; ++i) {
@@ -45,11 +68,27 @@ int main(int argc, char** argv) {
     samples += std::to_string(sample) + '\n';
     model += std::to_string(m) + '\n';
     implementation += std::to_string(c) + '\n';
+    hex(samples_hex, sample, 0xffffffff);
+    hex(model_hex, m, 0xfff);
+    hex(implementation_hex, c, 0xfff);
+    s16le(samples_s16, sample);
+    s16le(model_s16, m);
+    s16le(implementation_s16, c);
   }
-  if (!write_file(dir + "/samples.txt", samples) || !write_file(dir + "/results_m.txt", model) ||
-      !write_file(dir + "/results_c.txt", implementation)) {
-    std::perror(dir.c_str());
-    return 1;
+  for (const auto& [name, text] :
+       {std::pair<std::string_view, const std::string&>{"samples.txt", samples},
+        {"results_m.txt", model},
+        {"results_c.txt", implementation},
+        {"samples.hex", samples_hex},
+        {"results_m.hex", model_hex},
+        {"results_c.hex", implementation_hex},
+        {"samples.s16", samples_s16},
+        {"results_m.s16", model_s16},
+        {"results_c.s16", implementation_s16}}) {
+    if (!write_file(dir + "/" + std::string(name), text)) {
+      std::perror(dir.c_str());
+      return 1;
+    }
   }
   return 0;
 }

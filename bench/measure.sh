@@ -5,8 +5,9 @@
 # decimal-diff's whole run on the example against decimal's; and decimal-diff
 # on generated test vectors of 10^6 and 10^7 entries, side by side with a
 # numpy script computing the same figures and numdiff; and one call over
-# 1000 copies of the example against the README's shell loop over them; and
-# at 10^7 entries, bit-exact, the JUnit and JSON reports against -q alone.
+# 1000 copies of the example against the README's shell loop over them; at
+# 10^6 entries the same values in hex and raw s16le words; and at 10^7
+# entries, bit-exact, the JUnit and JSON reports against -q alone.
 #
 #   bench/measure.sh            builds the bench preset first
 #   bench/measure.sh DECIMAL DECIMAL_BENCH DECIMAL_DIFF MAKE_VECTORS LEAN_REPORT
@@ -43,6 +44,7 @@ max_time_to_numdiff=0.02
 max_instructions_per_byte=12
 max_call_to_loop=0.2
 max_reports_to_quiet=1.2
+max_hex_to_dec=1.3
 failed=0
 python=/usr/bin/python3  # Debian's, which python3-numpy serves
 numdiff=$(command -v numdiff)
@@ -150,6 +152,34 @@ check_ratio decimal-diff "$(count_instructions "$decimal_diff")" "decimal's" "$d
   "$max_diff_to_decimal"
 
 echo
+# The same vectors as a Verilog bench writes them ($fdisplay "%h") and as
+# raw s16le words, each against decimal words of the same values.
+measure_encodings() {
+  local form files bytes_of seconds per_byte kib ratio
+  for form in hex s16le; do
+    files=(--model="results_m.${form%le}" --impl="results_c.${form%le}" --samples="samples.${form%le}")
+    if ! "$decimal_diff" -q -t 2 -e "$form" "${files[@]}"; then
+      echo "decimal-diff -e $form does not pass the generated vectors"
+      failed=1
+    fi
+    bytes_of=$(cat "$dir"/*."${form%le}" | wc -c)
+    seconds=$(best_seconds "$runs" "$decimal_diff" -t 2 -e "$form" "${files[@]}")
+    per_byte=$(awk -v i="$(count_instructions "$decimal_diff" -t 2 -e "$form" "${files[@]}")" \
+      -v b="$bytes_of" 'BEGIN {printf "%.2f", i / b}')
+    kib=$(peak_kib "$decimal_diff" -t 2 -e "$form" "${files[@]}")
+    ratio=$(awk -v a="$seconds" -v b="$diff_seconds" 'BEGIN {printf "%.2f", a / b}')
+    printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "  -e $form" "$seconds" "$per_byte" "$kib"
+    echo "          -e $form takes $ratio of the decimal words' time"
+    ((kib <= max_diff_kib)) || failed=1
+    if [[ $form == hex ]]; then
+      echo "          (target: at most $max_hex_to_dec of the time, $max_instructions_per_byte" \
+        "instructions per byte)"
+      within "$ratio" "$max_hex_to_dec" || failed=1
+      within "$per_byte" "$max_instructions_per_byte" || failed=1
+    fi
+  done
+}
+
 # Bit-exact, most entries of the vectors fail: the reports must hold only what
 # they show. $TMPDIR names no directory, so that any use of it is trouble
 # (exit 2): the runs must end in a plain fail (exit 1) using none.
@@ -238,6 +268,7 @@ for entries in 1000000 10000000; do
   fi
   within "$diff_per_byte" "$max_instructions_per_byte" || failed=1
   ((diff_kib <= max_diff_kib && plot_kib <= max_diff_kib)) || failed=1
+  if ((entries == 1000000)); then measure_encodings; fi
   if ((entries == 10000000)); then measure_reports; fi
   rm -r "$dir"
 done
