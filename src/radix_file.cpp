@@ -38,6 +38,47 @@ bool unknown_digit(char c) { return c == 'x' || c == 'X' || c == 'z' || c == 'Z'
 // Past this, a magnitude is out of every range; it stops growing here.
 constexpr std::uint64_t magnitude_cap = std::uint64_t{1} << 40;
 
+// The usual case, in locals that no store can alias: white space, and plain
+// words of digits alone (up to 40 bits, within `max`) that end before `end`.
+// Stops at anything else, or once `next` reaches `out_end`, with `p` there.
+// `base` is the offset of `chunk` in the file, for the lines' starts.
+void read_plain_words(const char*& p, const char* const end, std::int64_t*& next,
+                      std::int64_t* const out_end, const unsigned bits, const std::uint64_t max,
+                      const std::size_t base, const char* const chunk, std::size_t& line,
+                      std::size_t& line_start) {
+  const unsigned radix = 1U << bits;
+  const std::ptrdiff_t max_digits = 40 / bits;
+  const char* q = p;
+  std::int64_t* out = next;
+  while (q != end && out != out_end) {
+    const char first = *q;
+    if (first == '\n') {
+      ++line;
+      line_start = base + static_cast<std::size_t>(++q - chunk);
+      continue;
+    }
+    if (is_space(first)) {
+      ++q;
+      continue;
+    }
+    const char* digit = q;
+    std::uint64_t magnitude = 0;
+    for (; digit != end && digit - q <= max_digits; ++digit) {
+      const unsigned value = digit_values[static_cast<unsigned char>(*digit)];
+      if (value >= radix) break;
+      magnitude = (magnitude << bits) | value;
+    }
+    if (digit == q || digit == end || digit - q > max_digits || !is_space(*digit) ||
+        magnitude > max) {
+      break;
+    }
+    *out++ = static_cast<std::int64_t>(magnitude);
+    q = digit;
+  }
+  p = q;
+  next = out;
+}
+
 }  // namespace
 
 radix_parser::radix_parser(const std::string& name, unsigned bits_per_digit, number_range range)
@@ -49,36 +90,21 @@ radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std:
   const auto put = [&](bool number, std::int64_t value) {
     if (number) out[written++] = value;
   };
-  const std::uint64_t radix = std::uint64_t{1} << bits_per_digit_;
-  const std::size_t max_digits = 40 / bits_per_digit_;
   while (i < chunk.size() && written < out.size()) {
     if (mode_ == mode::between && !slash_) {
-      // The usual case: white space, and plain words of digits alone (up to
-      // 40 bits) that end within the chunk; anything else takes the general way.
-      const char first = chunk[i];
-      if (first == '\n') {
-        ++line_;
-        line_start_ = offset_ + ++i;
-        continue;
-      }
-      if (is_space(first)) {
-        ++i;
-        continue;
-      }
-      std::size_t j = i;
-      std::uint64_t magnitude = 0;
-      for (; j < chunk.size() && j - i <= max_digits; ++j) {
-        const unsigned digit = digit_values[static_cast<unsigned char>(chunk[j])];
-        if (digit >= radix) break;
-        magnitude = (magnitude << bits_per_digit_) | digit;
-      }
-      if (j > i && j < chunk.size() && j - i <= max_digits && is_space(chunk[j]) &&
-          magnitude <= static_cast<std::uint64_t>(range_.max)) {
-        out[written++] = static_cast<std::int64_t>(magnitude);
-        ++count_;
-        i = j;
-        continue;
-      }
+      const char* p = chunk.data() + i;
+      std::int64_t* next = out.data() + written;
+      std::size_t line = line_;
+      std::size_t line_start = line_start_;
+      read_plain_words(p, chunk.data() + chunk.size(), next, out.data() + out.size(),
+                       bits_per_digit_, static_cast<std::uint64_t>(range_.max), offset_,
+                       chunk.data(), line, line_start);
+      count_ += static_cast<std::size_t>(next - (out.data() + written));
+      written = static_cast<std::size_t>(next - out.data());
+      i = static_cast<std::size_t>(p - chunk.data());
+      line_ = line;
+      line_start_ = line_start;
+      if (i == chunk.size() || written == out.size()) break;
     }
     const char c = chunk[i++];
     const std::size_t line = line_;
