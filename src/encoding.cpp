@@ -37,9 +37,9 @@ std::unique_ptr<number_source> open_numbers(const std::string& path, encoding fo
     case encoding::dec:
       return std::make_unique<value_reader>(path, buffer, std::move(range));
     case encoding::hex:
-      return std::make_unique<radix_reader>(path, buffer, 4, std::move(range));
+      return std::make_unique<radix_reader>(path, buffer, 4U, std::move(range));
     case encoding::bin:
-      return std::make_unique<radix_reader>(path, buffer, 1, std::move(range));
+      return std::make_unique<radix_reader>(path, buffer, 1U, std::move(range));
     case encoding::s8:
       return std::make_unique<raw_reader>(path, buffer, 1, false, std::move(range));
     case encoding::s16le:

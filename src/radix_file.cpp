@@ -84,7 +84,8 @@ void read_plain_words(const char*& p, const char* const end, std::int64_t*& next
 radix_parser::radix_parser(const std::string& name, unsigned bits_per_digit, number_range range)
     : name_(shown_name(name)), bits_per_digit_(bits_per_digit), range_(std::move(range)) {}
 
-radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std::int64_t> out) {
+radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std::int64_t> out,
+                                          bool /*values*/) {
   std::size_t written = 0;
   std::size_t i = 0;
   const auto put = [&](bool number, std::int64_t value) {
@@ -289,38 +290,6 @@ void radix_parser::fail_word(const std::string& what) const {
   throw parse_error(
       name_ + ':' + std::to_string(word_line_) + ':' + std::to_string(word_column_) + ": " + what,
       word_line_, word_column_);
-}
-
-radix_reader::radix_reader(const std::string& path, std::span<char> buffer, unsigned bits_per_digit,
-                           number_range range)
-    : file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)),
-      parser_(path, bits_per_digit, std::move(range)),
-      buffer_(buffer) {
-  if (file_.get() < 0) throw os_error(parser_.name(), errno);
-}
-
-std::size_t radix_reader::read(std::span<std::int64_t> out, bool /*values*/) {
-  std::size_t got = 0;
-  while (got < out.size()) {
-    if (unread_.empty()) {
-      if (at_end_) break;
-      const ssize_t n = ::read(file_.get(), buffer_.data(), buffer_.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        throw os_error(name(), errno);
-      }
-      if (n == 0) {
-        at_end_ = true;
-        got += parser_.finish(out.subspan(got));
-        break;
-      }
-      unread_ = std::string_view(buffer_.data(), static_cast<std::size_t>(n));
-    }
-    const radix_parser::progress step = parser_.feed(unread_, out.subspan(got));
-    unread_.remove_prefix(step.bytes);
-    got += step.numbers;
-  }
-  return got;
 }
 
 }  // namespace decimal

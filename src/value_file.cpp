@@ -404,37 +404,6 @@ void value_parser::scan_to(const char* to) {
   scanned_ = to;
 }
 
-value_reader::value_reader(const std::string& path, std::span<char> buffer, number_range range)
-    : file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)),
-      parser_(path, std::move(range)),
-      buffer_(buffer) {
-  if (file_.get() < 0) throw os_error(parser_.name(), errno);
-}
-
-std::size_t value_reader::read(std::span<std::int64_t> out, bool values) {
-  std::size_t got = 0;
-  while (got < out.size()) {
-    if (unread_.empty()) {
-      if (at_end_) break;
-      const ssize_t n = ::read(file_.get(), buffer_.data(), buffer_.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        throw os_error(name(), errno);
-      }
-      if (n == 0) {
-        at_end_ = true;
-        got += parser_.finish(out.subspan(got));
-        break;
-      }
-      unread_ = std::string_view(buffer_.data(), static_cast<std::size_t>(n));
-    }
-    const value_parser::progress step = parser_.feed(unread_, out.subspan(got), values);
-    unread_.remove_prefix(step.bytes);
-    got += step.numbers;
-  }
-  return got;
-}
-
 void value_parser::fail_count(std::size_t expected) const {
   throw parse_error(name_ + ": expected " + std::to_string(expected) + " numbers, found " +
                         std::to_string(count_),

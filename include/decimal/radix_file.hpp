@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "decimal/file_descriptor.hpp"
 #include "decimal/number_source.hpp"
+#include "decimal/text_reader.hpp"
 #include "decimal/value_file.hpp"
 
 namespace decimal {
@@ -32,8 +32,9 @@ class radix_parser {
   };
 
   // Parses `chunk` until it or `out` is used up; when `out` fills, nothing
-  // after the byte that ends the last number is consumed.
-  progress feed(std::string_view chunk, std::span<std::int64_t> out);
+  // after the byte that ends the last number is consumed. The values are
+  // always worked out: `values` is for the readers' common interface.
+  progress feed(std::string_view chunk, std::span<std::int64_t> out, bool values = true);
 
   // Ends the input; writes a word still open to `out` (room for one) and
   // returns the numbers written, 0 or 1.
@@ -65,7 +66,7 @@ class radix_parser {
   std::size_t offset_ = 0;
   std::size_t line_ = 1;
   std::size_t line_start_ = 0;
-  bool slash_ = false;      // a "/" that may open a comment, and where it stands
+  bool slash_ = false;  // a "/" that may open a comment, and where it stands
   std::size_t slash_line_ = 0;
   std::size_t slash_column_ = 0;
   bool star_ = false;  // a "*" in a block comment, which may close it
@@ -89,23 +90,7 @@ class radix_parser {
   std::uint64_t magnitude_ = 0;  // stops growing past 2^40: out of every range
 };
 
-// A file of hex or binary words, read through a buffer the caller owns.
-class radix_reader final : public number_source {
- public:
-  radix_reader(const std::string& path, std::span<char> buffer, unsigned bits_per_digit,
-               number_range range);
-
-  std::size_t read(std::span<std::int64_t> out, bool values = true) override;
-  std::size_t count() const noexcept override { return parser_.count(); }
-  std::size_t unknown() const noexcept override { return parser_.unknown(); }
-  const std::string& name() const noexcept override { return parser_.name(); }
-
- private:
-  file_descriptor file_;
-  radix_parser parser_;
-  std::span<char> buffer_;
-  std::string_view unread_{};
-  bool at_end_ = false;
-};
+// A file of hex or binary words (see text_reader).
+using radix_reader = text_reader<radix_parser>;
 
 }  // namespace decimal

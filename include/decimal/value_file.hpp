@@ -9,6 +9,7 @@
 
 #include "decimal/file_descriptor.hpp"
 #include "decimal/number_source.hpp"
+#include "decimal/text_reader.hpp"
 
 namespace decimal {
 
@@ -115,30 +116,7 @@ class value_parser {
   std::size_t zeros_skipped_ = 0;  // of them, left out of kept_
 };
 
-// A value file read through a buffer that the caller owns, number by number
-// in one pass, and never past the white space that ends the last number asked
-// for. Errors throw error (open, read) or parse_error.
-class value_reader final : public number_source {
- public:
-  // Opens `path`; the messages name the file by it. `buffer` must not be empty.
-  value_reader(const std::string& path, std::span<char> buffer, number_range range = {});
-
-  // Reads the next numbers into `out`; fewer than it holds only at the end
-  // of the file. Without `values`, see value_parser::feed.
-  std::size_t read(std::span<std::int64_t> out, bool values = true) override;
-
-  std::size_t count() const noexcept override { return parser_.count(); }
-  std::size_t unknown() const noexcept override { return parser_.unknown(); }
-
-  const std::string& name() const noexcept override { return parser_.name(); }
-
-
- private:
-  file_descriptor file_;
-  value_parser parser_;
-  std::span<char> buffer_;
-  std::string_view unread_{};  // read from the file, not yet parsed
-  bool at_end_ = false;
-};
+// A value file of decimal words (see text_reader).
+using value_reader = text_reader<value_parser>;
 
 }  // namespace decimal
