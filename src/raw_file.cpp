@@ -28,25 +28,26 @@ raw_reader::raw_reader(const std::string& path, std::span<char> buffer, unsigned
 
 namespace {
 
+// The bits of an unsigned word in the other byte order.
 template <typename Word>
 Word swapped(Word word) {
-  if constexpr (sizeof(Word) == 2)
-    return static_cast<Word>(__builtin_bswap16(static_cast<std::uint16_t>(word)));
-  if constexpr (sizeof(Word) == 4)
-    return static_cast<Word>(__builtin_bswap32(static_cast<std::uint32_t>(word)));
+  if constexpr (sizeof(Word) == 2) return __builtin_bswap16(word);
+  if constexpr (sizeof(Word) == 4) return __builtin_bswap32(word);
   return word;
 }
 
-// Converts `words` words of `bytes` into `out`; returns whether all lie in [min, max].
+// Converts `words` words of `bytes`, signed, into `out`; returns whether all
+// lie in [min, max]. Word is unsigned: the sign is extended by arithmetic.
 template <typename Word, bool big_endian>
 bool convert(const char* bytes, std::size_t words, std::int64_t* out, std::int64_t min,
              std::int64_t max) {
+  constexpr auto sign = std::int64_t{1} << (8 * sizeof(Word) - 1);
   bool inside = true;
   for (std::size_t w = 0; w < words; ++w) {
     Word word;
     std::memcpy(&word, bytes + w * sizeof(Word), sizeof(Word));
     if constexpr (big_endian != (std::endian::native == std::endian::big)) word = swapped(word);
-    const std::int64_t value = word;
+    const std::int64_t value = (static_cast<std::int64_t>(word) ^ sign) - sign;
     out[w] = value;
     inside &= value >= min && value <= max;
   }
@@ -60,13 +61,13 @@ bool raw_reader::convert_words(const char* bytes, std::size_t words, std::int64_
   const std::int64_t max = range_.max;
   switch (size_) {
     case 1:
-      return convert<std::int8_t, false>(bytes, words, out, min, max);
+      return convert<std::uint8_t, false>(bytes, words, out, min, max);
     case 2:
-      return big_endian_ ? convert<std::int16_t, true>(bytes, words, out, min, max)
-                         : convert<std::int16_t, false>(bytes, words, out, min, max);
+      return big_endian_ ? convert<std::uint16_t, true>(bytes, words, out, min, max)
+                         : convert<std::uint16_t, false>(bytes, words, out, min, max);
     default:
-      return big_endian_ ? convert<std::int32_t, true>(bytes, words, out, min, max)
-                         : convert<std::int32_t, false>(bytes, words, out, min, max);
+      return big_endian_ ? convert<std::uint32_t, true>(bytes, words, out, min, max)
+                         : convert<std::uint32_t, false>(bytes, words, out, min, max);
   }
 }
 
