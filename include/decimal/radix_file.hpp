@@ -26,10 +26,7 @@ class radix_parser {
   // `bits_per_digit` is 4 (hex) or 1 (binary).
   radix_parser(const std::string& name, unsigned bits_per_digit, number_range range);
 
-  struct progress {
-    std::size_t bytes;    // consumed from the chunk
-    std::size_t numbers;  // written to the front of `out`
-  };
+  using progress = chunk_progress;
 
   // Parses `chunk` until it or `out` is used up; when `out` fills, nothing
   // after the byte that ends the last number is consumed. The values are

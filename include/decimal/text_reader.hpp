@@ -17,6 +17,12 @@
 
 namespace decimal {
 
+// What a parser made of a chunk of text.
+struct chunk_progress {
+  std::size_t bytes;    // consumed from the chunk
+  std::size_t numbers;  // written to the front of the numbers asked for
+};
+
 // A file of text words read through a buffer that the caller owns, number by
 // number in one pass, by a Parser that takes chunks of any size (such as
 // value_parser), and never past what ends the last number asked for. Errors

@@ -36,10 +36,7 @@ class value_parser {
  public:
   explicit value_parser(const std::string& name, number_range range = {});
 
-  struct progress {
-    std::size_t bytes;    // consumed from the chunk
-    std::size_t numbers;  // written to the front of `out`
-  };
+  using progress = chunk_progress;
 
   // Parses `chunk` until it or `out` is used up. When `out` fills, the bytes
   // consumed end with the white space that ends the last number written, and
