@@ -207,13 +207,4 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
   return verdict;
 }
 
-entry_sink text_lines(const q_format& format, held_output& lines) {
-  return [&format, &lines](const entry_beyond& entry) {
-    std::array<char, max_entry_line> line;
-    const char* end = render_entry_line(line.data(), format, entry);
-    lines.append(std::string_view(line.data(), static_cast<std::size_t>(end - line.data())));
-    return true;
-  };
-}
-
 }  // namespace decimal

@@ -9,12 +9,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "decimal/comparison.hpp"
 #include "decimal/error.hpp"
+#include "decimal/held_output.hpp"
 #include "scratch_dir.hpp"
 
 namespace {
@@ -275,14 +277,23 @@ struct refuse_the_second_thread {
   }
 };
 
+// An entry_sink that appends each entry's line to `lines`.
+decimal::entry_sink text_lines(const decimal::q_format& format, decimal::held_output& lines) {
+  return [&format, &lines](const decimal::entry_beyond& entry) {
+    std::array<char, decimal::max_entry_line> line;
+    const char* end = decimal::render_entry_line(line.data(), format, entry);
+    lines.append(std::string_view(line.data(), static_cast<std::size_t>(end - line.data())));
+    return true;
+  };
+}
+
 // What check_run gives at tolerance 1: the lines and the closing, or the trouble.
 std::string checked(const std::string& dir, const decimal::thread_starter& start) {
   decimal::held_output lines;
   const decimal::verdict_rules rules{.tolerance = 1};
   try {
-    const decimal::run_verdict verdict =
-        decimal::check_run(decimal::default_paths(dir), rules,
-                           decimal::text_lines(rules.format, lines), nullptr, start);
+    const decimal::run_verdict verdict = decimal::check_run(
+        decimal::default_paths(dir), rules, text_lines(rules.format, lines), nullptr, start);
     return lines.head(SIZE_MAX) + decimal::render_closing(verdict, {});
   } catch (const decimal::error& e) {
     return e.what();

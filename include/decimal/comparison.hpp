@@ -9,7 +9,6 @@
 
 #include "decimal/accumulator.hpp"
 #include "decimal/envelope.hpp"
-#include "decimal/held_output.hpp"
 #include "decimal/q_format.hpp"
 #include "decimal/run.hpp"
 
@@ -84,8 +83,5 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
 // Throws the run's trouble, and trouble when rules.skip leaves no entry.
 run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
                       envelope* plot_data, const thread_starter& start = start_thread);
-
-// An entry_sink that appends each entry's line to `lines`.
-entry_sink text_lines(const q_format& format, held_output& lines);
 
 }  // namespace decimal
