@@ -109,6 +109,19 @@ std::string json_head(const directory_report& report, const json_settings& setti
   line["format"] = settings.rules.format.name();
   line["tolerance"] = settings.rules.tolerance;
   line["skipped"] = settings.skipped;
+  if (const delay_setting& delay = settings.rules.delay; delay.given) {
+    // A delay still to be found when the run fell into trouble is unknown.
+    const std::optional<applied_delay>& used =
+        report.verdict ? report.verdict->delay : std::nullopt;
+    if (used) {
+      line["delay"] = used->entries;
+    } else if (delay.automatic) {
+      line["delay"] = nullptr;
+    } else {
+      line["delay"] = delay.entries;
+    }
+    line["delay_found"] = used && used->searched_within.has_value();
+  }
   if (settings.rules.min_snr_db) line["min_snr_db"] = *settings.rules.min_snr_db;
   if (report.verdict) {
     const accumulator& figures = report.verdict->figures;

@@ -136,7 +136,8 @@ std::string summary_figures(const accumulator& figures, const std::optional<doub
 }
 
 std::string render_closing(const run_verdict& verdict, const std::optional<double>& min_snr_db) {
-  return render_closing(verdict.figures, min_snr_db, verdict.reasons, verdict.skipped);
+  const std::string delay = verdict.delay ? delay_line(*verdict.delay) + '\n' : "";
+  return delay + render_closing(verdict.figures, min_snr_db, verdict.reasons, verdict.skipped);
 }
 
 std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
@@ -162,8 +163,17 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
 run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
                       envelope* plot_data, const thread_starter& start) {
   // Three read buffers and their blocks: too much for the stack of a thread.
-  const auto stream = std::make_unique<entry_stream>(paths, rules.format, rules.count, start);
-  run_verdict verdict{accumulator(rules.format, rules.tolerance, rules.skip), {}, rules.skip};
+  const auto stream =
+      std::make_unique<entry_stream>(paths, rules.format, rules.count, rules.delay, start);
+  // Indices are the model's: a lagging model's first entries have no counterpart.
+  const std::uint64_t first_index = stream->first_index();
+  run_verdict verdict{
+      accumulator(rules.format, rules.tolerance, first_index + rules.skip), {}, rules.skip, {}};
+  if (rules.delay.given) {
+    verdict.delay = {stream->delay(),
+                     rules.delay.automatic ? std::optional(rules.delay.max_delay) : std::nullopt};
+  }
+  if (plot_data != nullptr) plot_data->skip(first_index);
   accumulator& figures = verdict.figures;
   // Filled before it is read: no need to clear half a megabyte for a short run.
   const auto difference_block =
@@ -184,7 +194,10 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
                                 : figures.add(model, implementation, differences);
     if (plot_data != nullptr) {
       for (std::size_t i = 0; i < model.size(); ++i) {
-        if (differences[i] == unknown_value) continue;  // nothing to draw
+        if (differences[i] == unknown_value) {
+          plot_data->skip(1);  // nothing to draw
+          continue;
+        }
         plot_data->add(rules.format.lsb(model[i]), rules.format.lsb(implementation[i]),
                        differences[i]);
       }
@@ -195,7 +208,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
     const auto samples = block_samples.empty() ? block_samples : block_samples.subspan(from);
     for (std::size_t i = 0; i < model.size() && wanted; ++i) {
       if (differences[i] != unknown_value && !figures.beyond(differences[i])) continue;
-      wanted = beyond({first + from + i, model[i], implementation[i],
+      wanted = beyond({first_index + first + from + i, model[i], implementation[i],
                        samples.empty() ? std::nullopt : std::optional(samples[i]), differences[i]});
     }
   }

@@ -111,6 +111,35 @@ std::size_t parse_count(std::string_view text) {
   return *n;
 }
 
+// A whole number of entries, with a sign for a lagging model, or "auto".
+decimal::delay_setting parse_delay(std::string_view text) {
+  decimal::delay_setting delay;
+  delay.given = true;
+  if (text == "auto") {
+    delay.automatic = true;
+    return delay;
+  }
+  const bool negative = text.starts_with('-');
+  const std::optional<std::uint64_t> n =
+      parse_whole(negative ? text.substr(1) : text, 0, INT64_MAX);
+  if (!n) {
+    throw usage_error("invalid delay " + decimal::quote(text) +
+                      ": expected a whole number of entries (may be negative) or auto");
+  }
+  delay.entries = negative ? -static_cast<std::int64_t>(*n) : static_cast<std::int64_t>(*n);
+  return delay;
+}
+
+std::uint32_t parse_max_delay(std::string_view text) {
+  const std::optional<std::uint64_t> n = parse_whole(text, 0, decimal::max_max_delay);
+  if (!n) {
+    throw usage_error("invalid maximum delay " + decimal::quote(text) +
+                      ": expected a whole number from 0 to " +
+                      std::to_string(decimal::max_max_delay));
+  }
+  return static_cast<std::uint32_t>(*n);
+}
+
 decimal::encoding parse_encoding(std::string_view option, std::string_view text) {
   const std::optional<decimal::encoding> form = decimal::parse_encoding(text);
   if (!form) {
@@ -160,7 +189,9 @@ options parse_command_line(int argc, char** argv) {
     junit,
     model_encoding,
     impl_encoding,
-    samples_encoding
+    samples_encoding,
+    delay,
+    max_delay
   };
   static const option long_options[] = {
       {"format", required_argument, nullptr, 'f'},
@@ -168,6 +199,8 @@ options parse_command_line(int argc, char** argv) {
       {"tolerance", required_argument, nullptr, 't'},
       {"min-snr", required_argument, nullptr, min_snr},
       {"skip", required_argument, nullptr, skip},
+      {"delay", required_argument, nullptr, delay},
+      {"max-delay", required_argument, nullptr, max_delay},
       {"model", required_argument, nullptr, model},
       {"impl", required_argument, nullptr, impl},
       {"samples", required_argument, nullptr, samples},
@@ -187,6 +220,7 @@ options parse_command_line(int argc, char** argv) {
   decimal::verdict_rules& rules = batch.rules;
   // The tolerance's range depends on the format, which may come after it.
   std::optional<std::string_view> tolerance;
+  std::optional<std::uint32_t> max_delay_given;  // for --delay=auto, given before or after it
   // The encodings given for one file, which --encoding does not change.
   std::optional<decimal::encoding> model_form;
   std::optional<decimal::encoding> impl_form;
@@ -208,6 +242,12 @@ options parse_command_line(int argc, char** argv) {
         break;
       case skip:
         rules.skip = parse_skip(optarg);
+        break;
+      case delay:
+        rules.delay = parse_delay(optarg);
+        break;
+      case max_delay:
+        max_delay_given = parse_max_delay(optarg);
         break;
       case model:
         batch.results_m_name = parse_file_name("model file name", optarg);
@@ -295,6 +335,10 @@ options parse_command_line(int argc, char** argv) {
                       "\": it must be below the count " + std::to_string(*rules.count));
   }
   if (tolerance) rules.tolerance = parse_tolerance(*tolerance, rules.format);
+  if (max_delay_given) {
+    if (!rules.delay.automatic) throw usage_error("--max-delay bounds --delay=auto: give both");
+    rules.delay.max_delay = *max_delay_given;
+  }
   return chosen;
 }
 

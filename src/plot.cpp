@@ -275,6 +275,7 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   }
   std::string heading = input.directory;
   if (!(q == q_format{})) heading += " (" + q.name() + ")";
+  if (input.verdict.delay) heading += ", " + delay_line(*input.verdict.delay);
   s += "set termoption noenhanced\nset multiplot layout 2,1\nset lmargin 12\nset rmargin 4\n";
   s += "set xrange [" + shortest_decimal(first - margin) + ":" + shortest_decimal(last + margin) +
        "]\n";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "decimal/error.hpp"
 
@@ -40,6 +41,46 @@ run_files read_run_files(const std::string& dir) {
 
 namespace {
 
+// A file whose first numbers were read ahead: gives them again, then what
+// follows them, or the failure that ended them.
+class replayed_source final : public number_source {
+ public:
+  replayed_source(std::unique_ptr<number_source> file, std::vector<std::int64_t> head,
+                  std::exception_ptr failure)
+      : file_(std::move(file)),
+        head_(std::move(head)),
+        failure_(std::move(failure)),
+        unknown_in_head_(file_->unknown()) {}
+
+  std::size_t read(std::span<std::int64_t> out, bool values) override {
+    const std::size_t again = std::min(out.size(), head_.size() - position_);
+    const auto from = head_.begin() + static_cast<std::ptrdiff_t>(position_);
+    std::copy_n(from, again, out.begin());
+    unknown_again_ += static_cast<std::size_t>(
+        std::count(from, from + static_cast<std::ptrdiff_t>(again), unknown_value));
+    position_ += again;
+    if (again == out.size()) return again;
+    if (failure_) std::rethrow_exception(failure_);
+    return again + file_->read(out.subspan(again), values);
+  }
+
+  std::size_t count() const noexcept override {
+    return position_ + (file_->count() - head_.size());
+  }
+  std::size_t unknown() const noexcept override {
+    return unknown_again_ + (file_->unknown() - unknown_in_head_);
+  }
+  const std::string& name() const noexcept override { return file_->name(); }
+
+ private:
+  std::unique_ptr<number_source> file_;
+  std::vector<std::int64_t> head_;
+  std::exception_ptr failure_;
+  std::size_t unknown_in_head_;
+  std::size_t position_ = 0;
+  std::size_t unknown_again_ = 0;
+};
+
 // Opens a file of numbers, keeping an error to be told in its turn.
 void open_numbers_file(std::unique_ptr<number_source>& file, const std::string& path, encoding form,
                        std::span<char> buffer, const number_range& range,
@@ -60,7 +101,8 @@ run_paths default_paths(const std::string& dir) {
 }
 
 entry_stream::entry_stream(const run_paths& paths, const q_format& format,
-                           std::optional<std::size_t> count, thread_starter start)
+                           std::optional<std::size_t> count, const delay_setting& delay,
+                           thread_starter start)
     : has_samples_(paths.samples.has_value()), count_(count), start_(std::move(start)) {
   const number_range results{format.lowest_raw(), format.highest_raw(), format.name(), true};
   const run_encodings& forms = paths.encodings;
@@ -71,6 +113,31 @@ entry_stream::entry_stream(const run_paths& paths, const q_format& format,
   open_numbers_file(model_, paths.results_m, forms.results_m, model_text_, results, model_failure_);
   open_numbers_file(implementation_, paths.results_c, forms.results_c, implementation_text_,
                     results, implementation_failure_);
+  delay_ = delay.automatic ? search_delay(format, delay.max_delay) : delay.entries;
+  const std::uint64_t lag =
+      delay_ < 0 ? -static_cast<std::uint64_t>(delay_) : static_cast<std::uint64_t>(delay_);
+  (delay_ < 0 ? model_offset_ : implementation_offset_) = lag;
+}
+
+std::int64_t entry_stream::search_delay(const q_format& format, std::uint32_t max_delay) {
+  if (!model_ || !implementation_) return 0;  // the run is in trouble
+  std::size_t window = delay_window;
+  // Never past what the run reads with the largest delay.
+  if (count_ && *count_ < window) window = std::min(window, *count_ + max_delay);
+  std::array<std::vector<std::int64_t>, 2> heads;
+  std::array<std::exception_ptr, 2> failures;
+  for (std::size_t file = 0; file < 2; ++file) {
+    heads[file].resize(window);
+    heads[file].resize(
+        read_some(file == 0 ? model_ : implementation_, heads[file], failures[file]));
+  }
+  // A run with a bad word is in trouble whatever its delay.
+  const std::int64_t found =
+      failures[0] || failures[1] ? 0 : find_delay(heads[0], heads[1], format, max_delay);
+  model_ = std::make_unique<replayed_source>(std::move(model_), std::move(heads[0]), failures[0]);
+  implementation_ = std::make_unique<replayed_source>(std::move(implementation_),
+                                                      std::move(heads[1]), failures[1]);
+  return found;
 }
 
 entry_stream::~entry_stream() {
@@ -184,13 +251,41 @@ std::size_t entry_stream::read_some(std::unique_ptr<number_source>& file,
 void entry_stream::drain(std::unique_ptr<number_source>& file, std::exception_ptr& failure) {
   block rest;  // what is read is only counted and checked
   while (!failure) {
-    std::size_t wanted = rest.size();
-    if (count_) wanted = std::min(wanted, *count_ - file->count());
-    if (wanted == 0 || read_some(file, std::span(rest).first(wanted), failure) < wanted) return;
+    const std::size_t wanted = std::min<std::uint64_t>(rest.size(), limit_of(file) - file->count());
+    if (wanted == 0 || read_some(file, std::span(rest).first(wanted), failure, false) < wanted) {
+      return;
+    }
   }
 }
 
+std::uint64_t entry_stream::offset_of(const std::unique_ptr<number_source>& file) const noexcept {
+  return &file == &implementation_ ? implementation_offset_ : model_offset_;
+}
+
+std::uint64_t entry_stream::limit_of(const std::unique_ptr<number_source>& file) const noexcept {
+  if (!count_) return UINT64_MAX;
+  const std::uint64_t offset = offset_of(file);
+  return *count_ > UINT64_MAX - offset ? UINT64_MAX : *count_ + offset;
+}
+
+void entry_stream::lead_in() {
+  led_in_ = true;
+  std::span<std::int64_t> scratch = results_[current_].model;
+  const auto pass_over = [&](std::unique_ptr<number_source>& file, std::exception_ptr& failure) {
+    for (std::uint64_t left = offset_of(file); left != 0;) {
+      const std::size_t wanted = std::min<std::uint64_t>(left, scratch.size());
+      const std::size_t got = read_some(file, scratch.first(wanted), failure, false);
+      if (got < wanted) return;
+      left -= got;
+    }
+  };
+  pass_over(model_, model_failure_);
+  pass_over(implementation_, implementation_failure_);
+  if (has_samples_) pass_over(samples_, samples_failure_);
+}
+
 std::size_t entry_stream::next() {
+  if (!led_in_) lead_in();
   if (samples_due_) read_samples(false);
   if (finished_) return 0;
   results_block& results = results_[current_];
@@ -204,9 +299,26 @@ std::size_t entry_stream::next() {
   if (model_failure_ || implementation_failure_) fail();
   const bool ended =
       results.model_read < results.wanted || results.implementation_read < results.wanted;
-  // Without a count, both files must end at the same entry.
-  if (ended && (count_ || results.model_read != results.implementation_read)) fail();
-  if (entries_ + both == 0) throw error(model_->name() + ": expected at least 1 number, found 0");
+  if (ended && count_) fail();
+  if (ended && results.model_read != results.implementation_read) {
+    // The file that leads may go on for up to |delay| entries, read and
+    // checked but never compared.
+    drain(model_, model_failure_);
+    drain(implementation_, implementation_failure_);
+    if (model_failure_ || implementation_failure_ ||
+        !counts_agree(model_->count(), implementation_->count(), delay_)) {
+      fail();
+    }
+  }
+  if (entries_ + both == 0) {
+    if (samples_failure_) std::rethrow_exception(samples_failure_);
+    if (model_->count() == 0 && implementation_->count() == 0) {
+      throw error(model_->name() + ": expected at least 1 number, found 0");
+    }
+    const number_source& lagging = delay_ < 0 ? *model_ : *implementation_;
+    throw error(lagging.name() + ": --delay=" + std::to_string(delay_) + " leaves none of its " +
+                std::to_string(lagging.count()) + " entries");
+  }
   const bool more = !ended && !(count_ && entries_ + both == *count_);
   // The next block's results are read while this one's samples are, and while it is compared.
   if (more) {
@@ -247,8 +359,13 @@ void entry_stream::fail() {
   const auto numbers_in = [](const std::unique_ptr<number_source>& file) {
     return file ? file->count() : 0;
   };
-  std::size_t reached = std::max(numbers_in(model_), numbers_in(implementation_));
-  if (count_) reached = std::min(reached, *count_);
+  // The samples follow the model's index.
+  const std::uint64_t implementation_reach =
+      numbers_in(implementation_) > implementation_offset_
+          ? numbers_in(implementation_) - implementation_offset_ + model_offset_
+          : 0;
+  std::uint64_t reached = std::max<std::uint64_t>(numbers_in(model_), implementation_reach);
+  reached = std::min(reached, limit_of(samples_));
   while (has_samples_ && !samples_failure_ && numbers_in(samples_) < reached) {
     const std::size_t wanted = std::min(samples_block_.size(), reached - numbers_in(samples_));
     if (read_some(samples_, std::span(samples_block_).first(wanted), samples_failure_) < wanted) {
@@ -258,14 +375,32 @@ void entry_stream::fail() {
   if (samples_failure_) std::rethrow_exception(samples_failure_);
   // A result file is bad for a bad word, or for ending before the count.
   if (model_failure_) std::rethrow_exception(model_failure_);
-  if (count_ && model_->count() < *count_) model_->fail_count(*count_);
+  if (count_ && model_->count() < limit_of(model_)) model_->fail_count(limit_of(model_));
   if (implementation_failure_) std::rethrow_exception(implementation_failure_);
-  if (count_ && implementation_->count() < *count_) implementation_->fail_count(*count_);
-  if (model_->count() != implementation_->count()) {
-    throw error(implementation_->name() + " holds " + std::to_string(implementation_->count()) +
-                " numbers, " + model_->name() + " " + std::to_string(model_->count()));
+  if (count_ && implementation_->count() < limit_of(implementation_)) {
+    implementation_->fail_count(limit_of(implementation_));
   }
-  samples_->fail_count(count_ ? *count_ : model_->count());  // only a shortage is left
+  const std::uint64_t model_count = model_->count();
+  const std::uint64_t implementation_count = implementation_->count();
+  if (!count_ && !counts_agree(model_count, implementation_count, delay_)) {
+    std::string message = implementation_->name() + " holds " +
+                          std::to_string(implementation_count) + " numbers, " + model_->name() +
+                          " " + std::to_string(model_count);
+    if (delay_ != 0) {
+      // The implementation's count the model's allows.
+      const std::uint64_t low = model_count - std::min(model_count, model_offset_);
+      const std::uint64_t high = model_count + implementation_offset_;
+      message += "; with --delay=" + std::to_string(delay_) + ", it must hold " +
+                 std::to_string(low) + " to " + std::to_string(high);
+    }
+    throw error(message);
+  }
+  // Only a shortage of samples is left: they must reach the last pair.
+  const auto past = [](std::uint64_t n, std::uint64_t offset) { return n - std::min(n, offset); };
+  const std::uint64_t pairs = count_ ? *count_
+                                     : std::min(past(model_count, model_offset_),
+                                                past(implementation_count, implementation_offset_));
+  samples_->fail_count(model_offset_ + pairs);
 }
 
 }  // namespace decimal

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decimal/accumulator.hpp"
+#include "decimal/alignment.hpp"
 #include "decimal/envelope.hpp"
 #include "decimal/q_format.hpp"
 #include "decimal/run.hpp"
@@ -20,7 +21,8 @@ struct verdict_rules {
   std::uint64_t tolerance = 0;         // in LSB, 0 to 2^W - 1
   std::optional<double> min_snr_db{};  // fail also below this SNR
   std::optional<std::size_t> count{};  // compare only the first COUNT entries
-  std::uint64_t skip = 0;              // read and check the first SKIP, but leave them out
+  std::uint64_t skip = 0;              // read and check the first SKIP pairs, but leave them out
+  delay_setting delay{};
 };
 
 // An entry beyond the tolerance, as read.
@@ -68,11 +70,13 @@ struct run_verdict {
   accumulator figures;
   std::vector<std::string> reasons;  // empty for a pass
   std::uint64_t skipped = 0;
+  std::optional<applied_delay> delay{};  // when one was given
 
   bool pass() const noexcept { return reasons.empty(); }
 };
 
-// The lines that close the output: the histogram, the summary and the verdict.
+// The lines that close the output: the delay when one was given, the
+// histogram, the summary and the verdict.
 std::string render_closing(const run_verdict& verdict, const std::optional<double>& min_snr_db);
 std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
                            const std::vector<std::string>& reasons, std::uint64_t skipped = 0);

@@ -25,6 +25,8 @@ class envelope {
   explicit envelope(std::size_t max_columns = 2048, std::uint64_t first_index = 0);
 
   void add(std::int64_t model, std::int64_t implementation, std::int64_t difference);
+  // Passes over the next `entries` indices: they have nothing to draw.
+  void skip(std::uint64_t entries) noexcept { entries_ += entries; }
 
   const std::vector<envelope_column>& columns() const noexcept { return columns_; }
   // Entries per column (the last may hold fewer).

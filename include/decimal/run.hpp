@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "decimal/alignment.hpp"
 #include "decimal/encoding.hpp"
 #include "decimal/number_source.hpp"
 #include "decimal/q_format.hpp"
@@ -80,9 +81,13 @@ using thread_starter = std::function<std::thread(std::function<void()> task)>;
 std::thread start_thread(std::function<void()> task);
 
 // decimal-diff's run: the three files read in step, a block of entries at a
-// time, in one pass and bounded memory whatever their length. The results
-// must be patterns of `format`; without `count`, the two result files must
-// hold the same number of entries, and the samples at least as many. Once
+// time, in one pass and bounded memory whatever their length, the model's
+// entries paired with the implementation's as `delay` says (the samples
+// follow the model). The results must be patterns of `format`; without
+// `count`, the result files must agree in length (counts_agree()), and the
+// samples reach the last entry compared; with it, `count` pairs are read and
+// nothing after them. An automatic delay is found in the first delay_window
+// entries of each file, read ahead and kept to be read again. Once
 // a run proves longer than one block, two helper threads read the next
 // block of the result files, one each, while the caller compares the
 // current one; when they cannot start, the caller's thread reads it
@@ -93,7 +98,7 @@ class entry_stream {
   static constexpr std::size_t first_block_size = 4096;
 
   entry_stream(const run_paths& paths, const q_format& format, std::optional<std::size_t> count,
-               thread_starter start = start_thread);
+               const delay_setting& delay = {}, thread_starter start = start_thread);
   entry_stream(const entry_stream&) = delete;
   entry_stream& operator=(const entry_stream&) = delete;
   ~entry_stream();
@@ -116,8 +121,11 @@ class entry_stream {
   // Whether an entry of the block is unknown (unknown_value) in either result file.
   bool unknowns_in_block() const noexcept { return unknowns_in_block_; }
 
-  // Entries read so far.
+  // Pairs of entries read so far.
   std::size_t entries() const noexcept { return entries_; }
+  // The delay used, and the model's index of the first pair.
+  std::int64_t delay() const noexcept { return delay_; }
+  std::uint64_t first_index() const noexcept { return model_offset_; }
 
  private:
   using block = std::array<std::int64_t, block_size>;
@@ -155,6 +163,13 @@ class entry_stream {
   void helper_loop(std::size_t file);
   // Reads the rest of a result file (to the count, when given), keeping a failure.
   void drain(std::unique_ptr<number_source>& file, std::exception_ptr& failure);
+  // Numbers of a file to be read before its first pair, and the most it is read to.
+  std::uint64_t offset_of(const std::unique_ptr<number_source>& file) const noexcept;
+  std::uint64_t limit_of(const std::unique_ptr<number_source>& file) const noexcept;
+  // Reads (and checks) the entries before the first pair.
+  void lead_in();
+  // Reads the first delay_window entries of each result file and finds the delay in them.
+  std::int64_t search_delay(const q_format& format, std::uint32_t max_delay);
   // Throws the trouble that has shown up: reads on as far as it takes to
   // tell which file is bad first, and in it the first bad word.
   [[noreturn]] void fail();
@@ -168,6 +183,10 @@ class entry_stream {
   std::unique_ptr<number_source> model_;
   std::unique_ptr<number_source> implementation_;
   std::optional<std::size_t> count_;
+  std::int64_t delay_ = 0;
+  std::uint64_t model_offset_ = 0;  // the samples' too
+  std::uint64_t implementation_offset_ = 0;
+  bool led_in_ = false;
   std::size_t entries_ = 0;
   bool finished_ = false;
   block samples_block_;
