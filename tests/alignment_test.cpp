@@ -1,0 +1,143 @@
+// The delay between the model's entries and the implementation's: the count
+// rule and the search.
+
+#include "decimal/alignment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "decimal/number_source.hpp"
+
+namespace {
+
+using decimal::q_format;
+constexpr std::int64_t x = decimal::unknown_value;
+
+struct counts_case {
+  std::uint64_t model;
+  std::uint64_t implementation;
+  std::int64_t delay;
+  bool agree;
+};
+
+class CountRule : public testing::TestWithParam<counts_case> {};
+
+TEST_P(CountRule, LetsTheLaggingFileHoldUpToTheDelayMore) {
+  const counts_case& c = GetParam();
+  EXPECT_EQ(decimal::counts_agree(c.model, c.implementation, c.delay), c.agree);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CountRule,
+    testing::Values(counts_case{5, 5, 0, true},  // no delay: equal counts
+                    counts_case{5, 6, 0, false}, counts_case{6, 5, 0, false},
+                    // the implementation lags by 3: 20 to 23 entries
+                    counts_case{20, 20, 3, true}, counts_case{20, 23, 3, true},
+                    counts_case{20, 24, 3, false}, counts_case{20, 19, 3, false},
+                    // the model lags by 3: the implementation 17 to 20
+                    counts_case{20, 20, -3, true}, counts_case{20, 17, -3, true},
+                    counts_case{20, 16, -3, false}, counts_case{20, 21, -3, false},
+                    // a delay longer than either file
+                    counts_case{0, 2, 3, true}, counts_case{2, 0, -3, true}));
+
+// A signal with no period: every delay but the right one leaves differences.
+std::vector<std::int64_t> signal(std::size_t n, std::int64_t scale = 1) {
+  std::vector<std::int64_t> values;
+  std::uint32_t state = 12345;
+  for (std::size_t i = 0; i < n; ++i) {
+    state = state * 1103515245U + 12345U;
+    values.push_back(static_cast<std::int64_t>(state >> 21U) * scale - 1024 * scale);
+  }
+  return values;
+}
+
+// `values` after `n` entries that match nothing in them.
+std::vector<std::int64_t> after(std::size_t n, std::vector<std::int64_t> values) {
+  values.insert(values.begin(), n, 1000);
+  return values;
+}
+
+std::vector<std::int64_t> without_first(std::size_t n, std::vector<std::int64_t> values) {
+  values.erase(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n));
+  return values;
+}
+
+std::vector<std::int64_t> unknown_at(std::vector<std::size_t> places,
+                                     std::vector<std::int64_t> values) {
+  for (const std::size_t i : places) values[i] = x;
+  return values;
+}
+
+// Wide patterns: raw results of Q1.31 spelled unsigned, as a hex file gives them.
+std::vector<std::int64_t> unsigned_patterns(std::vector<std::int64_t> values) {
+  for (std::int64_t& v : values) v &= 0xffffffff;
+  return values;
+}
+
+struct search_case {
+  const char* edge;
+  std::vector<std::int64_t> model;
+  std::vector<std::int64_t> implementation;
+  q_format format;
+  std::uint32_t max_delay;
+  std::int64_t found;
+};
+
+void PrintTo(const search_case& c, std::ostream* os) { *os << c.edge; }
+
+class DelaySearch : public testing::TestWithParam<search_case> {};
+
+TEST_P(DelaySearch, FindsTheDelayOfSmallestMeanSquaredDifference) {
+  const search_case& c = GetParam();
+  EXPECT_EQ(decimal::find_delay(c.model, c.implementation, c.format, c.max_delay), c.found);
+}
+
+const std::vector<std::int64_t> period_4 = {0, 100, 0, -100, 0, 100, 0, -100, 0, 100, 0, -100};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DelaySearch,
+    testing::Values(
+        search_case{"implementation_lags", signal(500), after(7, signal(500)), {}, 256, 7},
+        search_case{"model_lags", signal(500), without_first(5, signal(500)), {}, 256, -5},
+        search_case{"none", signal(500), signal(500), {}, 256, 0},
+        // Beyond the bound the search does not look: 6 meets one stray entry, 7 none.
+        search_case{"beyond_the_bound",
+                    std::vector<std::int64_t>(50),
+                    after(7, std::vector<std::int64_t>(50)),
+                    {},
+                    6,
+                    6},
+        // Delays 2 and -2 (and 6, -6) match exactly: the smallest, then the positive one.
+        search_case{"tie_goes_to_the_positive", period_4, without_first(2, period_4), {}, 8, 2},
+        // -7 matches its 3 pairs exactly, too few for a window of 10; 3, 4 and
+        // 5 all have a mean of 25 over 7, 6 and 5 pairs.
+        search_case{"half_the_shorter_window_and_equal_means",
+                    {5, 5, 5, 5, 5, 5, 5, 9, 9, 9},
+                    {9, 9, 9, 0, 0, 0, 0, 0, 0, 0},
+                    {},
+                    7,
+                    3},
+        // Unknown entries take no part: as values they would spoil delay 3.
+        search_case{"unknowns_present",
+                    signal(200),
+                    unknown_at({1, 4, 9, 50, 202}, after(3, signal(200))),
+                    {},
+                    256,
+                    3},
+        search_case{"wide_format_unsigned_spelling",
+                    unsigned_patterns(signal(300, 1 << 20)),
+                    unsigned_patterns(after(4, signal(300, 1 << 20))),
+                    {1, 31},
+                    256,
+                    4},
+        search_case{"empty_window", {}, signal(10), {}, 256, 0},
+        search_case{"all_unknown", {x, x, x}, {1, 2, 3}, {}, 256, 0}));
+
+TEST(DelayLine, SaysWhetherTheDelayWasFound) {
+  EXPECT_EQ(decimal::delay_line({3, std::nullopt}), "delay: 3");
+  EXPECT_EQ(decimal::delay_line({-2, 256}), "delay: -2 (found between -256 and 256)");
+}
+
+}  // namespace
