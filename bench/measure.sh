@@ -6,7 +6,8 @@
 # on generated test vectors of 10^6 and 10^7 entries, side by side with a
 # numpy script computing the same figures and numdiff; and one call over
 # 1000 copies of the example against the README's shell loop over them; at
-# 10^6 entries the same values in hex and raw s16le words; and at 10^7
+# 10^6 entries the same values in hex and raw s16le words, and a search for
+# the delay of results 4 entries late; and at 10^7
 # entries, bit-exact, the JUnit and JSON reports against -q alone.
 #
 #   bench/measure.sh            builds the bench preset first
@@ -45,6 +46,7 @@ max_instructions_per_byte=12
 max_call_to_loop=0.2
 max_reports_to_quiet=1.2
 max_hex_to_dec=1.3
+max_auto_to_given=2
 failed=0
 python=/usr/bin/python3  # Debian's, which python3-numpy serves
 numdiff=$(command -v numdiff)
@@ -180,6 +182,27 @@ measure_encodings() {
   done
 }
 
+# The implementation's results 4 entries late, as from a pipeline of 4
+# stages: the search for the delay against a run given it.
+measure_delay() {
+  local given_seconds auto_seconds kib ratio
+  { printf '0\n0\n0\n0\n'; cat results_c.txt; } >results_c.late
+  if ! "$decimal_diff" -t 2 --impl=results_c.late --delay=auto | grep -qx 'delay: 4 (found between -256 and 256)' ||
+    ! "$decimal_diff" -q -t 2 --impl=results_c.late --delay=4; then
+    echo "decimal-diff --delay=auto does not find the delay of 4, or the run does not pass with it"
+    failed=1
+  fi
+  given_seconds=$(best_seconds "$runs" "$decimal_diff" -t 2 --impl=results_c.late --delay=4)
+  auto_seconds=$(best_seconds "$runs" "$decimal_diff" -t 2 --impl=results_c.late --delay=auto)
+  kib=$(peak_kib "$decimal_diff" -t 2 --impl=results_c.late --delay=auto)
+  ratio=$(awk -v a="$auto_seconds" -v b="$given_seconds" 'BEGIN {printf "%.2f", a / b}')
+  printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "  --delay=4" "$given_seconds" - - \
+    "$entries" "  --delay=auto" "$auto_seconds" - "$kib"
+  echo "          the search takes $ratio of the run given the delay (target: at most $max_auto_to_given)"
+  within "$ratio" "$max_auto_to_given" || failed=1
+  ((kib <= max_diff_kib)) || failed=1
+}
+
 # Bit-exact, most entries of the vectors fail: the reports must hold only what
 # they show. $TMPDIR names no directory, so that any use of it is trouble
 # (exit 2): the runs must end in a plain fail (exit 1) using none.
@@ -268,7 +291,10 @@ for entries in 1000000 10000000; do
   fi
   within "$diff_per_byte" "$max_instructions_per_byte" || failed=1
   ((diff_kib <= max_diff_kib && plot_kib <= max_diff_kib)) || failed=1
-  if ((entries == 1000000)); then measure_encodings; fi
+  if ((entries == 1000000)); then
+    measure_encodings
+    measure_delay
+  fi
   if ((entries == 10000000)); then measure_reports; fi
   rm -r "$dir"
 done

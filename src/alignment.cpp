@@ -1,6 +1,7 @@
 #include "decimal/alignment.hpp"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "decimal/accumulator.hpp"
@@ -24,15 +25,23 @@ std::vector<std::int64_t> in_lsb(std::span<const std::int64_t> raw, const q_form
   return values;
 }
 
-// Differences of up to 2^24 - 1 LSB: each square below 2^48, a window's sum below 2^64.
-pair_squares narrow_squares(std::span<const std::int64_t> model,
-                            std::span<const std::int64_t> implementation) {
-  std::uint64_t sum = 0;
-  for (std::size_t i = 0; i < model.size(); ++i) {
-    const std::int64_t d = implementation[i] - model[i];
-    sum += static_cast<std::uint64_t>(d * d);
+// Formats of up to 18 bits with no entry unknown: in doubles, exact, since
+// each square is below 2^36 and a window's sum below 2^52; four sums in
+// turn, so that the additions need not wait for each other.
+pair_squares narrow_squares(std::span<const double> model, std::span<const double> implementation) {
+  std::array<double, 4> sums{};
+  std::size_t i = 0;
+  for (; i + 4 <= model.size(); i += 4) {
+    for (std::size_t k = 0; k < 4; ++k) {
+      const double d = implementation[i + k] - model[i + k];
+      sums[k] += d * d;
+    }
   }
-  return {sum, model.size()};
+  for (; i < model.size(); ++i) {
+    const double d = implementation[i] - model[i];
+    sums[0] += d * d;
+  }
+  return {static_cast<uint128>(sums[0] + sums[1] + sums[2] + sums[3]), model.size()};
 }
 
 // Any width, any entry unknown: each square below 2^64.
@@ -76,7 +85,9 @@ std::int64_t find_delay(std::span<const std::int64_t> model,
   const std::vector<std::int64_t> c = in_lsb(implementation, format);
   const bool unknowns = std::ranges::find(m, unknown_value) != m.end() ||
                         std::ranges::find(c, unknown_value) != c.end();
-  const bool narrow = !unknowns && format.width() <= 24;
+  const bool narrow = !unknowns && format.width() <= 18;
+  const std::vector<double> narrow_m(narrow ? m.begin() : m.end(), m.end());
+  const std::vector<double> narrow_c(narrow ? c.begin() : c.end(), c.end());
   const std::size_t shorter = std::min(m.size(), c.size());
   std::int64_t best = 0;
   pair_squares best_squares;
@@ -88,10 +99,11 @@ std::int64_t find_delay(std::span<const std::int64_t> model,
     if (model_start > m.size() || implementation_start > c.size()) continue;
     const std::size_t pairs = std::min(m.size() - model_start, c.size() - implementation_start);
     if (2 * pairs < shorter) continue;
-    const std::span model_part = std::span(m).subspan(model_start, pairs);
-    const std::span implementation_part = std::span(c).subspan(implementation_start, pairs);
-    const pair_squares squares = narrow ? narrow_squares(model_part, implementation_part)
-                                        : wide_squares(model_part, implementation_part);
+    const pair_squares squares =
+        narrow ? narrow_squares(std::span(narrow_m).subspan(model_start, pairs),
+                                std::span(narrow_c).subspan(implementation_start, pairs))
+               : wide_squares(std::span(m).subspan(model_start, pairs),
+                              std::span(c).subspan(implementation_start, pairs));
     if (squares.known == 0) continue;
     // Means compared exactly: sums below 2^80 times counts up to 2^16.
     if (best_squares.known == 0 ||

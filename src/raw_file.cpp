@@ -7,6 +7,8 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "decimal/display.hpp"
@@ -37,21 +39,28 @@ Word swapped(Word word) {
 }
 
 // Converts `words` words of `bytes`, signed, into `out`; returns whether all
-// lie in [min, max]. Word is unsigned: the sign is extended by arithmetic.
+// lie in [min, max]. The check is made in the word's own signed type, on
+// the bounds clamped to it, so that it runs over many words at once.
 template <typename Word, bool big_endian>
 bool convert(const char* bytes, std::size_t words, std::int64_t* out, std::int64_t min,
              std::int64_t max) {
-  constexpr auto sign = std::int64_t{1} << (8 * sizeof(Word) - 1);
-  bool inside = true;
+  using Signed = std::make_signed_t<Word>;
+  const auto clamped = [](std::int64_t bound) {
+    return static_cast<Signed>(std::clamp<std::int64_t>(bound, std::numeric_limits<Signed>::min(),
+                                                        std::numeric_limits<Signed>::max()));
+  };
+  const Signed low = clamped(min);
+  const Signed high = clamped(max);
+  unsigned outside = 0;
   for (std::size_t w = 0; w < words; ++w) {
     Word word;
     std::memcpy(&word, bytes + w * sizeof(Word), sizeof(Word));
     if constexpr (big_endian != (std::endian::native == std::endian::big)) word = swapped(word);
-    const std::int64_t value = (static_cast<std::int64_t>(word) ^ sign) - sign;
+    const auto value = std::bit_cast<Signed>(word);
     out[w] = value;
-    inside &= value >= min && value <= max;
+    outside |= static_cast<unsigned>(value < low) | static_cast<unsigned>(value > high);
   }
-  return inside;
+  return outside == 0;
 }
 
 }  // namespace
@@ -71,7 +80,13 @@ bool raw_reader::convert_words(const char* bytes, std::size_t words, std::int64_
   }
 }
 
-std::size_t raw_reader::read(std::span<std::int64_t> out, bool /*values*/) {
+bool raw_reader::every_word_fits() const noexcept {
+  const std::int64_t sign = std::int64_t{1} << (8 * size_ - 1);
+  return range_.min <= -sign && range_.max >= sign - 1;
+}
+
+std::size_t raw_reader::read(std::span<std::int64_t> out, bool values) {
+  const bool convert = values || !every_word_fits();
   std::size_t got = 0;
   while (got < out.size() && !at_end_) {
     // As many bytes as the words still asked for, and no more.
@@ -94,7 +109,7 @@ std::size_t raw_reader::read(std::span<std::int64_t> out, bool /*values*/) {
     const std::size_t held = partial_ + static_cast<std::size_t>(n);
     const std::size_t words = held / size_;
     std::int64_t* const into = out.data() + got;  // room for them: see `wanted`
-    if (!convert_words(buffer_.data(), words, into)) {
+    if (convert && !convert_words(buffer_.data(), words, into)) {
       // The first word out of range is told; those before it count as read.
       std::size_t w = 0;
       while (into[w] >= range_.min && into[w] <= range_.max) ++w;

@@ -23,8 +23,8 @@ class number_source {
 
   // Reads the next numbers into `out`; fewer than it holds only at the end
   // of the file, and nothing of the file past the last of them. Without
-  // `values`, the numbers are checked alike, but what is written for them
-  // may be 0 (unknown_value stays). Throws error (open, read) or parse_error.
+  // `values`, the numbers are checked alike, but what `out` holds for them
+  // is left unspecified. Throws error (open, read) or parse_error.
   virtual std::size_t read(std::span<std::int64_t> out, bool values = true) = 0;
 
   // Numbers read so far, and of them those unknown.

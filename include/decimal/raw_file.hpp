@@ -28,6 +28,9 @@ class raw_reader final : public number_source {
  private:
   // Converts `words` words at `bytes` into `out`; returns whether all lie in the range.
   bool convert_words(const char* bytes, std::size_t words, std::int64_t* out) const;
+  // Whether every word of the size lies in the range: then a word checked
+  // without its value is not even converted.
+  bool every_word_fits() const noexcept;
 
   file_descriptor file_;
   std::string name_;
