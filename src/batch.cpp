@@ -94,6 +94,38 @@ destinations check_destinations(const batch_settings& settings,
   return to;
 }
 
+std::string encoding_name(encoding form) {
+  static constexpr std::array<const char*, 8> names = {"dec",   "hex",   "bin",   "s8",
+                                                       "s16le", "s16be", "s32le", "s32be"};
+  return names.at(static_cast<std::size_t>(form));
+}
+
+// The settings of the call, as the JUnit report lists them.
+std::vector<report_property> report_settings(const batch_settings& settings) {
+  const verdict_rules& rules = settings.rules;
+  std::vector<report_property> list = {
+      {"version", DECIMAL_VERSION},
+      {"format", rules.format.name()},
+      {"tolerance", std::to_string(rules.tolerance)},
+  };
+  if (rules.min_snr_db) list.push_back({"min_snr_db", shortest_decimal(*rules.min_snr_db)});
+  if (rules.count) list.push_back({"count", std::to_string(*rules.count)});
+  list.push_back({"skip", std::to_string(rules.skip)});
+  if (rules.delay.given) {
+    list.push_back({"delay", rules.delay.automatic ? "auto" : std::to_string(rules.delay.entries)});
+    if (rules.delay.automatic) {
+      list.push_back({"max_delay", std::to_string(rules.delay.max_delay)});
+    }
+  }
+  list.push_back({"model", shown_name(settings.results_m_name)});
+  list.push_back({"impl", shown_name(settings.results_c_name)});
+  list.push_back({"samples", settings.samples_name ? shown_name(*settings.samples_name) : "none"});
+  list.push_back({"model_encoding", encoding_name(settings.encodings.results_m)});
+  list.push_back({"impl_encoding", encoding_name(settings.encodings.results_c)});
+  list.push_back({"samples_encoding", encoding_name(settings.encodings.samples)});
+  return list;
+}
+
 // What a directory's lines beyond the tolerance give the JUnit report: the
 // first of them up to its limit, whole; the rest are only counted.
 class junit_lines {
@@ -149,7 +181,7 @@ directory_report check_directory(const batch_settings& settings, const destinati
         std::array<char, max_entry_line> line;
         const char* end = render_entry_line(line.data(), rules.format, entry);
         const std::string_view rendered(line.data(), static_cast<std::size_t>(end - line.data()));
-        if (text) lines.append(rendered);
+        if (text) lines.append(settings.color ? with_red_difference(rendered) : rendered);
         if (junit_wants) junit_wants = junit_text.append(rendered);
       }
       if (json && json_entries_kept < json_entry_limit) {
@@ -173,11 +205,16 @@ directory_report check_directory(const batch_settings& settings, const destinati
     }
     report.outcome = verdict.pass() ? run_outcome::pass : run_outcome::fail;
     const std::string closing = render_closing(verdict, rules.min_snr_db);
-    report.verdict = std::move(verdict);
     if (to.junit) {
-      report.output = junit_text.take_text(report.verdict->figures.beyond_tolerance());
-      report.output += closing;
+      const accumulator& figures = verdict.figures;
+      report.summary = summary_figures(figures, rules.min_snr_db, verdict.skipped);
+      // What a CI viewer should open on comes first; the lines, however many, last.
+      report.output = verdict_line(verdict.reasons) + "summary: " + report.summary + '\n';
+      if (verdict.delay) report.output += delay_line(*verdict.delay) + '\n';
+      report.output += histogram_line(figures) +
+                       junit_text.take_text(figures.beyond_tolerance() + figures.unknown());
     }
+    report.verdict = std::move(verdict);
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (json) {
@@ -185,7 +222,7 @@ directory_report check_directory(const batch_settings& settings, const destinati
     } else if (text) {
       write_all(STDOUT_FILENO, header);
       lines.release(STDOUT_FILENO);
-      write_all(STDOUT_FILENO, closing);
+      write_all(STDOUT_FILENO, settings.color ? with_coloured_verdict(closing) : closing);
     }
   } catch (const write_failure&) {
     throw;  // standard output: the whole call fails
@@ -199,7 +236,8 @@ directory_report check_directory(const batch_settings& settings, const destinati
     if (json) {
       write_all(STDOUT_FILENO, json_head(report, {rules, rules.skip}) + json_tail());
     } else if (text && several) {
-      write_all(STDOUT_FILENO, header + "verdict: trouble\n");
+      const std::string verdict = header + "verdict: trouble\n";
+      write_all(STDOUT_FILENO, settings.color ? with_coloured_verdict(verdict) : verdict);
     }
   }
   // Only once its output is out does the plot take its place.
@@ -222,7 +260,7 @@ int run_batch(const batch_settings& settings) {
       settings.directories.empty() ? std::vector<std::string>{""} : settings.directories;
   const destinations to = check_destinations(settings, directories);
   const bool several = directories.size() > 1;
-  junit_report junit;
+  junit_report junit(report_settings(settings));
   std::size_t passed = 0;
   std::size_t failed = 0;
   std::size_t in_trouble = 0;

@@ -1,8 +1,11 @@
 #include "decimal/ci_report.hpp"
 
+#include <unistd.h>
+
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 #include <utility>
@@ -46,6 +49,19 @@ const char* verdict_name(run_outcome outcome) {
 
 }  // namespace
 
+junit_report::junit_report(std::vector<report_property> settings) : settings_(std::move(settings)) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  std::array<char, 32> text{};
+  if (::localtime_r(&now, &local) != nullptr) {
+    timestamp_.assign(text.data(),
+                      std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &local));
+  }
+  std::array<char, 256> host{};
+  if (::gethostname(host.data(), host.size() - 1) == 0) hostname_ = printable_utf8(host.data());
+  if (hostname_.empty()) hostname_ = "localhost";
+}
+
 void junit_report::add(directory_report report) { reports_.push_back(std::move(report)); }
 
 std::string junit_report::text() const {
@@ -53,7 +69,6 @@ std::string junit_report::text() const {
   pugi::xml_node declaration = document.append_child(pugi::node_declaration);
   declaration.append_attribute("version") = "1.0";
   declaration.append_attribute("encoding") = "UTF-8";
-  pugi::xml_node suite = document.append_child("testsuite");
   std::size_t failures = 0;
   std::size_t errors = 0;
   double seconds = 0;
@@ -62,11 +77,27 @@ std::string junit_report::text() const {
     errors += report.outcome == run_outcome::trouble ? 1 : 0;
     seconds += report.seconds;
   }
-  suite.append_attribute("name") = "decimal-diff";
-  suite.append_attribute("tests") = static_cast<unsigned long long>(reports_.size());
-  suite.append_attribute("failures") = static_cast<unsigned long long>(failures);
-  suite.append_attribute("errors") = static_cast<unsigned long long>(errors);
+  const auto counts = [&](pugi::xml_node node) {
+    node.append_attribute("name") = "decimal-diff";
+    node.append_attribute("tests") = static_cast<unsigned long long>(reports_.size());
+    node.append_attribute("failures") = static_cast<unsigned long long>(failures);
+    node.append_attribute("errors") = static_cast<unsigned long long>(errors);
+  };
+  pugi::xml_node suites = document.append_child("testsuites");
+  counts(suites);
+  suites.append_attribute("time") = seconds_text(seconds).c_str();
+  pugi::xml_node suite = suites.append_child("testsuite");
+  counts(suite);
+  suite.append_attribute("skipped") = 0;
   suite.append_attribute("time") = seconds_text(seconds).c_str();
+  suite.append_attribute("timestamp") = timestamp_.c_str();
+  suite.append_attribute("hostname") = hostname_.c_str();
+  pugi::xml_node properties = suite.append_child("properties");
+  for (const report_property& setting : settings_) {
+    pugi::xml_node property = properties.append_child("property");
+    property.append_attribute("name") = setting.name.c_str();
+    property.append_attribute("value") = setting.value.c_str();
+  }
   for (const directory_report& report : reports_) {
     pugi::xml_node test = suite.append_child("testcase");
     test.append_attribute("name") = shown_name(report.directory).c_str();
@@ -76,14 +107,15 @@ std::string junit_report::text() const {
     if (report.outcome == run_outcome::trouble) {
       pugi::xml_node error = test.append_child("error");
       error.append_attribute("message") = report.message.c_str();  // printable already
+      error.append_attribute("type") = "trouble";
     } else {
       if (report.outcome == run_outcome::fail) {
         pugi::xml_node failure = test.append_child("failure");
         failure.append_attribute("message") = joined(report.verdict->reasons).c_str();
+        failure.append_attribute("type") = "fail";
         failure.text() = report.output.c_str();  // lines of numbers: printable already
       }
-      summary_line =
-          "summary: " + summary_figures(report.verdict->figures, {}, report.verdict->skipped);
+      summary_line = "summary: " + report.summary;
     }
     test.append_child("system-out").text() = summary_line.c_str();
   }

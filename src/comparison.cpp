@@ -140,8 +140,7 @@ std::string render_closing(const run_verdict& verdict, const std::optional<doubl
   return delay + render_closing(verdict.figures, min_snr_db, verdict.reasons, verdict.skipped);
 }
 
-std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
-                           const std::vector<std::string>& reasons, std::uint64_t skipped) {
+std::string histogram_line(const accumulator& figures) {
   std::string out = "histogram:";
   if (figures.entries() == 0) out += " none";  // every entry unknown
   for (const histogram_bin& bin : figures.histogram().bins()) {
@@ -149,15 +148,20 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
     if (bin.high != bin.low) out += ".." + std::to_string(bin.high);
     out += ':' + std::to_string(bin.count);
   }
-  out += "\nsummary: " + summary_figures(figures, min_snr_db, skipped) + "\nverdict: ";
-  if (reasons.empty()) {
-    out += "pass";
-  } else {
-    out += "fail: ";
-    for (std::size_t i = 0; i < reasons.size(); ++i) out += (i ? "; " : "") + reasons[i];
-  }
-  out += '\n';
-  return out;
+  return out + '\n';
+}
+
+std::string verdict_line(const std::vector<std::string>& reasons) {
+  if (reasons.empty()) return "verdict: pass\n";
+  std::string out = "verdict: fail: ";
+  for (std::size_t i = 0; i < reasons.size(); ++i) out += (i ? "; " : "") + reasons[i];
+  return out + '\n';
+}
+
+std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
+                           const std::vector<std::string>& reasons, std::uint64_t skipped) {
+  return histogram_line(figures) + "summary: " + summary_figures(figures, min_snr_db, skipped) +
+         '\n' + verdict_line(reasons);
 }
 
 run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,

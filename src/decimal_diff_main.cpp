@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include <system_error>
 
 #include "decimal/batch.hpp"
+#include "decimal/display.hpp"
 #include "decimal/error.hpp"
 #include "decimal/plot.hpp"
 #include "decimal/report.hpp"
@@ -140,6 +142,17 @@ std::uint32_t parse_max_delay(std::string_view text) {
   return static_cast<std::uint32_t>(*n);
 }
 
+// --color's WHEN; none given means auto, as in GNU grep.
+decimal::color_when parse_color(const char* text) {
+  if (text == nullptr) return decimal::color_when::automatic;
+  const std::string_view when = text;
+  if (when == "auto" || when == "tty" || when == "if-tty") return decimal::color_when::automatic;
+  if (when == "always" || when == "yes" || when == "force") return decimal::color_when::always;
+  if (when == "never" || when == "no" || when == "none") return decimal::color_when::never;
+  throw usage_error("invalid colour setting " + decimal::quote(when) +
+                    ": expected auto, always or never");
+}
+
 decimal::encoding parse_encoding(std::string_view option, std::string_view text) {
   const std::optional<decimal::encoding> form = decimal::parse_encoding(text);
   if (!form) {
@@ -191,7 +204,8 @@ options parse_command_line(int argc, char** argv) {
     impl_encoding,
     samples_encoding,
     delay,
-    max_delay
+    max_delay,
+    color
   };
   static const option long_options[] = {
       {"format", required_argument, nullptr, 'f'},
@@ -211,6 +225,8 @@ options parse_command_line(int argc, char** argv) {
       {"plot", required_argument, nullptr, plot},
       {"json", no_argument, nullptr, json},
       {"junit", required_argument, nullptr, junit},
+      {"color", optional_argument, nullptr, color},
+      {"colour", optional_argument, nullptr, color},
       {"quiet", no_argument, nullptr, 'q'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, version},
@@ -220,7 +236,9 @@ options parse_command_line(int argc, char** argv) {
   decimal::verdict_rules& rules = batch.rules;
   // The tolerance's range depends on the format, which may come after it.
   std::optional<std::string_view> tolerance;
-  std::optional<std::uint32_t> max_delay_given;  // for --delay=auto, given before or after it
+  std::optional<std::uint32_t> max_delay_given;
+  decimal::color_when color_given =
+      decimal::color_when::automatic;  // for --delay=auto, given before or after it
   // The encodings given for one file, which --encoding does not change.
   std::optional<decimal::encoding> model_form;
   std::optional<decimal::encoding> impl_form;
@@ -289,6 +307,9 @@ options parse_command_line(int argc, char** argv) {
       case junit:
         batch.junit_file = parse_file_name("JUnit report name", optarg);
         break;
+      case color:
+        color_given = parse_color(optarg);
+        break;
       case 'q':
         batch.quiet = true;
         break;
@@ -335,6 +356,8 @@ options parse_command_line(int argc, char** argv) {
                       "\": it must be below the count " + std::to_string(*rules.count));
   }
   if (tolerance) rules.tolerance = parse_tolerance(*tolerance, rules.format);
+  batch.color = decimal::use_color(color_given, ::isatty(STDOUT_FILENO) == 1,
+                                   std::getenv("NO_COLOR"), std::getenv("TERM"));
   if (max_delay_given) {
     if (!rules.delay.automatic) throw usage_error("--max-delay bounds --delay=auto: give both");
     rules.delay.max_delay = *max_delay_given;

@@ -86,4 +86,48 @@ std::string shortest_decimal(double value) {
   return std::string(text.data(), result.ptr);
 }
 
+namespace {
+
+// Select Graphic Rendition sequences, as GNU grep and ls write them.
+constexpr std::string_view red = "\x1b[31m";
+constexpr std::string_view green = "\x1b[32m";
+constexpr std::string_view plain = "\x1b[m";
+
+}  // namespace
+
+bool use_color(color_when when, bool terminal, const char* no_color, const char* term) {
+  switch (when) {
+    case color_when::always:
+      return true;
+    case color_when::never:
+      return false;
+    case color_when::automatic:
+      break;
+  }
+  const bool refused = no_color != nullptr && *no_color != '\0';
+  const bool dumb = term != nullptr && std::string_view(term) == "dumb";
+  return terminal && !refused && !dumb;
+}
+
+std::string with_red_difference(std::string_view line) {
+  const std::size_t diff = line.rfind("diff:");
+  if (diff == std::string_view::npos || !line.ends_with('\n')) return std::string(line);
+  std::string out(line.substr(0, diff));
+  out.append(red).append(line.substr(diff, line.size() - 1 - diff)).append(plain) += '\n';
+  return out;
+}
+
+std::string with_coloured_verdict(std::string_view text) {
+  constexpr std::string_view verdict = "verdict: ";
+  const std::size_t line = text.size() < 2 ? 0 : text.rfind('\n', text.size() - 2) + 1;
+  if (!text.ends_with('\n') || text.substr(line, verdict.size()) != verdict) {
+    return std::string(text);
+  }
+  const std::size_t from = line + verdict.size();
+  const std::string_view what = text.substr(from, text.size() - 1 - from);
+  std::string out(text.substr(0, from));
+  out.append(what.starts_with("pass") ? green : red).append(what).append(plain) += '\n';
+  return out;
+}
+
 }  // namespace decimal

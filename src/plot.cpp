@@ -266,13 +266,8 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   const double margin = std::max(1.0, (last - first) / 100);
   const std::string scale = "/" + shortest_decimal(std::ldexp(1.0, q.fraction_bits));
 
-  std::string verdict = "verdict: pass";
-  if (!input.verdict.pass()) {
-    verdict = "verdict: fail: ";
-    for (std::size_t i = 0; i < input.verdict.reasons.size(); ++i) {
-      verdict += (i ? "; " : "") + input.verdict.reasons[i];
-    }
-  }
+  std::string verdict = verdict_line(input.verdict.reasons);
+  verdict.pop_back();  // the line feed
   std::string heading = input.directory;
   if (!(q == q_format{})) heading += " (" + q.name() + ")";
   if (input.verdict.delay) heading += ", " + delay_line(*input.verdict.delay);

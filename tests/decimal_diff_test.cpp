@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -178,6 +180,18 @@ INSTANTIATE_TEST_SUITE_P(
     Table, DecimalDiffUsage,
     testing::Values(
         usage_case{{"--frobnicate"}, "unknown option \"--frobnicate\""},
+        usage_case{{"--delay=4.5"},
+                   "invalid delay \"4.5\": expected a whole number of entries (may be negative) or "
+                   "auto"},
+        usage_case{{"--delay=--4"},
+                   "invalid delay \"--4\": expected a whole number of entries (may be negative) or "
+                   "auto"},
+        usage_case{{"--delay=auto", "--max-delay=65536"},
+                   "invalid maximum delay \"65536\": expected a whole number from 0 to 65535"},
+        // Without a search it would bound nothing, silently.
+        usage_case{{"--max-delay=3", "--delay=3"}, "--max-delay bounds --delay=auto: give both"},
+        usage_case{{"--color=sometimes"},
+                   "invalid colour setting \"sometimes\": expected auto, always or never"},
         usage_case{{"--frobnicate=3"}, "unknown option \"--frobnicate\""},
         usage_case{{"-q", "-x"}, "unknown option \"-x\""},
         usage_case{{"-qx"}, "unknown option \"-x\""},
@@ -348,6 +362,91 @@ TEST_F(DecimalDiffVectors, LateTroubleAfterManyLinesWritesNothing) {
                            "histogram: 1:1000000\n"),
             std::string::npos);
 }
+
+// A pseudo-terminal for a program's standard output: what it wrote is read
+// back once it has ended, without the carriage returns the terminal adds.
+class pseudo_terminal {
+ public:
+  pseudo_terminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+    name_ = ::ptsname(master_);
+  }
+  pseudo_terminal(const pseudo_terminal&) = delete;
+  pseudo_terminal& operator=(const pseudo_terminal&) = delete;
+  ~pseudo_terminal() {
+    if (master_ >= 0) ::close(master_);
+  }
+
+  const std::string& name() const { return name_; }
+
+  std::string written() const {
+    std::string text;
+    std::array<char, 4096> chunk;
+    for (ssize_t n; (n = ::read(master_, chunk.data(), chunk.size())) > 0;) {
+      text.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+    std::erase(text, '\r');
+    return text;
+  }
+
+ private:
+  int master_;
+  std::string name_;
+};
+
+struct color_run {
+  const char* edge;
+  std::vector<std::string> options;
+  bool terminal;
+  std::vector<std::pair<std::string, std::string>> environment;
+  bool colored;
+};
+
+void PrintTo(const color_run& c, std::ostream* os) { *os << c.edge; }
+
+class DecimalDiffColor : public DecimalDiff, public testing::WithParamInterface<color_run> {};
+
+TEST_P(DecimalDiffColor, OnlyWhereItIsWanted) {
+  const color_run& c = GetParam();
+  const pseudo_terminal terminal;
+  ASSERT_FALSE(terminal.name().empty()) << "no pseudo-terminal";
+  std::vector<std::string> args = c.options;
+  args.emplace_back("--tolerance=6");
+  run_options options{.environment = {{"TERM", "xterm"}}};
+  options.environment.insert(options.environment.end(), c.environment.begin(), c.environment.end());
+  if (c.terminal) options.stdout_path = terminal.name();
+  const outcome result = run(args, example_dir, options);
+  EXPECT_EQ(result.status, 1);
+  const std::string out = c.terminal ? terminal.written() : result.out;
+  const std::string plain =
+      "index:113, res_m:0.533691, res_c:0.530273, samp:742, diff:-7\n"
+      "index:163, res_m:0.449219, res_c:0.445801, samp:551, diff:-7\n"
+      "histogram: -7:2 -6:24 -5:82 -4:60 -3:26 -2:5 -1:1 0:1\n"
+      "summary: 2 of 201 entries differ by more than 6 LSB; largest -7 LSB at index 113; mean "
+      "-4.463 LSB, rms 4.586 LSB, snr 44.45 dB\n"
+      "verdict: fail: 2 entries beyond 6 LSB\n";
+  if (!c.colored) {
+    EXPECT_EQ(out, plain);
+    return;
+  }
+  // Both lines beyond the tolerance end in diff:-7.
+  std::string expected = plain;
+  for (std::size_t at; (at = expected.find(", diff:-7\n")) != std::string::npos;) {
+    expected.replace(at, 10, ", \x1b[31mdiff:-7\x1b[m\n");
+  }
+  expected.replace(expected.rfind("fail: "), std::string::npos,
+                   "\x1b[31mfail: 2 entries beyond 6 LSB\x1b[m\n");
+  EXPECT_EQ(out, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DecimalDiffColor,
+    testing::Values(color_run{"auto_on_a_terminal", {}, true, {}, true},
+                    color_run{"auto_into_a_file", {}, false, {}, false},
+                    color_run{"auto_with_no_color", {"--color"}, true, {{"NO_COLOR", "1"}}, false},
+                    color_run{"auto_on_a_dumb_terminal", {}, true, {{"TERM", "dumb"}}, false},
+                    color_run{"always_into_a_file", {"--color=always"}, false, {}, true},
+                    color_run{"never_on_a_terminal", {"--color=never"}, true, {}, false}));
 
 TEST_F(DecimalDiff, HelpAndVersion) {
   const outcome help = run({"--help"});

@@ -68,4 +68,44 @@ TEST(ShortestDecimal, AsGivenAndNeverInExponentForm) {
   EXPECT_EQ(decimal::shortest_decimal(std::numeric_limits<double>::max()).size(), 309U);
 }
 
+struct color_case {
+  decimal::color_when when;
+  bool terminal;
+  const char* no_color;  // null: unset
+  const char* term;
+  bool colored;
+};
+
+class Color : public testing::TestWithParam<color_case> {};
+
+TEST_P(Color, FollowsWhenTheTerminalAndTheEnvironment) {
+  const color_case& c = GetParam();
+  EXPECT_EQ(decimal::use_color(c.when, c.terminal, c.no_color, c.term), c.colored);
+}
+
+using decimal::color_when;
+INSTANTIATE_TEST_SUITE_P(
+    Table, Color,
+    testing::Values(color_case{color_when::automatic, true, nullptr, "xterm", true},
+                    color_case{color_when::automatic, false, nullptr, "xterm", false},
+                    color_case{color_when::automatic, true, nullptr, nullptr, true},
+                    // NO_COLOR set and not empty, or a dumb terminal, turn auto off
+                    color_case{color_when::automatic, true, "1", "xterm", false},
+                    color_case{color_when::automatic, true, "", "xterm", true},
+                    color_case{color_when::automatic, true, nullptr, "dumb", false},
+                    // but not always, nor never
+                    color_case{color_when::always, false, "1", "dumb", true},
+                    color_case{color_when::never, true, nullptr, "xterm", false}));
+
+TEST(Colored, DifferenceInRedAndVerdictByItsOutcome) {
+  EXPECT_EQ(decimal::with_red_difference("index:3, res_m:0.5, res_c:0.25, samp:7, diff:-512\n"),
+            "index:3, res_m:0.5, res_c:0.25, samp:7, \x1b[31mdiff:-512\x1b[m\n");
+  EXPECT_EQ(decimal::with_coloured_verdict("histogram: 0:2\nsummary: ...\nverdict: pass\n"),
+            "histogram: 0:2\nsummary: ...\nverdict: \x1b[32mpass\x1b[m\n");
+  EXPECT_EQ(decimal::with_coloured_verdict("verdict: fail: 1 entry unknown\n"),
+            "verdict: \x1b[31mfail: 1 entry unknown\x1b[m\n");
+  EXPECT_EQ(decimal::with_coloured_verdict("==> d <==\nverdict: trouble\n"),
+            "==> d <==\nverdict: \x1b[31mtrouble\x1b[m\n");
+}
+
 }  // namespace

@@ -20,6 +20,7 @@ struct batch_settings {
   std::optional<std::string> junit_file;
   bool quiet = false;
   bool json = false;
+  bool color = false;  // the text's verdicts and differences beyond the tolerance in colour
 };
 
 // Exit statuses, as cmp and diff have them.

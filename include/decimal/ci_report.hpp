@@ -19,8 +19,11 @@ struct directory_report {
   run_outcome outcome = run_outcome::trouble;
   std::optional<run_verdict> verdict;  // none in trouble
   std::string message;                 // trouble's, without the program's name
-  std::string
-      output;  // the lines beyond the tolerance, cut short past output_limit, and the closing
+  std::string summary;                 // the summary line as the text has it, without "summary: "
+  // What a CI viewer opens on: the verdict, summary, delay and histogram
+  // lines, then the lines beyond the tolerance, cut at a line's end past
+  // output_limit.
+  std::string output;
   double seconds = 0;
 };
 
@@ -29,9 +32,20 @@ struct directory_report {
 inline constexpr std::size_t output_limit = std::size_t{1} << 20;
 inline constexpr std::size_t json_entry_limit = 1000;
 
-// A JUnit XML report: one testsuite "decimal-diff", one testcase per directory.
+// A setting of the call, as the JUnit report lists it.
+struct report_property {
+  std::string name;
+  std::string value;
+};
+
+// A JUnit XML report as strict consumers take it: a <testsuites> root
+// holding one testsuite "decimal-diff" (with the time and host of the call
+// and its settings as properties), one testcase per directory.
 class junit_report {
  public:
+  // The call starts now, with these settings.
+  explicit junit_report(std::vector<report_property> settings);
+
   void add(directory_report report);
 
   // The report as XML 1.0 in UTF-8.
@@ -42,6 +56,9 @@ class junit_report {
   void write(const output_file& file) const;
 
  private:
+  std::vector<report_property> settings_;
+  std::string timestamp_;  // ISO 8601, local time, no zone
+  std::string hostname_;
   std::vector<directory_report> reports_;
 };
 

@@ -75,6 +75,11 @@ struct run_verdict {
   bool pass() const noexcept { return reasons.empty(); }
 };
 
+// "histogram: D:C ..." ("histogram: none" when no entry is known in both)
+// and "verdict: pass" or "verdict: fail: REASONS", each with its line feed.
+std::string histogram_line(const accumulator& figures);
+std::string verdict_line(const std::vector<std::string>& reasons);
+
 // The lines that close the output: the delay when one was given, the
 // histogram, the summary and the verdict.
 std::string render_closing(const run_verdict& verdict, const std::optional<double>& min_snr_db);

@@ -20,6 +20,21 @@ std::string printable_utf8(std::string_view bytes);
 // cursor.
 std::string shown_name(std::string_view bytes);
 
+// When decimal-diff colours its text (--color=WHEN).
+enum class color_when { automatic, always, never };
+
+// Whether the text is coloured: always, never, or automatically when it
+// goes to a terminal, unless `no_color` (NO_COLOR) is set and not empty or
+// `term` (TERM) is "dumb"; either may be null, for unset.
+bool use_color(color_when when, bool terminal, const char* no_color, const char* term);
+
+// An entry line ("index:..., diff:D\n") with its diff:D in red.
+std::string with_red_difference(std::string_view line);
+
+// Text whose last line is "verdict: ...\n", that verdict in green for a
+// pass and red for anything else; other text as it is.
+std::string with_coloured_verdict(std::string_view text);
+
 // The shortest decimal that reads back as `value`, never in exponent form:
 // 60, 72.5, 1000000.
 std::string shortest_decimal(double value);
