@@ -20,6 +20,7 @@
 #include "decimal/envelope.hpp"
 #include "decimal/error.hpp"
 #include "decimal/held_output.hpp"
+#include "decimal/html_report.hpp"
 #include "decimal/output_file.hpp"
 #include "decimal/plot.hpp"
 #include "decimal/report.hpp"
@@ -66,6 +67,7 @@ run_paths paths_of(const batch_settings& settings, const std::string& dir) {
 struct destinations {
   std::optional<output_file> junit;
   std::optional<output_file> plot;
+  std::optional<output_file> html;
 };
 
 destinations check_destinations(const batch_settings& settings,
@@ -73,20 +75,30 @@ destinations check_destinations(const batch_settings& settings,
   destinations to;
   if (settings.junit_file) to.junit.emplace(*settings.junit_file, "junit");
   if (settings.plot_file) to.plot.emplace(*settings.plot_file, "plot");
-  if (to.junit && to.plot && to.plot->same_file(*to.junit)) {
-    throw error("plot: " + shown_name(to.plot->name()) + ": is the JUnit report's file too");
+  if (settings.html_file) to.html.emplace(*settings.html_file, "html");
+  const std::array<const std::optional<output_file>*, 3> reports = {&to.junit, &to.plot, &to.html};
+  const std::array<const char*, 3> titles = {"the JUnit report's", "the plot's", "the page's"};
+  for (std::size_t later = 1; later < reports.size(); ++later) {
+    for (std::size_t earlier = 0; earlier < later; ++earlier) {
+      const std::optional<output_file>& a = *reports[earlier];
+      const std::optional<output_file>& b = *reports[later];
+      if (a && b && b->same_file(*a)) {
+        throw error(b->what() + ": " + shown_name(b->name()) + ": is " + titles[earlier] +
+                    " file too");
+      }
+    }
   }
-  for (const std::optional<output_file>& report : {std::cref(to.junit), std::cref(to.plot)}) {
-    if (!report || !report->replaces()) continue;
+  for (const std::optional<output_file>* report : reports) {
+    if (!*report || !(*report)->replaces()) continue;
     for (const std::string& dir : directories) {
       const run_paths paths = paths_of(settings, dir);
       for (const std::optional<std::string>& input :
            {paths.samples, std::optional(paths.results_m), std::optional(paths.results_c)}) {
         struct stat status {};
         if (input && ::stat(input->c_str(), &status) == 0 &&
-            report->is(status.st_dev, status.st_ino)) {
-          throw error(report->what() + ": " + shown_name(report->name()) + ": is an input file (" +
-                      shown_name(*input) + ")");
+            (*report)->is(status.st_dev, status.st_ino)) {
+          throw error((*report)->what() + ": " + shown_name((*report)->name()) +
+                      ": is an input file (" + shown_name(*input) + ")");
         }
       }
     }
@@ -158,9 +170,10 @@ class junit_lines {
   bool full_ = false;
 };
 
-// Checks one directory and writes its output; returns what it gave.
+// Checks one directory, writes its output and adds it to the page, if any;
+// returns what it gave.
 directory_report check_directory(const batch_settings& settings, const destinations& to,
-                                 const std::string& dir, bool several) {
+                                 html_report* page, const std::string& dir, bool several) {
   const auto start = std::chrono::steady_clock::now();
   const verdict_rules& rules = settings.rules;
   directory_report report;
@@ -173,8 +186,9 @@ directory_report check_directory(const batch_settings& settings, const destinati
   junit_lines junit_text;
   std::string json_entries;
   std::size_t json_entries_kept = 0;
+  std::vector<entry_beyond> page_entries;
   entry_sink beyond;
-  if (text || json || to.junit) {
+  if (text || json || to.junit || page != nullptr) {
     bool junit_wants = to.junit.has_value();
     beyond = [&, junit_wants](const entry_beyond& entry) mutable {
       if (text || junit_wants) {
@@ -188,12 +202,15 @@ directory_report check_directory(const batch_settings& settings, const destinati
         if (json_entries_kept++ != 0) json_entries += ',';
         json_entries += json_entry(entry);
       }
-      return text || junit_wants || (json && json_entries_kept < json_entry_limit);
+      const bool page_wants = page != nullptr && page_entries.size() < html_entry_limit;
+      if (page_wants) page_entries.push_back(entry);
+      return text || junit_wants || (json && json_entries_kept < json_entry_limit) ||
+             (page_wants && page_entries.size() < html_entry_limit);
     };
   }
   const std::string header = several ? "==> " + shown_name(dir) + " <==\n" : "";
   std::optional<envelope> plot_data;
-  if (to.plot) plot_data.emplace(2048, rules.skip);
+  if (to.plot || page != nullptr) plot_data.emplace(2048, rules.skip);
   std::optional<output_file::prepared> plot;
   try {
     run_verdict verdict =
@@ -205,9 +222,9 @@ directory_report check_directory(const batch_settings& settings, const destinati
     }
     report.outcome = verdict.pass() ? run_outcome::pass : run_outcome::fail;
     const std::string closing = render_closing(verdict, rules.min_snr_db);
+    report.summary = summary_figures(verdict.figures, rules.min_snr_db, verdict.skipped);
     if (to.junit) {
       const accumulator& figures = verdict.figures;
-      report.summary = summary_figures(figures, rules.min_snr_db, verdict.skipped);
       // What a CI viewer should open on comes first; the lines, however many, last.
       report.output = verdict_line(verdict.reasons) + "summary: " + report.summary + '\n';
       if (verdict.delay) report.output += delay_line(*verdict.delay) + '\n';
@@ -250,6 +267,10 @@ directory_report check_directory(const batch_settings& settings, const destinati
       say("decimal-diff: " + report.message + "\n");
     }
   }
+  if (page != nullptr) {
+    page->add(report, {rules.format, rules.tolerance, plot_data ? &*plot_data : nullptr,
+                       std::move(page_entries)});
+  }
   return report;
 }
 
@@ -261,12 +282,15 @@ int run_batch(const batch_settings& settings) {
   const destinations to = check_destinations(settings, directories);
   const bool several = directories.size() > 1;
   junit_report junit(report_settings(settings));
+  std::optional<html_report> page;
+  if (to.html) page.emplace(report_settings(settings));
   std::size_t passed = 0;
   std::size_t failed = 0;
   std::size_t in_trouble = 0;
   for (std::size_t i = 0; i < directories.size(); ++i) {
     if (several && i > 0 && !settings.quiet && !settings.json) write_all(STDOUT_FILENO, "\n");
-    directory_report report = check_directory(settings, to, directories[i], several);
+    directory_report report =
+        check_directory(settings, to, page ? &*page : nullptr, directories[i], several);
     switch (report.outcome) {
       case run_outcome::pass:
         ++passed;
@@ -287,6 +311,7 @@ int run_batch(const batch_settings& settings) {
                                  " directories\n");
   }
   if (to.junit) junit.write(*to.junit);
+  if (page) page->write(*to.html);
   if (in_trouble != 0) return status_trouble;
   return failed != 0 ? status_fail : status_pass;
 }

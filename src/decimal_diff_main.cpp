@@ -205,7 +205,8 @@ options parse_command_line(int argc, char** argv) {
     samples_encoding,
     delay,
     max_delay,
-    color
+    color,
+    html
   };
   static const option long_options[] = {
       {"format", required_argument, nullptr, 'f'},
@@ -225,6 +226,7 @@ options parse_command_line(int argc, char** argv) {
       {"plot", required_argument, nullptr, plot},
       {"json", no_argument, nullptr, json},
       {"junit", required_argument, nullptr, junit},
+      {"html", required_argument, nullptr, html},
       {"color", optional_argument, nullptr, color},
       {"colour", optional_argument, nullptr, color},
       {"quiet", no_argument, nullptr, 'q'},
@@ -309,6 +311,9 @@ options parse_command_line(int argc, char** argv) {
         break;
       case color:
         color_given = parse_color(optarg);
+        break;
+      case html:
+        batch.html_file = parse_file_name("HTML page name", optarg);
         break;
       case 'q':
         batch.quiet = true;

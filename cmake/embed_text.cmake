@@ -1,0 +1,37 @@
+# Writes OUTPUT, a C++ source that defines `const char NAME[]` holding the
+# text of the files in INPUTS (a list), one after the other; a line starting
+# "//# sourceMappingURL=" is dropped, so that nothing in it refers to a file
+# that is not there. Run as: cmake -DINPUTS=a;b -DOUTPUT=x.cpp -DNAME=n -P embed_text.cmake
+set(text "")
+foreach(input IN LISTS INPUTS)
+  file(READ "${input}" content)
+  string(REGEX REPLACE "\n//# sourceMappingURL=[^\n]*" "" content "${content}")
+  string(APPEND text "${content}\n")
+endforeach()
+# The page holds the text inside <script> or <style> and a CDATA section.
+foreach(forbidden "]]>" "</script" "</style")
+  string(FIND "${text}" "${forbidden}" at)
+  if(NOT at EQUAL -1)
+    message(FATAL_ERROR "${INPUTS} holds \"${forbidden}\", which would end its place in the page")
+  endif()
+endforeach()
+# A raw string literal, in pieces well below any compiler's limit on one.
+set(delimiter "embedded_text")
+string(FIND "${text}" ")${delimiter}\"" clash)
+if(NOT clash EQUAL -1)
+  message(FATAL_ERROR "${INPUTS} holds the literal's delimiter")
+endif()
+string(LENGTH "${text}" length)
+set(source "// Made by cmake/embed_text.cmake from ${INPUTS}; do not edit.\n")
+string(APPEND source "extern const char ${NAME}[];\nconst char ${NAME}[] =\n")
+set(piece 16000)
+set(at 0)
+while(at LESS length)
+  string(SUBSTRING "${text}" ${at} ${piece} part)
+  string(APPEND source "R\"${delimiter}(${part})${delimiter}\"\n")
+  math(EXPR at "${at} + ${piece}")
+endwhile()
+string(APPEND source ";\n")
+file(WRITE "${OUTPUT}.new" "${source}")
+file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.new")

@@ -1,0 +1,236 @@
+#include "decimal/html_report.hpp"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+#include <utility>
+
+#include "decimal/display.hpp"
+
+// The chart library and the page's own script and style, embedded at build
+// time (cmake/embed_text.cmake).
+extern const char dygraphs_script[];
+extern const char dygraphs_style[];
+extern const char page_script[];
+extern const char page_style[];
+
+namespace decimal {
+namespace {
+
+// Text for HTML content and quoted attributes.
+std::string escaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string printed(const char* format, double value) {
+  std::array<char, 64> text;
+  const int n = std::snprintf(text.data(), text.size(), format, value);
+  return std::string(text.data(), static_cast<std::size_t>(n));
+}
+
+// A table cell of a figure: shown as the summary shows it, sorted by `key`.
+std::string figure_cell(const std::string& shown, const std::string& key) {
+  return "<td class=\"number\" data-value=\"" + key + "\">" + escaped(shown) + "</td>";
+}
+
+std::string empty_cells(int count) {
+  std::string cells;
+  for (int i = 0; i < count; ++i) cells += "<td class=\"number\" data-value=\"\"></td>";
+  return cells;
+}
+
+const char* verdict_word(run_outcome outcome) {
+  switch (outcome) {
+    case run_outcome::pass:
+      return "pass";
+    case run_outcome::fail:
+      return "fail";
+    case run_outcome::trouble:
+      break;
+  }
+  return "trouble";
+}
+
+std::string reasons_text(const std::vector<std::string>& reasons) {
+  std::string text;
+  for (const std::string& reason : reasons) text += (text.empty() ? "" : "; ") + reason;
+  return text;
+}
+
+// The figures of a run that was read, as table cells: compared, beyond,
+// largest, at index, rms, snr.
+std::string figure_cells(const accumulator& figures) {
+  const std::uint64_t compared = figures.entries() + figures.unknown();
+  std::string cells = figure_cell(std::to_string(compared), std::to_string(compared)) +
+                      figure_cell(std::to_string(figures.beyond_tolerance()),
+                                  std::to_string(figures.beyond_tolerance()));
+  if (figures.entries() == 0) return cells + empty_cells(4);  // none known in both
+  const std::uint64_t magnitude = figures.largest() < 0
+                                      ? 0 - static_cast<std::uint64_t>(figures.largest())
+                                      : static_cast<std::uint64_t>(figures.largest());
+  cells += figure_cell(std::to_string(figures.largest()), std::to_string(magnitude));
+  cells +=
+      figure_cell(std::to_string(figures.largest_index()), std::to_string(figures.largest_index()));
+  const std::string rms = printed("%.3f", figures.rms());
+  cells += figure_cell(rms, rms);
+  const double snr = figures.snr_db();
+  const std::string shown = printed("%.2f", snr) + " dB";
+  // Sorted as numbers: infinities as the largest and smallest there are.
+  const std::string key = std::isinf(snr) ? (snr > 0 ? "1e999" : "-1e999") : printed("%.2f", snr);
+  return cells + figure_cell(shown, key);
+}
+
+// The chart's data: the format, the tolerance and the envelope's columns
+// (first, last, then the least and greatest of model, implementation and
+// difference, in LSB), numbers only.
+std::string chart_data(const page_details& details) {
+  std::string data = "{\"fraction_bits\":" + std::to_string(details.format.fraction_bits) +
+                     ",\"tolerance\":" + std::to_string(details.tolerance) + ",\"columns\":[";
+  bool first = true;
+  for (const envelope_column& c : details.chart->columns()) {
+    data += first ? "[" : ",[";
+    first = false;
+    bool first_number = true;
+    for (const std::int64_t n :
+         {static_cast<std::int64_t>(c.first), static_cast<std::int64_t>(c.last), c.model_min,
+          c.model_max, c.implementation_min, c.implementation_max, c.difference_min,
+          c.difference_max}) {
+      if (!first_number) data += ',';
+      first_number = false;
+      data += std::to_string(n);
+    }
+    data += ']';
+  }
+  return data + "]}";
+}
+
+std::string entries_table(const page_details& details, std::uint64_t beyond) {
+  std::string table =
+      "<table class=\"entries\"><caption>The first " + std::to_string(details.first_beyond.size()) +
+      " of " + std::to_string(beyond) +
+      " entries beyond the tolerance</caption>\n<thead><tr><th>index</th><th>res_m</th>"
+      "<th>res_c</th><th>samp</th><th>diff</th></tr></thead><tbody>\n";
+  const int decimals = details.format.decimals();
+  const auto result = [&](std::int64_t raw) {
+    if (raw == unknown_value) return std::string("x");
+    return printed(("%." + std::to_string(decimals) + "f").c_str(), details.format.real(raw));
+  };
+  for (const entry_beyond& entry : details.first_beyond) {
+    table += "<tr><td>" + std::to_string(entry.index) + "</td><td>" + result(entry.res_m) +
+             "</td><td>" + result(entry.res_c) + "</td><td>" +
+             (entry.sample ? std::to_string(*entry.sample) : "") + "</td><td class=\"beyond\">" +
+             (entry.difference == unknown_value ? "x" : std::to_string(entry.difference)) +
+             "</td></tr>\n";
+  }
+  return table + "</tbody></table>\n";
+}
+
+}  // namespace
+
+html_report::html_report(std::vector<report_property> settings) : settings_(std::move(settings)) {}
+
+void html_report::add(const directory_report& report, const page_details& details) {
+  const std::string id = "d" + std::to_string(++directories_);
+  const std::string name = escaped(shown_name(report.directory));
+  const char* verdict = verdict_word(report.outcome);
+  passed_ += report.outcome == run_outcome::pass ? 1 : 0;
+  failed_ += report.outcome == run_outcome::fail ? 1 : 0;
+  in_trouble_ += report.outcome == run_outcome::trouble ? 1 : 0;
+  const bool with_section = report.outcome == run_outcome::fail;
+  rows_ += "<tr class=\"" + std::string(verdict) + "\" data-verdict=\"" + verdict + "\"><td>" +
+           (with_section ? "<a href=\"#" + id + "\">" + name + "</a>" : name) +
+           "</td><td class=\"verdict\">" + verdict + "</td>";
+  if (report.outcome == run_outcome::trouble) {
+    rows_ += "<td class=\"message\">" + escaped(report.message) + "</td>" + empty_cells(6);
+  } else {
+    rows_ += "<td>" + escaped(reasons_text(report.verdict->reasons)) + "</td>" +
+             figure_cells(report.verdict->figures);
+  }
+  rows_ += "</tr>\n";
+  if (!with_section) return;
+  const run_verdict& verdict_of = *report.verdict;
+  sections_ += "<section id=\"" + id + "\" class=\"directory\">\n<h2>" + name + "</h2>\n<p>" +
+               escaped(verdict_line(verdict_of.reasons)) +
+               "<br />summary: " + escaped(report.summary) + "</p>\n";
+  if (details.chart != nullptr && !details.chart->columns().empty()) {
+    sections_ += "<div class=\"chart\" data-source=\"" + id +
+                 "-data\"><noscript>The chart needs JavaScript; the figures are above.</noscript>"
+                 "</div>\n<script type=\"application/json\" id=\"" +
+                 id + "-data\">" + chart_data(details) + "</script>\n";
+  }
+  sections_ +=
+      entries_table(details, verdict_of.figures.beyond_tolerance() + verdict_of.figures.unknown()) +
+      "</section>\n";
+}
+
+std::string html_report::text() const {
+  const std::string totals = std::to_string(passed_) + " passed, " + std::to_string(failed_) +
+                             " failed, " + std::to_string(in_trouble_) + " in trouble, of " +
+                             std::to_string(directories_) + " directories";
+  std::string page =
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\" />\n"
+      // Nothing but the page itself: no request can leave it.
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+      "script-src 'unsafe-inline'; style-src 'unsafe-inline'; img-src data:\" />\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\" />\n"
+      "<title>decimal-diff: " +
+      totals + "</title>\n<style>/*<![CDATA[*/\n";
+  page += dygraphs_style;
+  page += page_style;
+  page += "/*]]>*/</style>\n</head>\n<body>\n<header>\n<h1>decimal-diff " DECIMAL_VERSION "</h1>\n";
+  page += "<p class=\"totals\">total: " + totals + "</p>\n<dl class=\"settings\">\n";
+  for (const report_property& setting : settings_) {
+    if (setting.name == "version") continue;
+    page += "<dt>" + escaped(setting.name) + "</dt><dd>" + escaped(setting.value) + "</dd>\n";
+  }
+  page +=
+      "</dl>\n</header>\n<main>\n"
+      "<p id=\"controls\" hidden=\"hidden\"><label>Show <select id=\"filter\">"
+      "<option value=\"all\">all directories</option><option value=\"fail\">failed</option>"
+      "<option value=\"trouble\">in trouble</option></select></label> "
+      "(click a column's heading to sort by it)</p>\n"
+      "<table id=\"directories\">\n<thead><tr><th>directory</th><th>verdict</th>"
+      "<th>reasons or trouble</th><th class=\"number\">compared</th>"
+      "<th class=\"number\">beyond</th><th class=\"number\">largest (LSB)</th>"
+      "<th class=\"number\">at index</th><th class=\"number\">rms (LSB)</th>"
+      "<th class=\"number\">snr</th></tr></thead>\n<tbody>\n";
+  page += rows_;
+  page += "</tbody>\n</table>\n";
+  page += sections_;
+  // Well-formed XML too, so that any XML parser can check it: the scripts
+  // are character data (the build makes sure none holds "]]>").
+  page += "</main>\n<script>//<![CDATA[\n";
+  page += dygraphs_script;
+  page += "//]]></script>\n<script>//<![CDATA[\n";
+  page += page_script;
+  page += "//]]></script>\n</body>\n</html>\n";
+  return page;
+}
+
+void html_report::write(const output_file& file) const { file.write(text()); }
+
+}  // namespace decimal

@@ -1,0 +1,115 @@
+// decimal-diff's report page: filtering and sorting the table, and drawing
+// each failed directory's chart from the data beside it with dygraphs.
+"use strict";
+(function () {
+  const table = document.getElementById("directories");
+  const rows = Array.from(table.tBodies[0].rows);
+
+  const filter = document.getElementById("filter");
+  document.getElementById("controls").hidden = false;
+  filter.addEventListener("change", function () {
+    for (const row of rows) {
+      row.hidden = filter.value !== "all" && row.dataset.verdict !== filter.value;
+    }
+  });
+
+  // A cell's key: its data-value as a number when it has one, else its text.
+  function key(row, column) {
+    const cell = row.cells[column];
+    if (cell.dataset.value === undefined) return cell.textContent;
+    return cell.dataset.value === "" ? NaN : Number(cell.dataset.value);
+  }
+  let sorted = { column: -1, ascending: true };
+  Array.from(table.tHead.rows[0].cells).forEach(function (heading, column) {
+    heading.tabIndex = 0;
+    heading.title = "sort by " + heading.textContent;
+    const sort = function () {
+      const ascending = sorted.column === column ? !sorted.ascending : true;
+      sorted = { column: column, ascending: ascending };
+      const order = rows.slice().sort(function (a, b) {
+        const x = key(a, column);
+        const y = key(b, column);
+        let c;
+        if (typeof x === "number") {
+          // Rows without the figure go last either way.
+          if (Number.isNaN(x) || Number.isNaN(y)) return Number.isNaN(x) - Number.isNaN(y);
+          c = x - y;
+        } else {
+          c = x.localeCompare(y);
+        }
+        return ascending ? c : -c;
+      });
+      for (const row of order) table.tBodies[0].appendChild(row);
+    };
+    heading.addEventListener("click", sort);
+    heading.addEventListener("keydown", function (event) {
+      if (event.key === "Enter") sort();
+    });
+  });
+
+  // Engineering notation for the ticks: 800k, 1M, 3G.
+  function engineering(n) {
+    const magnitude = Math.abs(n);
+    for (const [size, suffix] of [[1e9, "G"], [1e6, "M"], [1e3, "k"]]) {
+      if (magnitude >= size) return String(Number((n / size).toPrecision(4))) + suffix;
+    }
+    return String(Number(n.toPrecision(6)));
+  }
+
+  for (const chart of document.querySelectorAll("div.chart")) {
+    const data = JSON.parse(document.getElementById(chart.dataset.source).textContent);
+    const scale = Math.pow(2, -data.fraction_bits);
+    const tolerance = data.tolerance;
+    const points = data.columns.map(function (c) {
+      const [first, last, mMin, mMax, iMin, iMax, dMin, dMax] = c;
+      const outer = Math.abs(dMin) >= Math.abs(dMax) ? dMin : dMax;
+      return [
+        (first + last) / 2,
+        [mMin * scale, ((mMin + mMax) / 2) * scale, mMax * scale],
+        [iMin * scale, ((iMin + iMax) / 2) * scale, iMax * scale],
+        [dMin, (dMin + dMax) / 2, dMax],
+        Math.abs(outer) > tolerance ? [outer, outer, outer] : null,
+      ];
+    });
+    // The difference's scale keeps the band in sight: symmetric, and never
+    // so wide that the band is a hairline.
+    let reach = tolerance + 1;
+    for (const c of data.columns) reach = Math.max(reach, Math.abs(c[6]), Math.abs(c[7]));
+    // The legend below the chart, off the data.
+    const legend = document.createElement("div");
+    legend.className = "legend";
+    chart.after(legend);
+    new Dygraph(chart, points, {
+      labelsDiv: legend,
+      labels: ["index", "model", "implementation", "difference (LSB)", "beyond the tolerance"],
+      customBars: true,
+      colors: ["#6baed6", "#08306b", "#7f7f7f", "#d62728"],
+      fillAlpha: 0.35,
+      series: {
+        model: { strokeWidth: 3 },
+        implementation: { strokeWidth: 1 },
+        "difference (LSB)": { axis: "y2" },
+        "beyond the tolerance": { axis: "y2", strokeWidth: 0, drawPoints: true, pointSize: 3 },
+      },
+      axes: {
+        x: { axisLabelFormatter: engineering, valueFormatter: engineering },
+        y2: {
+          valueRange: [-reach * 1.1, reach * 1.1],
+          axisLabelFormatter: engineering,
+          independentTicks: true,
+        },
+      },
+      ylabel: "value",
+      y2label: "difference (LSB)",
+      legend: "always",
+      labelsSeparateLines: false,
+      underlayCallback: function (canvas, area, graph) {
+        // The tolerance band on the difference's scale.
+        const top = graph.toDomYCoord(tolerance, 1);
+        const bottom = graph.toDomYCoord(-tolerance, 1);
+        canvas.fillStyle = "rgba(44, 160, 44, 0.15)";
+        canvas.fillRect(area.x, top, area.w, Math.max(1, bottom - top));
+      },
+    });
+  }
+})();

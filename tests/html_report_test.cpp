@@ -1,0 +1,228 @@
+// decimal-diff's report page: self-contained, well-formed and escaped, and,
+// where Debian's chromium is installed, working in a real browser.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "decimal/display.hpp"
+#include "run_program.hpp"
+#include "scratch_dir.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path example_dir = DECIMAL_EXAMPLE_DIR;
+const std::string hostile_name = "odd&<\"'\x01\xff\xc3(</script>name";
+
+class HtmlPage : public testing::Test {
+ protected:
+  // A copy of the example in scratch/NAME: "fail" has one entry 88 LSB off,
+  // "trouble" a bad word at the end.
+  void make(const std::string& name, const std::string& kind = "pass") {
+    fs::create_directories(scratch_.path() / name);
+    for (const char* file : {"samples.txt", "results_m.txt", "results_c.txt"}) {
+      fs::copy_file(example_dir / file, scratch_.path() / name / file);
+    }
+    std::string results = read_file(example_dir / "results_c.txt");
+    if (kind == "fail") results.replace(0, results.find('\n'), "-90");
+    if (kind == "trouble") results += "oops\n";
+    scratch_.write(name + "/results_c.txt", results);
+  }
+
+  // The page of `directories` at 7 LSB, and the call's exit status.
+  std::string page_of(const std::vector<std::string>& directories, int status) {
+    std::vector<std::string> args = {"-q", "-t7", "--samples=samples.txt", "--html=page.html"};
+    args.insert(args.end(), directories.begin(), directories.end());
+    const outcome result =
+        run_program(DECIMAL_DIFF_BINARY, scratch_.path(), scratch_.path(), {.args = args});
+    EXPECT_EQ(result.status, status) << result.err;
+    return read_file(scratch_.path() / "page.html");
+  }
+
+  scratch_dir scratch_;
+};
+
+TEST_F(HtmlPage, IsWellFormedSelfContainedAndEscaped) {
+  make("pass");
+  make("fail", "fail");
+  make("trouble", "trouble");
+  make(hostile_name, "fail");
+  const std::string page = page_of({"pass", "fail", "trouble", hostile_name}, 2);
+  pugi::xml_document document;
+  const pugi::xml_parse_result parsed = document.load_string(page.c_str());
+  ASSERT_TRUE(parsed) << parsed.description() << " at byte " << parsed.offset;
+  const pugi::xml_node html = document.child("html");
+  for (const pugi::xpath_node& found : html.select_nodes("//*")) {
+    const pugi::xml_node element = found.node();
+    const std::string name = element.name();
+    EXPECT_TRUE(name != "link" && name != "img" && name != "iframe" && name != "object" &&
+                name != "embed" && name != "base")
+        << name;
+    EXPECT_FALSE(element.attribute("src")) << name;
+    if (const pugi::xml_attribute href = element.attribute("href")) {
+      EXPECT_TRUE(std::string(href.value()).starts_with("#")) << href.value();
+    }
+  }
+  for (const pugi::xpath_node& style : html.select_nodes("//style")) {
+    const std::string text = style.node().child_value();
+    EXPECT_EQ(text.find("url("), std::string::npos);
+    EXPECT_EQ(text.find("@import"), std::string::npos);
+  }
+  EXPECT_TRUE(html.select_node("//meta[@http-equiv='Content-Security-Policy']"));
+  // One row per directory, in the order given, the name as the terminal shows it.
+  std::vector<std::string> names;
+  std::vector<std::string> verdicts;
+  for (const pugi::xpath_node& row : html.select_nodes("//table[@id='directories']/tbody/tr")) {
+    names.emplace_back(row.node().child("td").text().get());
+    if (names.back().empty()) names.back() = row.node().child("td").child("a").text().get();
+    verdicts.emplace_back(row.node().attribute("data-verdict").value());
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"pass", "fail", "trouble",
+                                             decimal::shown_name(hostile_name)}));
+  EXPECT_EQ(verdicts, (std::vector<std::string>{"pass", "fail", "trouble", "fail"}));
+  EXPECT_EQ(html.select_nodes("//div[@class='chart']").size(), 2U);
+  EXPECT_TRUE(html.select_node("//td[@class='message']"));
+  // The figures are there without any script.
+  EXPECT_TRUE(
+      html.select_node("//p[@class='totals'][text()='total: 1 passed, 2 failed, 1 in "
+                       "trouble, of 4 directories']"));
+  EXPECT_LT(page.size(), std::size_t{300 + 2 * 200} << 10);
+}
+
+// Debian's chromium, if installed.
+std::string chromium() {
+  std::string path;
+  if (FILE* found = ::popen("command -v chromium 2>/dev/null", "r")) {
+    std::array<char, 4096> line{};
+    if (std::fgets(line.data(), line.size(), found) != nullptr) path = line.data();
+    ::pclose(found);
+  }
+  while (!path.empty() && path.back() == '\n') path.pop_back();
+  return path;
+}
+
+// Runs in the page before anything of its own: notes every error and every
+// request, then, once the page's scripts have run, works its controls as a
+// user would and writes what it saw into the page, which chromium then dumps.
+constexpr const char* page_probe = R"(<script>
+(function () {
+  const errors = [];
+  window.addEventListener("error", function (e) { errors.push("error: " + e.message); });
+  document.addEventListener("securitypolicyviolation", function (e) {
+    errors.push("blocked: " + e.blockedURI);
+  });
+  window.addEventListener("load", function () {
+    const seen = {};
+    try {
+      const rows = Array.from(document.querySelectorAll("#directories tbody tr"));
+      seen.rows = rows.map(function (r) { return r.dataset.verdict; });
+      seen.charts = Array.from(document.querySelectorAll("div.chart")).filter(function (c) {
+        return c.querySelector("canvas");
+      }).length;
+      const filter = document.getElementById("filter");
+      filter.value = "fail";
+      filter.dispatchEvent(new Event("change"));
+      seen.shown_when_failed = rows.filter(function (r) { return !r.hidden; }).map(function (r) {
+        return r.dataset.verdict;
+      });
+      // Drag across the middle of the last chart, the longest run's.
+      const charts = document.querySelectorAll("div.chart");
+      const chart = charts[charts.length - 1];
+      const ticks = function () {
+        return Array.from(chart.querySelectorAll(".dygraph-axis-label-x")).map(function (l) {
+          return l.textContent;
+        }).join(" ");
+      };
+      seen.ticks = ticks();
+      const canvases = chart.querySelectorAll("canvas");
+      const canvas = canvases[canvases.length - 1];
+      const box = canvas.getBoundingClientRect();
+      const mouse = function (type, x) {
+        canvas.dispatchEvent(new MouseEvent(type, {bubbles: true, cancelable: true, view: window,
+          clientX: box.left + x * box.width, clientY: box.top + box.height / 2, button: 0}));
+      };
+      mouse("mousedown", 0.3);
+      mouse("mousemove", 0.4);
+      mouse("mousemove", 0.5);
+      mouse("mouseup", 0.5);
+      seen.zoomed_ticks = ticks();
+      seen.requests = performance.getEntriesByType("resource").map(function (r) { return r.name; });
+    } catch (e) {
+      errors.push("probe: " + e);
+    }
+    seen.errors = errors;
+    const out = document.createElement("pre");
+    out.id = "probe";
+    out.textContent = JSON.stringify(seen);
+    document.body.appendChild(out);
+  });
+})();
+</script>)";
+
+TEST_F(HtmlPage, WorksInARealBrowser) {
+  const std::string browser = chromium();
+  if (browser.empty()) GTEST_SKIP() << "chromium is not installed (Debian: chromium)";
+  make("pass");
+  make("fail", "fail");
+  make("trouble", "trouble");
+  make(hostile_name, "fail");
+  // A run of 10^6 entries, every 1000th beyond the tolerance.
+  std::string model;
+  std::string implementation;
+  for (int i = 0; i < 1'000'000; ++i) {
+    const int value = (i * 37) % 4000 - 2000;
+    model += std::to_string(value) + '\n';
+    implementation += std::to_string(value + (i % 1000 == 999 ? 9 : i % 3 - 1)) + '\n';
+  }
+  scratch_.write("long/results_m.txt", model);
+  scratch_.write("long/results_c.txt", implementation);
+  scratch_.write("long/samples.txt", model);
+  const std::string page = page_of({"pass", "fail", "trouble", hostile_name, "long"}, 2);
+  EXPECT_LT(page.size(), std::size_t{300 + 3 * 200} << 10);
+  const std::size_t head = page.find("<head>") + 6;
+  scratch_.write("probed.html", page.substr(0, head) + page_probe + page.substr(head));
+  // Nothing may leave the machine: no background traffic, and every request
+  // the page might make sent to a closed port.
+  const outcome run =
+      run_program("/usr/bin/timeout", scratch_.path(), scratch_.path(),
+                  {.args = {"60", browser, "--headless", "--no-sandbox", "--disable-gpu",
+                            "--disable-background-networking", "--disable-component-update",
+                            "--disable-sync", "--no-first-run", "--proxy-server=127.0.0.1:9",
+                            "--host-resolver-rules=MAP * ~NOTFOUND",
+                            "--user-data-dir=" + (scratch_.path() / "profile").string(),
+                            "--enable-logging=stderr", "--v=0", "--virtual-time-budget=10000",
+                            "--dump-dom", "file://" + (scratch_.path() / "probed.html").string()}});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The console: nothing logged, no error.
+  EXPECT_EQ(run.err.find(":CONSOLE"), std::string::npos) << run.err;
+  const std::size_t from = run.out.find("<pre id=\"probe\">");
+  ASSERT_NE(from, std::string::npos) << "the probe wrote nothing";
+  const std::size_t to = run.out.find("</pre>", from);
+  std::string text = run.out.substr(from + 16, to - from - 16);
+  for (const auto& [entity, character] : {std::pair<std::string, std::string>{"&quot;", "\""},
+                                          {"&lt;", "<"},
+                                          {"&gt;", ">"},
+                                          {"&amp;", "&"}}) {
+    for (std::size_t at; (at = text.find(entity)) != std::string::npos;) {
+      text.replace(at, entity.size(), character);
+    }
+  }
+  const nlohmann::json seen = nlohmann::json::parse(text);
+  EXPECT_EQ(seen["errors"], nlohmann::json::array());
+  EXPECT_EQ(seen["requests"], nlohmann::json::array());
+  EXPECT_EQ(seen["rows"], nlohmann::json({"pass", "fail", "trouble", "fail", "fail"}));
+  EXPECT_EQ(seen["charts"], 3);
+  EXPECT_EQ(seen["shown_when_failed"], nlohmann::json({"fail", "fail", "fail"}));
+  EXPECT_NE(seen["zoomed_ticks"], seen["ticks"]);
+}
+
+}  // namespace
