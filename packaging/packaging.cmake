@@ -30,6 +30,14 @@ string(STRIP "${license}" license)
 string(REPLACE "\n\n" "\n.\n" license "${license}")
 string(REPLACE "\n" "\n " license "${license}")
 set(LICENSE_TEXT " ${license}")
+# The licence of dygraphs, which decimal-diff's page embeds: its permission notice.
+file(READ ${PROJECT_SOURCE_DIR}/packaging/dygraphs-license.txt dygraphs_license)
+string(FIND "${dygraphs_license}" "Permission is hereby granted" notice)
+string(SUBSTRING "${dygraphs_license}" ${notice} -1 dygraphs_license)
+string(STRIP "${dygraphs_license}" dygraphs_license)
+string(REPLACE "\n\n" "\n.\n" dygraphs_license "${dygraphs_license}")
+string(REPLACE "\n" "\n " dygraphs_license "${dygraphs_license}")
+set(DYGRAPHS_LICENSE_TEXT " ${dygraphs_license}")
 configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in debian/copyright @ONLY)
 
 install(FILES ${debian_files} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
