@@ -33,6 +33,32 @@ void say(const std::string& text) {
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
+// "checked 312 of 1000 directories: 2 failed, 0 in trouble" on standard
+// error, a terminal, rewritten in place as the directories are checked;
+// cleared before anything else is written, so that it never mixes with it.
+class progress_line {
+ public:
+  explicit progress_line(bool shown) : shown_(shown) {}
+  progress_line(const progress_line&) = delete;
+  progress_line& operator=(const progress_line&) = delete;
+  ~progress_line() { clear(); }
+
+  void show(const std::string& text) {
+    if (!shown_) return;
+    say("\r" + text + "\x1b[K");
+    drawn_ = true;
+  }
+
+  void clear() {
+    if (drawn_) say("\r\x1b[K");
+    drawn_ = false;
+  }
+
+ private:
+  bool shown_;
+  bool drawn_ = false;
+};
+
 // What went wrong, for the user: the error's own message, or what the
 // system ran short of, named after the directory.
 std::string trouble_message(const std::exception_ptr& trouble, const std::string& dir) {
@@ -173,7 +199,8 @@ class junit_lines {
 // Checks one directory, writes its output and adds it to the page, if any;
 // returns what it gave.
 directory_report check_directory(const batch_settings& settings, const destinations& to,
-                                 html_report* page, const std::string& dir, bool several) {
+                                 html_report* page, progress_line& progress, const std::string& dir,
+                                 bool several) {
   const auto start = std::chrono::steady_clock::now();
   const verdict_rules& rules = settings.rules;
   directory_report report;
@@ -234,6 +261,7 @@ directory_report check_directory(const batch_settings& settings, const destinati
     report.verdict = std::move(verdict);
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    progress.clear();
     if (json) {
       write_all(STDOUT_FILENO, json_head(report, {rules, rules.skip}) + json_entries + json_tail());
     } else if (text) {
@@ -249,6 +277,7 @@ directory_report check_directory(const batch_settings& settings, const destinati
     report.message = trouble_message(std::current_exception(), report.directory);
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    progress.clear();
     say("decimal-diff: " + report.message + "\n");
     if (json) {
       write_all(STDOUT_FILENO, json_head(report, {rules, rules.skip}) + json_tail());
@@ -264,6 +293,7 @@ directory_report check_directory(const batch_settings& settings, const destinati
     } catch (const error& e) {
       report.outcome = run_outcome::trouble;
       report.message = e.what();
+      progress.clear();
       say("decimal-diff: " + report.message + "\n");
     }
   }
@@ -287,10 +317,14 @@ int run_batch(const batch_settings& settings) {
   std::size_t passed = 0;
   std::size_t failed = 0;
   std::size_t in_trouble = 0;
+  progress_line progress(several && settings.progress && !settings.quiet);
   for (std::size_t i = 0; i < directories.size(); ++i) {
-    if (several && i > 0 && !settings.quiet && !settings.json) write_all(STDOUT_FILENO, "\n");
+    if (several && i > 0 && !settings.quiet && !settings.json) {
+      progress.clear();
+      write_all(STDOUT_FILENO, "\n");
+    }
     directory_report report =
-        check_directory(settings, to, page ? &*page : nullptr, directories[i], several);
+        check_directory(settings, to, page ? &*page : nullptr, progress, directories[i], several);
     switch (report.outcome) {
       case run_outcome::pass:
         ++passed;
@@ -303,7 +337,11 @@ int run_batch(const batch_settings& settings) {
         break;
     }
     if (to.junit) junit.add(std::move(report));
+    progress.show("checked " + std::to_string(i + 1) + " of " + std::to_string(directories.size()) +
+                  " directories: " + std::to_string(failed) + " failed, " +
+                  std::to_string(in_trouble) + " in trouble");
   }
+  progress.clear();
   if (several && !settings.quiet && !settings.json) {
     write_all(STDOUT_FILENO, "\ntotal: " + std::to_string(passed) + " passed, " +
                                  std::to_string(failed) + " failed, " + std::to_string(in_trouble) +

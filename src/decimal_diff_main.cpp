@@ -361,6 +361,7 @@ options parse_command_line(int argc, char** argv) {
                       "\": it must be below the count " + std::to_string(*rules.count));
   }
   if (tolerance) rules.tolerance = parse_tolerance(*tolerance, rules.format);
+  batch.progress = ::isatty(STDERR_FILENO) == 1;
   batch.color = decimal::use_color(color_given, ::isatty(STDOUT_FILENO) == 1,
                                    std::getenv("NO_COLOR"), std::getenv("TERM"));
   if (max_delay_given) {

@@ -379,13 +379,14 @@ class pseudo_terminal {
 
   const std::string& name() const { return name_; }
 
-  std::string written() const {
+  // What arrived; without `raw`, without the carriage returns the terminal adds.
+  std::string written(bool raw = false) const {
     std::string text;
     std::array<char, 4096> chunk;
     for (ssize_t n; (n = ::read(master_, chunk.data(), chunk.size())) > 0;) {
       text.append(chunk.data(), static_cast<std::size_t>(n));
     }
-    std::erase(text, '\r');
+    if (!raw) std::erase(text, '\r');
     return text;
   }
 
@@ -447,6 +448,50 @@ INSTANTIATE_TEST_SUITE_P(
                     color_run{"auto_on_a_dumb_terminal", {}, true, {{"TERM", "dumb"}}, false},
                     color_run{"always_into_a_file", {"--color=always"}, false, {}, true},
                     color_run{"never_on_a_terminal", {"--color=never"}, true, {}, false}));
+
+struct progress_case {
+  const char* edge;
+  std::vector<std::string> options;
+  bool terminal;  // standard error
+  bool shown;
+};
+
+void PrintTo(const progress_case& c, std::ostream* os) { *os << c.edge; }
+
+class DecimalDiffProgress : public DecimalDiff,
+                            public testing::WithParamInterface<progress_case> {};
+
+TEST_P(DecimalDiffProgress, OnlyOnATerminalForSeveralDirectories) {
+  const progress_case& c = GetParam();
+  const pseudo_terminal terminal;
+  ASSERT_FALSE(terminal.name().empty()) << "no pseudo-terminal";
+  copy_example("a");
+  copy_example("b");
+  scratch_.write("b/results_c.txt", "oops\n");
+  std::vector<std::string> args = c.options;
+  args.insert(args.end(), {"-t7", "a", "b"});
+  run_options options;
+  if (c.terminal) options.stderr_path = terminal.name();
+  const outcome result = run(args, scratch_.path(), options);
+  EXPECT_EQ(result.status, 2);
+  const std::string err = c.terminal ? terminal.written(true) : result.err;
+  const std::string trouble =
+      "decimal-diff: b/results_c.txt:1:1: expected an integer, found \"oops\"";
+  if (!c.shown) {
+    EXPECT_EQ(err, trouble + (c.terminal ? "\r\n" : "\n"));
+    return;
+  }
+  // Each line replaces the last; the message starts on a cleared line; at
+  // the end the line is gone.
+  EXPECT_EQ(err, "\rchecked 1 of 2 directories: 0 failed, 0 in trouble\x1b[K\r\x1b[K" + trouble +
+                     "\r\n\rchecked 2 of 2 directories: 0 failed, 1 in trouble\x1b[K\r\x1b[K");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DecimalDiffProgress,
+                         testing::Values(progress_case{"on_a_terminal", {}, true, true},
+                                         progress_case{"with_json_too", {"--json"}, true, true},
+                                         progress_case{"into_a_file", {}, false, false},
+                                         progress_case{"quiet", {"-q"}, true, false}));
 
 TEST_F(DecimalDiff, HelpAndVersion) {
   const outcome help = run({"--help"});

@@ -29,6 +29,7 @@ struct run_options {
   std::vector<std::string> args{};
   // Where standard output goes: captured when empty, closed when unset.
   std::optional<std::string> stdout_path = std::string();
+  std::string stderr_path{};  // where standard error goes: captured when empty
   bool close_stdin = false;
   std::optional<std::string> path_variable{};                      // PATH for the program, when set
   std::vector<std::pair<std::string, std::string>> environment{};  // more variables to set
@@ -43,7 +44,9 @@ inline outcome run_program(const char* binary, const std::filesystem::path& dir,
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::string err_target =
+        options.stderr_path.empty() ? err_path.string() : options.stderr_path;
+    const int err = open(err_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (err < 0 || dup2(err, STDERR_FILENO) < 0) _exit(127);
     if (!options.stdout_path) {
       close(STDOUT_FILENO);
