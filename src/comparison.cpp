@@ -206,6 +206,14 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
                        differences[i]);
       }
     }
+    if (any_beyond && !verdict.first_beyond) {
+      for (std::size_t i = 0; i < model.size(); ++i) {
+        if (differences[i] == unknown_value || figures.beyond(differences[i])) {
+          verdict.first_beyond = first_index + first + from + i;
+          break;
+        }
+      }
+    }
     // The samples are worked out only for a block that shows some.
     const auto block_samples = stream->read_samples(wanted && any_beyond);
     if (!wanted || !any_beyond) continue;

@@ -104,12 +104,14 @@ std::string figure_cells(const accumulator& figures) {
   return cells + figure_cell(shown, key);
 }
 
-// The chart's data: the format, the tolerance and the envelope's columns
-// (first, last, then the least and greatest of model, implementation and
-// difference, in LSB), numbers only.
-std::string chart_data(const page_details& details) {
+// The chart's data: the format, the tolerance, the first entry beyond it
+// and the envelope's columns (first, last, then the least and greatest of
+// model, implementation and difference, in LSB), numbers only.
+std::string chart_data(const page_details& details, const run_verdict& verdict) {
   std::string data = "{\"fraction_bits\":" + std::to_string(details.format.fraction_bits) +
-                     ",\"tolerance\":" + std::to_string(details.tolerance) + ",\"columns\":[";
+                     ",\"tolerance\":" + std::to_string(details.tolerance);
+  if (verdict.first_beyond) data += ",\"first_beyond\":" + std::to_string(*verdict.first_beyond);
+  data += ",\"columns\":[";
   bool first = true;
   for (const envelope_column& c : details.chart->columns()) {
     data += first ? "[" : ",[";
@@ -180,7 +182,7 @@ void html_report::add(const directory_report& report, const page_details& detail
     sections_ += "<div class=\"chart\" data-source=\"" + id +
                  "-data\"><noscript>The chart needs JavaScript; the figures are above.</noscript>"
                  "</div>\n<script type=\"application/json\" id=\"" +
-                 id + "-data\">" + chart_data(details) + "</script>\n";
+                 id + "-data\">" + chart_data(details, verdict_of) + "</script>\n";
   }
   sections_ +=
       entries_table(details, verdict_of.figures.beyond_tolerance() + verdict_of.figures.unknown()) +

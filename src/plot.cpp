@@ -16,7 +16,9 @@
 #include <cmath>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decimal/display.hpp"
@@ -212,6 +214,35 @@ std::int64_t whole_step(double rough) {
   }
 }
 
+// A tick's label in engineering form: 250, 1.5k, 800k, 1M, -3G.
+std::string engineering(double value) {
+  const double magnitude = std::fabs(value);
+  for (const auto& [size, suffix] :
+       {std::pair{1e9, "G"}, std::pair{1e6, "M"}, std::pair{1e3, "k"}}) {
+    if (magnitude >= size) {
+      std::array<char, 32> text;
+      const int n = std::snprintf(text.data(), text.size(), "%.4g", value / size);
+      return std::string(text.data(), static_cast<std::size_t>(n)) + suffix;
+    }
+  }
+  return shortest_decimal(value);
+}
+
+// "set AXIStics (...)": whole-numbered ticks from low to high, about eight,
+// labelled in engineering form, so that one axis never mixes 800000 and 1e+06.
+std::string engineering_tics(const char* axis, double low, double high) {
+  const std::int64_t step = whole_step((high - low) / 8);
+  std::string tics = std::string("set ") + axis + "tics (";
+  bool first = true;
+  for (auto tick = static_cast<std::int64_t>(std::ceil(low / static_cast<double>(step))) * step;
+       static_cast<double>(tick) <= high; tick += step) {
+    if (!first) tics += ", ";
+    first = false;
+    tics += "'" + engineering(static_cast<double>(tick)) + "' " + std::to_string(tick);
+  }
+  return tics + ")\n";
+}
+
 }  // namespace
 
 std::string gnuplot_string(std::string_view text) {
@@ -274,7 +305,16 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   s += "set termoption noenhanced\nset multiplot layout 2,1\nset lmargin 12\nset rmargin 4\n";
   s += "set xrange [" + shortest_decimal(first - margin) + ":" + shortest_decimal(last + margin) +
        "]\n";
-  s += "set grid\nset xzeroaxis\nset key top right\nset offsets 0, 0, graph 0.3, graph 0.05\n";
+  s += engineering_tics("x", first - margin, last + margin);
+  // The keys go below the data, never over it.
+  s += "set grid\nset xzeroaxis\nset key below horizontal\nset offsets 0, 0, graph 0.05, graph "
+       "0.05\n";
+  // Debugging starts at the first entry beyond the tolerance: marked in both panels.
+  if (input.verdict.first_beyond) {
+    const std::string at = std::to_string(*input.verdict.first_beyond);
+    s += "set arrow 1 from " + at + ", graph 0 to " + at +
+         ", graph 1 nohead dashtype 3 linewidth 1.5 linecolor rgb '#d62728' front\n";
+  }
   s += "set title " + gnuplot_string(heading) + ".\"\\n\"." + gnuplot_string(verdict) +
        " textcolor rgb '" + (input.verdict.pass() ? "#1b5e20" : "#b71c1c") + "'\n";
   // As many digits as tell the ticks apart.
@@ -285,30 +325,39 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
          "     $results using 1:($4" +
          scale + ") with lines linewidth 1 linecolor rgb '#08306b' title 'implementation'\n";
   } else {
-    s += "set style fill transparent solid 0.5 noborder\n"
+    // The model as a band, the implementation's least and greatest as lines
+    // over it: both stay in sight however the columns crowd.
+    s += "set style fill transparent solid 0.6 noborder\n"
          "plot $results using 1:($2" +
          scale + "):($3" + scale +
          ") with filledcurves linecolor rgb '#9ecae1' title 'model (least to greatest of each "
          "column)', \\\n"
          "     $results using 1:($4" +
-         scale + "):($5" + scale +
-         ") with filledcurves linecolor rgb '#08306b' title 'implementation (likewise)'\n";
+         scale +
+         ") with lines linewidth 1 linecolor rgb '#08306b' title 'implementation (least and "
+         "greatest)', \\\n"
+         "     $results using 1:($5" +
+         scale + ") with lines linewidth 1 linecolor rgb '#08306b' notitle\n";
   }
 
-  // The lower panel: whole LSB, a range fitted to the data and the band, and
-  // never past what the format can hold.
+  // The lower panel: whole LSB, symmetric about 0 so that the band sits in
+  // the middle, fitted to the data and the band, never past what the format
+  // can hold.
   const auto tolerance = static_cast<std::int64_t>(
       std::min<std::uint64_t>(input.rules.tolerance, static_cast<std::uint64_t>(q.highest_raw())));
-  const std::int64_t low = std::min(lowest, -tolerance);
-  const std::int64_t high = std::max(highest, tolerance);
-  const std::int64_t pad = std::max<std::int64_t>(1, (high - low) / 10);
+  const std::int64_t reach = std::max({-lowest, highest, tolerance, std::int64_t{1}});
   const std::int64_t limit = q.highest_raw();
-  s += "set xlabel 'index'\nset ylabel 'difference (LSB)'\nset format y '%.0f'\nset key opaque\n";
-  // Room above for the key.
-  s += "set yrange [" + std::to_string(std::max(low - pad, -limit)) + ":" +
-       std::to_string(std::min(high + 4 * pad, limit)) + "]\n";
-  s += "set ytics " + std::to_string(whole_step(static_cast<double>(high - low + 5 * pad) / 8)) +
-       "\nset mytics 1\nset offsets 0, 0, 0, 0\n";
+  const std::int64_t edge = std::min(reach + std::max<std::int64_t>(1, reach / 8), limit);
+  s += "set xlabel 'index'\nset ylabel 'difference (LSB)'\n";
+  s += "set yrange [" + std::to_string(-edge) + ":" + std::to_string(edge) + "]\n";
+  s += engineering_tics("y", static_cast<double>(-edge), static_cast<double>(edge));
+  s += "set mytics 1\nset offsets 0, 0, 0, 0\n";
+  if (input.verdict.first_beyond) {
+    s += "set label 1 " +
+         gnuplot_string("first beyond: index " + std::to_string(*input.verdict.first_beyond)) +
+         " at " + std::to_string(*input.verdict.first_beyond) +
+         ", graph 0.93 left offset 0.5, 0 textcolor rgb '#d62728' front\n";
+  }
   std::string summary = summary_figures(figures, input.rules.min_snr_db, input.verdict.skipped);
   const std::size_t split = summary.find("; mean ");
   s += "set title " + gnuplot_string(summary.substr(0, split)) + ".\"\\n\"." +

@@ -136,6 +136,37 @@ TEST(PlotScript, DrawsEachSeriesFromItsOwnColumn) {
             std::string::npos);
 }
 
+// A long run of a wide format: ticks in one plain engineering style, a
+// difference axis symmetric about 0, both envelopes in sight, keys off the
+// data, and the first entry beyond the tolerance marked.
+TEST(PlotScript, ReadsAtAnyLengthAndFormat) {
+  envelope columns;
+  const decimal::q_format q131{1, 31};
+  decimal::accumulator figures(q131, 1);
+  for (std::int64_t i = 0; i < 1'000'000; ++i) {
+    const std::int64_t d = i == 312'345 ? -3'000'000'000 : 0;
+    columns.add(1'500'000'000, 1'500'000'000 + d, d);
+  }
+  decimal::run_verdict verdict{figures, {"1 entry beyond 1 LSB"}};
+  verdict.first_beyond = 312'345;
+  decimal::verdict_rules rules;
+  rules.format = q131;
+  rules.tolerance = 1;
+  const std::string script =
+      decimal::gnuplot_script(decimal::plot_format::png, {columns, verdict, rules, "run"});
+  EXPECT_NE(script.find("set xtics ('0' 0, '200k' 200000, '400k' 400000, "), std::string::npos);
+  EXPECT_NE(script.find("'1M' 1000000)\n"), std::string::npos);
+  EXPECT_EQ(script.find("e+06"), std::string::npos);
+  EXPECT_NE(script.find("set yrange [-3375000000:3375000000]\n"), std::string::npos);
+  EXPECT_NE(script.find("'-3G' -3000000000"), std::string::npos);
+  EXPECT_NE(script.find("set key below"), std::string::npos);
+  EXPECT_NE(script.find("with filledcurves linecolor rgb '#9ecae1' title 'model"),
+            std::string::npos);
+  EXPECT_NE(script.find("using 1:($5/2147483648) with lines"), std::string::npos);
+  EXPECT_NE(script.find("set arrow 1 from 312345, graph 0 to 312345, graph 1"), std::string::npos);
+  EXPECT_NE(script.find("'first beyond: index 312345'"), std::string::npos);
+}
+
 TEST(PlotScript, FormatByTheNamesEnd) {
   EXPECT_EQ(decimal::plot_format_of("x.svg.png"), decimal::plot_format::png);
   EXPECT_EQ(decimal::plot_format_of("x.png.svg"), decimal::plot_format::svg);

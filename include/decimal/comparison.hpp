@@ -71,6 +71,8 @@ struct run_verdict {
   std::vector<std::string> reasons;  // empty for a pass
   std::uint64_t skipped = 0;
   std::optional<applied_delay> delay{};  // when one was given
+  // The first entry beyond the tolerance or unknown, where debugging starts.
+  std::optional<std::uint64_t> first_beyond{};
 
   bool pass() const noexcept { return reasons.empty(); }
 };

@@ -109,6 +109,19 @@
         const bottom = graph.toDomYCoord(-tolerance, 1);
         canvas.fillStyle = "rgba(44, 160, 44, 0.15)";
         canvas.fillRect(area.x, top, area.w, Math.max(1, bottom - top));
+        // Debugging starts at the first entry beyond the tolerance.
+        if (data.first_beyond !== undefined) {
+          const x = graph.toDomXCoord(data.first_beyond);
+          canvas.strokeStyle = "#d62728";
+          canvas.setLineDash([3, 3]);
+          canvas.beginPath();
+          canvas.moveTo(x, area.y);
+          canvas.lineTo(x, area.y + area.h);
+          canvas.stroke();
+          canvas.setLineDash([]);
+          canvas.fillStyle = "#d62728";
+          canvas.fillText("first beyond: index " + data.first_beyond, x + 4, area.y + 12);
+        }
       },
     });
   }
