@@ -5,7 +5,8 @@
 # decimal-diff's whole run on the example against decimal's; and decimal-diff
 # on generated test vectors of 10^6 and 10^7 entries, side by side with a
 # numpy script computing the same figures and numdiff; and one call over
-# 1000 copies of the example against the README's shell loop over them; at
+# 1000 copies of the example against the README's shell loop over them, and
+# the report page of those copies with 50 made to fail; at
 # 10^6 entries the same values in hex and raw s16le words, and a search for
 # the delay of results 4 entries late; and at 10^7
 # entries, bit-exact, the JUnit and JSON reports against -q alone.
@@ -324,6 +325,24 @@ printf '%-34s %9s\n' "one call over 1000 directories" "$call_seconds" \
   "the shell loop, a call each" "$loop_seconds"
 echo "one call takes $ratio of the loop's time (target: at most $max_call_to_loop)"
 within "$ratio" "$max_call_to_loop" || failed=1
+
+echo
+echo "== the report page of the 1000 copies, 50 of them made to fail"
+for i in $(seq -w 1 1000 | head -n 50); do sed -i '5s/.*/2000/' "$work/vectors/run$i/results_c.txt"; done
+"$decimal_diff" --quiet --tolerance=7 --html="$work/page.html" vectors/*/ || true
+page_bytes=$(wc -c <"$work/page.html")
+page_limit=$(((300 + 50 * 200) * 1024))
+echo "page: $page_bytes bytes (target: under $page_limit, 300 KB and 200 KB per failing directory)"
+((page_bytes < page_limit)) || failed=1
+if browser=$(command -v chromium); then
+  load() {
+    "$browser" --headless --no-sandbox --disable-gpu --disable-background-networking \
+      --disable-component-update --disable-sync --no-first-run --proxy-server=127.0.0.1:9 \
+      --host-resolver-rules="MAP * ~NOTFOUND" --user-data-dir="$work/profile" --dump-dom \
+      "file://$work/page.html" >/dev/null 2>&1
+  }
+  echo "headless chromium loads it, scripts and charts included, in $(best_seconds 3 load) s"
+fi
 
 if ((failed)); then
   echo "FAILED: a figure misses its target"
