@@ -1,11 +1,11 @@
 // Feeds arbitrary bytes to the hex and binary word reader as a real file,
-// read through a buffer of 1 to 16 bytes, a few numbers at a time, as
+// read through a buffer of 1 to 16 bytes or of 4096, a few numbers at a time, as
 // results (unknown digits allowed) of any width or as samples. Checks the
 // outcome against a plain reading of the whole text: comments blanked out
 // first, then each word judged on its own. The same numbers, or an error at
 // the same place.
 //
-// Input: a byte choosing the buffer size and hex or binary, one the width
+// Input: a byte choosing the buffer size (bit 6: 4096) and hex or binary (bit 7), one the width
 // (0 for samples), one the numbers asked for at a time, then the file.
 
 #include <sys/mman.h>
@@ -157,7 +157,8 @@ expected read_whole(std::string text, unsigned bits, const decimal::number_range
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
-  std::string buffer(data[0] % 16 + 1, '\0');
+  // Bit 6: a buffer long enough for the reader's 16-byte steps through hex words.
+  std::string buffer((data[0] & 0x40) != 0 ? 4096 : data[0] % 16 + 1, '\0');
   const unsigned bits = (data[0] & 0x80) != 0 ? 1 : 4;
   const int width = data[1] % 33;
   decimal::number_range range{INT32_MIN, UINT32_MAX, "", false};  // samples

@@ -14,7 +14,7 @@
 namespace decimal {
 namespace {
 
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // 0 to 15 for a hex digit of either case, 16 for anything else.
 constexpr unsigned hex_digit(char c) {
@@ -24,13 +24,22 @@ constexpr unsigned hex_digit(char c) {
   return 16;
 }
 
-// hex_digit() of every byte.
-constexpr std::array<unsigned char, 256> digit_values = [] {
-  std::array<unsigned char, 256> values{};
+// What a byte is to the words' usual case: hex_digit() for a digit, or one
+// of these.
+constexpr unsigned char space_class = 16;  // white space but a line feed
+constexpr unsigned char line_feed_class = 17;
+constexpr unsigned char other_class = 18;
+constexpr std::array<unsigned char, 256> byte_classes = [] {
+  std::array<unsigned char, 256> classes{};
   for (unsigned byte = 0; byte < 256; ++byte) {
-    values[byte] = static_cast<unsigned char>(hex_digit(static_cast<char>(byte)));
+    const char c = static_cast<char>(byte);
+    const unsigned digit = hex_digit(c);
+    classes[byte] = static_cast<unsigned char>(digit < 16    ? digit
+                                               : c == '\n'   ? line_feed_class
+                                               : is_space(c) ? space_class
+                                                             : other_class);
   }
-  return values;
+  return classes;
 }();
 
 bool unknown_digit(char c) { return c == 'x' || c == 'X' || c == 'z' || c == 'Z'; }
@@ -41,40 +50,56 @@ constexpr std::uint64_t magnitude_cap = std::uint64_t{1} << 40;
 // The usual case, in locals that no store can alias: white space, and plain
 // words of digits alone (up to 40 bits, within `max`) that end before `end`.
 // Stops at anything else, or once `next` reaches `out_end`, with `p` there.
-// `base` is the offset of `chunk` in the file, for the lines' starts.
+// `base` is the offset of `chunk` in the file, for the lines' starts. Made
+// for each digit size, so that the digit loop has a bound it can unroll.
+template <unsigned bits>
 void read_plain_words(const char*& p, const char* const end, std::int64_t*& next,
-                      std::int64_t* const out_end, const unsigned bits, const std::uint64_t max,
-                      const std::size_t base, const char* const chunk, std::size_t& line,
-                      std::size_t& line_start) {
-  const unsigned radix = 1U << bits;
-  const std::ptrdiff_t max_digits = 40 / bits;
+                      std::int64_t* const out_end, const std::uint64_t max, const std::size_t base,
+                      const char* const chunk, std::size_t& line, std::size_t& line_start) {
+  constexpr unsigned radix = 1U << bits;
+  constexpr std::ptrdiff_t max_digits = 40 / bits;
   const char* q = p;
+  const char* line_begin = nullptr;  // of the last line feed's line, when one was passed
   std::int64_t* out = next;
+  const auto class_of = [](char c) { return byte_classes[static_cast<unsigned char>(c)]; };
   while (q != end && out != out_end) {
-    const char first = *q;
-    if (first == '\n') {
+    const unsigned first = class_of(*q);
+    if (first == line_feed_class) {
       ++line;
-      line_start = base + static_cast<std::size_t>(++q - chunk);
+      line_begin = ++q;
       continue;
     }
-    if (is_space(first)) {
+    if (first == space_class) {
       ++q;
       continue;
     }
     const char* digit = q;
     std::uint64_t magnitude = 0;
-    for (; digit != end && digit - q <= max_digits; ++digit) {
-      const unsigned value = digit_values[static_cast<unsigned char>(*digit)];
-      if (value >= radix) break;
-      magnitude = (magnitude << bits) | value;
+    if (end - q > max_digits + 1) {
+      // Up to one digit more than a word may have, and the byte after, all within the chunk.
+      unsigned value = first;
+      for (std::ptrdiff_t k = 0; k <= max_digits && value < radix; ++k) {
+        magnitude = (magnitude << bits) | value;
+        value = class_of(*++digit);
+      }
+      // Too many digits, a digit of a larger radix, or anything but white space after them.
+      if (value < space_class || value == other_class || magnitude > max) break;
+    } else {
+      // Near the chunk's end, a word that reaches it is the slow path's.
+      for (unsigned value = first; value < radix; value = class_of(*digit)) {
+        magnitude = (magnitude << bits) | value;
+        if (++digit == end) break;
+      }
+      if (digit == end || class_of(*digit) < space_class || class_of(*digit) == other_class ||
+          magnitude > max) {
+        break;
+      }
     }
-    if (digit == q || digit == end || digit - q > max_digits || !is_space(*digit) ||
-        magnitude > max) {
-      break;
-    }
+    if (digit == q) break;  // not a word of plain digits
     *out++ = static_cast<std::int64_t>(magnitude);
     q = digit;
   }
+  if (line_begin != nullptr) line_start = base + static_cast<std::size_t>(line_begin - chunk);
   p = q;
   next = out;
 }
@@ -97,9 +122,9 @@ radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std:
       std::int64_t* next = out.data() + written;
       std::size_t line = line_;
       std::size_t line_start = line_start_;
-      read_plain_words(p, chunk.data() + chunk.size(), next, out.data() + out.size(),
-                       bits_per_digit_, static_cast<std::uint64_t>(range_.max), offset_,
-                       chunk.data(), line, line_start);
+      const auto plain_words = bits_per_digit_ == 4 ? read_plain_words<4> : read_plain_words<1>;
+      plain_words(p, chunk.data() + chunk.size(), next, out.data() + out.size(),
+                  static_cast<std::uint64_t>(range_.max), offset_, chunk.data(), line, line_start);
       count_ += static_cast<std::size_t>(next - (out.data() + written));
       written = static_cast<std::size_t>(next - out.data());
       i = static_cast<std::size_t>(p - chunk.data());

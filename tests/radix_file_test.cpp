@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <charconv>
 #include <cstdint>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decimal/error.hpp"
@@ -250,6 +253,61 @@ INSTANTIATE_TEST_SUITE_P(
                   "t.txt:1:3: expected a binary number, found \"2\""},
         word_case{"hex_prefix_is_bad", 1, width(12), "0x1", {x}, ""},
         word_case{"comments", 1, width(12), "1 // c\n/* c */ 10", {1, 2}, ""}));
+
+// Where the buffer holds a whole word and the byte after it, its digits are
+// read without a check of the buffer's end for each: every length up to 8
+// hex digits in either case, and up to 32 binary ones, each way a word can
+// end, against a plain reading; then the words that leave that path.
+TEST(RadixWordsLong, AgreeWithAPlainReading) {
+  const std::string digits = "0123456789abcdefABCDEF";
+  const std::array<const char*, 4> ends = {"\n", " ", "\t", "\r\n"};
+  std::mt19937 random(11);
+  std::string text;
+  std::vector<std::int64_t> expected;
+  for (std::size_t length = 1; length <= 8; ++length) {
+    for (std::size_t k = 0; k < 40; ++k) {
+      std::string word;
+      for (std::size_t i = 0; i < length; ++i) word += digits[random() % digits.size()];
+      std::uint64_t value = 0;
+      std::from_chars(word.data(), word.data() + word.size(), value, 16);
+      text += word + ends[k % ends.size()];
+      expected.push_back(static_cast<std::int64_t>(value));
+    }
+  }
+  // Words the 8-digit steps hand on to the plain path: leading zeros past 8
+  // digits, an underscore, a prefix, a sign and an unknown digit.
+  text += "0000000001 1234_5678 0xfFfF -80 12x4 ";
+  expected.insert(expected.end(), {0x1, 0x12345678, 0xffff, -0x80, x});
+  text += std::string(20, ' ');
+  EXPECT_EQ(parse(text, 4, width(32), std::size_t{1} << 16), expected);
+  std::string binary;
+  std::vector<std::int64_t> binary_expected;
+  for (std::size_t length = 1; length <= 32; ++length) {
+    std::string word;
+    for (std::size_t i = 0; i < length; ++i) word += static_cast<char>('0' + random() % 2);
+    std::uint64_t value = 0;
+    std::from_chars(word.data(), word.data() + word.size(), value, 2);
+    binary += word + ends[length % ends.size()];
+    binary_expected.push_back(static_cast<std::int64_t>(value));
+  }
+  binary += "0000000000000000000000000000000000000000001 1_0 -1 1x ";
+  binary_expected.insert(binary_expected.end(), {1, 2, -1, x});
+  EXPECT_EQ(parse(binary + std::string(50, ' '), 1, width(32), std::size_t{1} << 16),
+            binary_expected);
+  // Too many digits, or a value past the range, is told where the word starts.
+  for (const auto& [bits, bad] : {std::pair<unsigned, const char*>{4, "1 2 100000000 "},
+                                  {4, "1 2 12345678901234567 "},
+                                  {1, "1 0 100000000000000000000000000000000 "},
+                                  {1, "1 0 12 "}}) {
+    SCOPED_TRACE(bad);
+    try {
+      parse(std::string(bad) + std::string(50, ' '), bits, width(32), std::size_t{1} << 16);
+      ADD_FAILURE() << "no error";
+    } catch (const parse_error& e) {
+      EXPECT_EQ(e.column(), 5U) << e.what();
+    }
+  }
+}
 
 // An endless bad word ends the run once its message can be told.
 TEST(RadixWordsEndless, StopsAtWhatItsMessageShows) {
