@@ -47,6 +47,9 @@ max_instructions_per_byte=12
 max_call_to_loop=0.2
 max_reports_to_quiet=1.2
 max_hex_to_dec=1.3
+max_hex_per_byte=12
+max_s16_to_dec=0.5
+max_s16_per_byte=4
 max_auto_to_given=2
 failed=0
 python=/usr/bin/python3  # Debian's, which python3-numpy serves
@@ -174,11 +177,16 @@ measure_encodings() {
     printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "  -e $form" "$seconds" "$per_byte" "$kib"
     echo "          -e $form takes $ratio of the decimal words' time"
     ((kib <= max_diff_kib)) || failed=1
-    # Only the time is a target yet: hex words take about twice the
-    # instructions of decimal ones, which SWAR steps do not yet cut.
     if [[ $form == hex ]]; then
-      echo "          (target: at most $max_hex_to_dec of the time)"
+      echo "          (targets: at most $max_hex_to_dec of the time, $max_hex_per_byte instructions" \
+        "per byte)"
       within "$ratio" "$max_hex_to_dec" || failed=1
+      within "$per_byte" "$max_hex_per_byte" || failed=1
+    else
+      echo "          (targets: at most $max_s16_to_dec of the time, $max_s16_per_byte instructions" \
+        "per byte)"
+      within "$ratio" "$max_s16_to_dec" || failed=1
+      within "$per_byte" "$max_s16_per_byte" || failed=1
     fi
   done
 }
