@@ -52,7 +52,8 @@ pair_squares wide_squares(std::span<const std::int64_t> model,
     if (model[i] == unknown_value || implementation[i] == unknown_value) continue;
     const std::int64_t d = implementation[i] - model[i];
     const auto magnitude = static_cast<std::uint64_t>(d < 0 ? -d : d);
-    squares.sum += uint128{magnitude * magnitude};  // below 2^64: |d| < 2^32
+    const std::uint64_t square = magnitude * magnitude;  // |d| < 2^32
+    squares.sum += square;
     ++squares.known;
   }
   return squares;

@@ -49,6 +49,7 @@ template <typename Word, bool big_endian>
     return static_cast<Signed>(std::clamp<std::int64_t>(bound, std::numeric_limits<Signed>::min(),
                                                         std::numeric_limits<Signed>::max()));
   };
+  constexpr auto sign = std::int64_t{1} << (8 * sizeof(Word) - 1);
   const Signed low = clamped(min);
   const Signed high = clamped(max);
   unsigned outside = 0;
@@ -57,7 +58,8 @@ template <typename Word, bool big_endian>
     std::memcpy(&word, bytes + w * sizeof(Word), sizeof(Word));
     if constexpr (big_endian != (std::endian::native == std::endian::big)) word = swapped(word);
     const auto value = std::bit_cast<Signed>(word);
-    out[w] = value;
+    // The sign extended by arithmetic on the unsigned word: no signed char widened.
+    out[w] = (static_cast<std::int64_t>(word) ^ sign) - sign;
     outside |= static_cast<unsigned>(value < low) | static_cast<unsigned>(value > high);
   }
   return outside == 0;

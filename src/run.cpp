@@ -46,11 +46,10 @@ namespace {
 class replayed_source final : public number_source {
  public:
   replayed_source(std::unique_ptr<number_source> file, std::vector<std::int64_t> head,
-                  std::exception_ptr failure)
-      : file_(std::move(file)),
-        head_(std::move(head)),
-        failure_(std::move(failure)),
-        unknown_in_head_(file_->unknown()) {}
+                  const std::exception_ptr& failure)
+      : file_(std::move(file)), head_(std::move(head)), unknown_in_head_(file_->unknown()) {
+    failure_ = failure;
+  }
 
   std::size_t read(std::span<std::int64_t> out, bool values) override {
     const std::size_t again = std::min(out.size(), head_.size() - position_);

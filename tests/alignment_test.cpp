@@ -64,7 +64,7 @@ std::vector<std::int64_t> without_first(std::size_t n, std::vector<std::int64_t>
   return values;
 }
 
-std::vector<std::int64_t> unknown_at(std::vector<std::size_t> places,
+std::vector<std::int64_t> unknown_at(const std::vector<std::size_t>& places,
                                      std::vector<std::int64_t> values) {
   for (const std::size_t i : places) values[i] = x;
   return values;
