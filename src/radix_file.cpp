@@ -62,7 +62,28 @@ void read_plain_words(const char*& p, const char* const end, std::int64_t*& next
   const char* line_begin = nullptr;  // of the last line feed's line, when one was passed
   std::int64_t* out = next;
   const auto class_of = [](char c) { return byte_classes[static_cast<unsigned char>(c)]; };
-  while (q != end && out != out_end) {
+  while (out != out_end) {
+    if (end - q > max_digits + 1 && class_of(*q) < radix) {
+      // A word, one digit more than it may have and the byte after all
+      // within the chunk: no check of the chunk's end for each digit.
+      const char* digit = q;
+      std::uint64_t magnitude = 0;
+      unsigned value = class_of(*q);
+      for (std::ptrdiff_t k = 0; k <= max_digits && value < radix; ++k) {
+        magnitude = (magnitude << bits) | value;
+        value = class_of(*++digit);
+      }
+      // Too many digits, a digit of a larger radix, or anything but white space after them.
+      if (value < space_class || value == other_class || magnitude > max) break;
+      *out++ = static_cast<std::int64_t>(magnitude);
+      q = digit + 1;  // and the white space after it
+      if (value == line_feed_class) {
+        ++line;
+        line_begin = q;
+      }
+      continue;
+    }
+    if (q == end) break;
     const unsigned first = class_of(*q);
     if (first == line_feed_class) {
       ++line;
@@ -73,29 +94,17 @@ void read_plain_words(const char*& p, const char* const end, std::int64_t*& next
       ++q;
       continue;
     }
+    // Near the chunk's end, a word that reaches it is the slow path's.
     const char* digit = q;
     std::uint64_t magnitude = 0;
-    if (end - q > max_digits + 1) {
-      // Up to one digit more than a word may have, and the byte after, all within the chunk.
-      unsigned value = first;
-      for (std::ptrdiff_t k = 0; k <= max_digits && value < radix; ++k) {
-        magnitude = (magnitude << bits) | value;
-        value = class_of(*++digit);
-      }
-      // Too many digits, a digit of a larger radix, or anything but white space after them.
-      if (value < space_class || value == other_class || magnitude > max) break;
-    } else {
-      // Near the chunk's end, a word that reaches it is the slow path's.
-      for (unsigned value = first; value < radix; value = class_of(*digit)) {
-        magnitude = (magnitude << bits) | value;
-        if (++digit == end) break;
-      }
-      if (digit == end || class_of(*digit) < space_class || class_of(*digit) == other_class ||
-          magnitude > max) {
-        break;
-      }
+    for (unsigned value = first; value < radix; value = class_of(*digit)) {
+      magnitude = (magnitude << bits) | value;
+      if (++digit == end) break;
     }
-    if (digit == q) break;  // not a word of plain digits
+    if (digit == q || digit == end || class_of(*digit) < space_class ||
+        class_of(*digit) == other_class || magnitude > max) {
+      break;
+    }
     *out++ = static_cast<std::int64_t>(magnitude);
     q = digit;
   }
