@@ -94,7 +94,8 @@ std::thread start_thread(std::function<void()> task);
 // instead, with the same outcome.
 class entry_stream {
  public:
-  static constexpr std::size_t block_size = 65536;
+  // Small enough that the blocks being read and compared stay in the cache.
+  static constexpr std::size_t block_size = 16384;
   static constexpr std::size_t first_block_size = 4096;
 
   entry_stream(const run_paths& paths, const q_format& format, std::optional<std::size_t> count,
