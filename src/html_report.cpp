@@ -156,7 +156,8 @@ std::string entries_table(const page_details& details, std::uint64_t beyond) {
 html_report::html_report(std::vector<report_property> settings) : settings_(std::move(settings)) {}
 
 void html_report::add(const directory_report& report, const page_details& details) {
-  const std::string id = "d" + std::to_string(++directories_);
+  std::string id = "d";  // appended, not "d" + ...: GCC 12 warns falsely of the latter
+  id += std::to_string(++directories_);
   const std::string name = escaped(shown_name(report.directory));
   const char* verdict = verdict_word(report.outcome);
   passed_ += report.outcome == run_outcome::pass ? 1 : 0;

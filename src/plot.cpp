@@ -238,7 +238,8 @@ std::string engineering_tics(const char* axis, double low, double high) {
        static_cast<double>(tick) <= high; tick += step) {
     if (!first) tics += ", ";
     first = false;
-    tics += "'" + engineering(static_cast<double>(tick)) + "' " + std::to_string(tick);
+    tics.append("'").append(engineering(static_cast<double>(tick))).append("' ");
+    tics += std::to_string(tick);
   }
   return tics + ")\n";
 }
@@ -295,7 +296,8 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   const double last = columns.empty() ? 0 : static_cast<double>(columns.back().last);
   // A margin keeps the first and last entries off the frame.
   const double margin = std::max(1.0, (last - first) / 100);
-  const std::string scale = "/" + shortest_decimal(std::ldexp(1.0, q.fraction_bits));
+  std::string scale = "/";  // appended: GCC 12 warns falsely of "/" + ...
+  scale += shortest_decimal(std::ldexp(1.0, q.fraction_bits));
 
   std::string verdict = verdict_line(input.verdict.reasons);
   verdict.pop_back();  // the line feed
