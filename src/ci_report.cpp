@@ -29,11 +29,7 @@ std::string seconds_text(double seconds) {
   return std::string(text.data(), static_cast<std::size_t>(n));
 }
 
-std::string joined(const std::vector<std::string>& reasons) {
-  std::string text;
-  for (const std::string& reason : reasons) text += (text.empty() ? "" : "; ") + reason;
-  return text;
-}
+}  // namespace
 
 const char* verdict_name(run_outcome outcome) {
   switch (outcome) {
@@ -46,8 +42,6 @@ const char* verdict_name(run_outcome outcome) {
   }
   return "trouble";
 }
-
-}  // namespace
 
 junit_report::junit_report(std::vector<report_property> settings) : settings_(std::move(settings)) {
   const std::time_t now = std::time(nullptr);
@@ -111,7 +105,7 @@ std::string junit_report::text() const {
     } else {
       if (report.outcome == run_outcome::fail) {
         pugi::xml_node failure = test.append_child("failure");
-        failure.append_attribute("message") = joined(report.verdict->reasons).c_str();
+        failure.append_attribute("message") = joined_reasons(report.verdict->reasons).c_str();
         failure.append_attribute("type") = "fail";
         failure.text() = report.output.c_str();  // lines of numbers: printable already
       }

@@ -151,11 +151,15 @@ std::string histogram_line(const accumulator& figures) {
   return out + '\n';
 }
 
+std::string joined_reasons(const std::vector<std::string>& reasons) {
+  std::string text;
+  for (const std::string& reason : reasons) text += (text.empty() ? "" : "; ") + reason;
+  return text;
+}
+
 std::string verdict_line(const std::vector<std::string>& reasons) {
   if (reasons.empty()) return "verdict: pass\n";
-  std::string out = "verdict: fail: ";
-  for (std::size_t i = 0; i < reasons.size(); ++i) out += (i ? "; " : "") + reasons[i];
-  return out + '\n';
+  return "verdict: fail: " + joined_reasons(reasons) + '\n';
 }
 
 std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,

@@ -63,24 +63,6 @@ std::string empty_cells(int count) {
   return cells;
 }
 
-const char* verdict_word(run_outcome outcome) {
-  switch (outcome) {
-    case run_outcome::pass:
-      return "pass";
-    case run_outcome::fail:
-      return "fail";
-    case run_outcome::trouble:
-      break;
-  }
-  return "trouble";
-}
-
-std::string reasons_text(const std::vector<std::string>& reasons) {
-  std::string text;
-  for (const std::string& reason : reasons) text += (text.empty() ? "" : "; ") + reason;
-  return text;
-}
-
 // The figures of a run that was read, as table cells: compared, beyond,
 // largest, at index, rms, snr.
 std::string figure_cells(const accumulator& figures) {
@@ -159,7 +141,7 @@ void html_report::add(const directory_report& report, const page_details& detail
   std::string id = "d";  // appended, not "d" + ...: GCC 12 warns falsely of the latter
   id += std::to_string(++directories_);
   const std::string name = escaped(shown_name(report.directory));
-  const char* verdict = verdict_word(report.outcome);
+  const char* verdict = verdict_name(report.outcome);
   passed_ += report.outcome == run_outcome::pass ? 1 : 0;
   failed_ += report.outcome == run_outcome::fail ? 1 : 0;
   in_trouble_ += report.outcome == run_outcome::trouble ? 1 : 0;
@@ -170,7 +152,7 @@ void html_report::add(const directory_report& report, const page_details& detail
   if (report.outcome == run_outcome::trouble) {
     rows_ += "<td class=\"message\">" + escaped(report.message) + "</td>" + empty_cells(6);
   } else {
-    rows_ += "<td>" + escaped(reasons_text(report.verdict->reasons)) + "</td>" +
+    rows_ += "<td>" + escaped(joined_reasons(report.verdict->reasons)) + "</td>" +
              figure_cells(report.verdict->figures);
   }
   rows_ += "</tr>\n";

@@ -66,7 +66,7 @@ template <typename Word, bool big_endian>
 }
 
 // convert() for each size and byte order, made for AVX2 too and chosen when
-// the machine has it.
+// the machine has it; one function each, as clang clones no template.
 __attribute__((target_clones("avx2", "default"))) bool convert_s8(
     const char* bytes, std::size_t words, std::int64_t* out, std::int64_t min, std::int64_t max) {
   return convert<std::uint8_t, false>(bytes, words, out, min, max);

@@ -28,6 +28,17 @@ const std::string pass_block =
     "verdict: pass\n";
 const std::string fail_line = "index:3, res_m:0.038574, res_c:-0.004395, samp:32, diff:-88\n";
 
+// The text of the first test case's failure in the JUnit report at `path`.
+std::string first_failure_text(const std::string& path) {
+  pugi::xml_document document;
+  EXPECT_TRUE(document.load_file(path.c_str())) << path;
+  return document.child("testsuites")
+      .child("testsuite")
+      .child("testcase")
+      .child("failure")
+      .child_value();
+}
+
 class Batch : public testing::Test {
  protected:
   // A copy of the example in scratch/NAME; "fail" has -9 at entry 3 (88 LSB
@@ -277,13 +288,7 @@ TEST_F(Batch, ReportsHoldOnlyWhatTheyShow) {
     const outcome result = run_program(DECIMAL_DIFF_BINARY, scratch_.path(), scratch_.path(), with);
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_EQ(result.err, "");
-    pugi::xml_document document;
-    ASSERT_TRUE(document.load_file(report.c_str()));
-    const std::string failure = document.child("testsuites")
-                                    .child("testsuite")
-                                    .child("testcase")
-                                    .child("failure")
-                                    .child_value();
+    const std::string failure = first_failure_text(report);
     EXPECT_TRUE(failure.starts_with("verdict: fail: 40000 entries beyond 0 LSB\n"));
     // After the verdict, summary and histogram, whole lines up to the limit and a count of the
     // rest.
@@ -332,13 +337,7 @@ TEST_P(Unknowns, FailTheRunAndStayOutOfTheFigures) {
   const std::string report = (scratch_.path() / "report.xml").string();
   args.insert(args.begin(), "--junit=" + report);
   EXPECT_EQ(run(args).status, 1);
-  pugi::xml_document document;
-  ASSERT_TRUE(document.load_file(report.c_str()));
-  const std::string failure = document.child("testsuites")
-                                  .child("testsuite")
-                                  .child("testcase")
-                                  .child("failure")
-                                  .child_value();
+  const std::string failure = first_failure_text(report);
   EXPECT_TRUE(failure.ends_with(c.out.substr(0, c.out.find("histogram:")))) << failure;
   args.insert(args.begin(), "--json");
   const nlohmann::json line = nlohmann::json::parse(run(args).out);

@@ -13,6 +13,9 @@ namespace decimal {
 
 enum class run_outcome { pass, fail, trouble };
 
+// "pass", "fail" or "trouble", as the reports name an outcome.
+const char* verdict_name(run_outcome outcome);
+
 // What checking one directory gave, for the reports that cover a whole call.
 struct directory_report {
   std::string directory;  // as given on the command line

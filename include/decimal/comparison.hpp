@@ -77,6 +77,9 @@ struct run_verdict {
   bool pass() const noexcept { return reasons.empty(); }
 };
 
+// The reasons as the verdict line gives them, joined by "; ".
+std::string joined_reasons(const std::vector<std::string>& reasons);
+
 // "histogram: D:C ..." ("histogram: none" when no entry is known in both)
 // and "verdict: pass" or "verdict: fail: REASONS", each with its line feed.
 std::string histogram_line(const accumulator& figures);
