@@ -102,7 +102,12 @@ run_paths default_paths(const std::string& dir) {
 entry_stream::entry_stream(const run_paths& paths, const q_format& format,
                            std::optional<std::size_t> count, const delay_setting& delay,
                            thread_starter start)
-    : has_samples_(paths.samples.has_value()), count_(count), start_(std::move(start)) {
+    : has_samples_(paths.samples.has_value()),
+      count_(count),
+      start_(std::move(start)),
+      // A raw word is converted in fewer instructions than it takes to wake a
+      // thread for a block of them.
+      without_helpers_(is_raw(paths.encodings.results_m) && is_raw(paths.encodings.results_c)) {
   const number_range results{format.lowest_raw(), format.highest_raw(), format.name(), true};
   const run_encodings& forms = paths.encodings;
   if (has_samples_) {

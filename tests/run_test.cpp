@@ -322,6 +322,43 @@ TEST(RunWithoutHelperThreads, ReadsOnTheCallersThreadWithTheSameOutcome) {
   }
 }
 
+// Raw words are read on the caller's thread; a text file among the results
+// brings the helpers in. The outcome is the same either way.
+TEST(RunHelperThreads, StartOnlyWhereAResultFileIsText) {
+  const scratch_dir scratch;
+  std::string raw;  // `many` s16le words 0, 1, ..., 999, 0, ...
+  for (std::size_t i = 0; i < many; ++i) {
+    raw += static_cast<char>(i % 1000 & 0xff);
+    raw += static_cast<char>(i % 1000 >> 8);
+  }
+  scratch.write("run/samples.txt", numbers(many));
+  scratch.write("run/results_m.txt", numbers(many));
+  scratch.write("run/results_m.s16", raw);
+  scratch.write("run/results_c.s16", raw);
+  struct mix {
+    decimal::encoding model;
+    decimal::encoding implementation;
+    bool helpers;
+  };
+  for (const mix m : {mix{decimal::encoding::s16le, decimal::encoding::s16le, false},
+                      mix{decimal::encoding::dec, decimal::encoding::s16le, true}}) {
+    decimal::run_paths paths = decimal::default_paths((scratch.path() / "run").string());
+    const bool raw_model = m.model == decimal::encoding::s16le;
+    if (raw_model) paths.results_m = (scratch.path() / "run/results_m.s16").string();
+    paths.results_c = (scratch.path() / "run/results_c.s16").string();
+    paths.encodings = {.results_m = m.model, .results_c = m.implementation};
+    const auto started = std::make_shared<int>(0);
+    const decimal::run_verdict verdict = decimal::check_run(
+        paths, {.tolerance = 0}, nullptr, nullptr, [started](std::function<void()> task) {
+          ++*started;
+          return std::thread(std::move(task));
+        });
+    EXPECT_EQ(verdict.figures.entries(), many) << raw_model;
+    EXPECT_TRUE(verdict.pass()) << raw_model;
+    EXPECT_EQ(*started, m.helpers ? 2 : 0) << raw_model;
+  }
+}
+
 // The largest difference, its index and the skipped entries hold across blocks.
 TEST(RunFigures, CarryAcrossBlocks) {
   const scratch_dir scratch;

@@ -16,6 +16,11 @@ namespace decimal {
 // audio tools name them.
 enum class encoding { dec, hex, bin, s8, s16le, s16be, s32le, s32be };
 
+// Whether words of `form` are raw binary words rather than text.
+constexpr bool is_raw(encoding form) noexcept {
+  return form != encoding::dec && form != encoding::hex && form != encoding::bin;
+}
+
 // The encoding a name such as "hex" or "s16le" stands for.
 std::optional<encoding> parse_encoding(std::string_view name);
 

@@ -91,7 +91,9 @@ std::thread start_thread(std::function<void()> task);
 // a run proves longer than one block, two helper threads read the next
 // block of the result files, one each, while the caller compares the
 // current one; when they cannot start, the caller's thread reads it
-// instead, with the same outcome.
+// instead, with the same outcome. Result files both of raw words are
+// always read on the caller's thread: their reading costs less than the
+// helpers' hand-over.
 class entry_stream {
  public:
   // Small enough that the blocks being read and compared stay in the cache.
