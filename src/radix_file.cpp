@@ -29,6 +29,7 @@ constexpr unsigned hex_digit(char c) {
 constexpr unsigned char space_class = 16;  // white space but a line feed
 constexpr unsigned char line_feed_class = 17;
 constexpr unsigned char other_class = 18;
+static_assert(line_feed_class == space_class + 1, "white space is one range of classes");
 constexpr std::array<unsigned char, 256> byte_classes = [] {
   std::array<unsigned char, 256> classes{};
   for (unsigned byte = 0; byte < 256; ++byte) {
@@ -60,6 +61,7 @@ void read_plain_words(const char*& p, const char* const end, std::int64_t*& next
   constexpr std::ptrdiff_t max_digits = 40 / bits;
   const char* q = p;
   const char* line_begin = nullptr;  // of the last line feed's line, when one was passed
+  std::size_t lines = line;          // a local, which the stores to `out` cannot alias
   std::int64_t* out = next;
   const auto class_of = [](char c) { return byte_classes[static_cast<unsigned char>(c)]; };
   while (out != out_end) {
@@ -74,11 +76,11 @@ void read_plain_words(const char*& p, const char* const end, std::int64_t*& next
         value = class_of(*++digit);
       }
       // Too many digits, a digit of a larger radix, or anything but white space after them.
-      if (value < space_class || value == other_class || magnitude > max) break;
+      if (value - space_class > 1U || magnitude > max) break;
       *out++ = static_cast<std::int64_t>(magnitude);
       q = digit + 1;  // and the white space after it
       if (value == line_feed_class) {
-        ++line;
+        ++lines;
         line_begin = q;
       }
       continue;
@@ -86,7 +88,7 @@ void read_plain_words(const char*& p, const char* const end, std::int64_t*& next
     if (q == end) break;
     const unsigned first = class_of(*q);
     if (first == line_feed_class) {
-      ++line;
+      ++lines;
       line_begin = ++q;
       continue;
     }
@@ -108,6 +110,7 @@ void read_plain_words(const char*& p, const char* const end, std::int64_t*& next
     *out++ = static_cast<std::int64_t>(magnitude);
     q = digit;
   }
+  line = lines;
   if (line_begin != nullptr) line_start = base + static_cast<std::size_t>(line_begin - chunk);
   p = q;
   next = out;
