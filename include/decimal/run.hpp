@@ -205,7 +205,7 @@ class entry_stream {
 
   // The helper threads, one for each result file, and their task.
   thread_starter start_;
-  bool without_helpers_ = false;  // they could not start
+  bool without_helpers_ = false;  // they could not start, or are not worth starting
   std::array<std::thread, 2> helpers_;
   std::mutex mutex_;
   std::condition_variable changed_;
