@@ -44,10 +44,7 @@ class Batch : public testing::Test {
   // A copy of the example in scratch/NAME; "fail" has -9 at entry 3 (88 LSB
   // off) and "trouble" has a bad word at the end.
   void make(const std::string& name, const std::string& kind = "pass") {
-    fs::create_directories(scratch_.path() / name);
-    for (const char* file : {"samples.txt", "results_m.txt", "results_c.txt"}) {
-      fs::copy_file(example_dir / file, scratch_.path() / name / file);
-    }
+    scratch_.copy_run(example_dir, name);
     if (kind == "fail") {
       std::string results = read_file(example_dir / "results_c.txt");
       const std::size_t third = results.find('\n', results.find('\n', results.find('\n') + 1) + 1);

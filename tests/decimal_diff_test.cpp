@@ -36,14 +36,7 @@ class DecimalDiff : public testing::Test {
   }
 
   // A copy of the example in scratch/NAME.
-  fs::path copy_example(const std::string& name) {
-    fs::path dir = scratch_.path() / name;
-    fs::create_directories(dir);
-    for (const char* file : {"samples.txt", "results_m.txt", "results_c.txt"}) {
-      fs::copy_file(example_dir / file, dir / file);
-    }
-    return dir;
-  }
+  fs::path copy_example(const std::string& name) { return scratch_.copy_run(example_dir, name); }
 
   scratch_dir scratch_;
 };

@@ -74,9 +74,7 @@ TEST_P(Destination, WritesThroughOrReplacesOrRefusesBeforeReading) {
   const destination_case& c = GetParam();
   const fs::path out = scratch_.path() / "out";
   fs::create_directories(out);
-  for (const char* file : {"samples.txt", "results_m.txt", "results_c.txt"}) {
-    fs::copy_file(example_dir / file, scratch_.path() / file);
-  }
+  scratch_.copy_run(example_dir, ".");
   std::vector<std::string> options = c.make(scratch_.path());
   if (options.empty()) GTEST_SKIP() << "a character device needs root to make";
   const fs::path report = out / "report";

@@ -28,10 +28,7 @@ class HtmlPage : public testing::Test {
   // A copy of the example in scratch/NAME: "fail" has one entry 88 LSB off,
   // "trouble" a bad word at the end.
   void make(const std::string& name, const std::string& kind = "pass") {
-    fs::create_directories(scratch_.path() / name);
-    for (const char* file : {"samples.txt", "results_m.txt", "results_c.txt"}) {
-      fs::copy_file(example_dir / file, scratch_.path() / name / file);
-    }
+    scratch_.copy_run(example_dir, name);
     std::string results = read_file(example_dir / "results_c.txt");
     if (kind == "fail") results.replace(0, results.find('\n'), "-90");
     if (kind == "trouble") results += "oops\n";

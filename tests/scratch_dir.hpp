@@ -31,6 +31,17 @@ class scratch_dir {
 
   const std::filesystem::path& path() const { return path_; }
 
+  // Copies a run's three files (samples.txt, results_m.txt, results_c.txt)
+  // from the directory `from` into the directory `name`; returns its path.
+  std::filesystem::path copy_run(const std::filesystem::path& from, const std::string& name) const {
+    const std::filesystem::path dir = path_ / name;
+    std::filesystem::create_directories(dir);
+    for (const char* file : {"samples.txt", "results_m.txt", "results_c.txt"}) {
+      std::filesystem::copy_file(from / file, dir / file);
+    }
+    return dir;
+  }
+
   // Writes `text` to the file `name` in the directory and returns its path.
   std::string write(const std::string& name, std::string_view text) const {
     const std::filesystem::path file = path_ / name;
