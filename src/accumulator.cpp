@@ -139,6 +139,8 @@ bool accumulator::add(std::span<const std::int64_t> res_m, std::span<const std::
                       std::span<std::int64_t> differences) {
   // Up to 24 bits, a square is below 2^48: 2^15 of them sum in 64 bits.
   constexpr std::size_t narrow_block = std::size_t{1} << 15;
+  // Until a difference is found, the largest (0) is at the first entry known in both.
+  if (entries_ == 0 && !res_m.empty()) largest_index_ = first_index_ + unknown_;
   if (format_.width() > 24) return add_block<uint128>(res_m, res_c, differences);
   bool beyond = false;
   for (std::size_t at = 0; at < res_m.size(); at += narrow_block) {

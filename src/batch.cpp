@@ -249,14 +249,16 @@ directory_report check_directory(const batch_settings& settings, const destinati
     }
     report.outcome = verdict.pass() ? run_outcome::pass : run_outcome::fail;
     const std::string closing = render_closing(verdict, rules.min_snr_db);
-    report.summary = summary_figures(verdict.figures, rules.min_snr_db, verdict.skipped);
+    report.summary = summary_figures(verdict.figures, rules.min_snr_db, verdict.skipped,
+                                     verdict.delay ? verdict.delay->entries : 0);
     if (to.junit) {
       const accumulator& figures = verdict.figures;
       // What a CI viewer should open on comes first; the lines, however many, last.
       report.output = verdict_line(verdict.reasons) + "summary: " + report.summary + '\n';
       if (verdict.delay) report.output += delay_line(*verdict.delay) + '\n';
-      report.output += histogram_line(figures) +
-                       junit_text.take_text(figures.beyond_tolerance() + figures.unknown());
+      report.output +=
+          histogram_line(figures) +
+          junit_text.take_text(figures.beyond_tolerance() + figures.unknown() + figures.missing());
     }
     report.verdict = std::move(verdict);
     report.seconds =

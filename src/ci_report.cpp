@@ -147,12 +147,23 @@ std::string json_head(const directory_report& report, const json_settings& setti
       line["delay"] = delay.entries;
     }
     line["delay_found"] = used && used->searched_within.has_value();
+    if (used && used->search && used->search->equally_good.size() > 1) {
+      // The delays the search could not tell apart: the stimulus repeats.
+      line["delay_equally_good"] = used->search->equally_good;
+      if (used->search->more_equally_good != 0) {
+        line["delay_equally_good_more"] = used->search->more_equally_good;
+      }
+    }
+    if (used && used->search && used->search->window_cut) {
+      line["delay_search_window"] = used->search->window;
+    }
   }
   if (settings.rules.min_snr_db) line["min_snr_db"] = *settings.rules.min_snr_db;
   if (report.verdict) {
     const accumulator& figures = report.verdict->figures;
-    line["count"] = figures.entries() + figures.unknown();
+    line["count"] = figures.entries() + figures.unknown() + figures.missing();
     if (figures.unknown() != 0) line["unknown"] = figures.unknown();
+    if (figures.missing() != 0) line["missing"] = figures.missing();
     line["beyond_tolerance"] = figures.beyond_tolerance();
     if (figures.entries() == 0) {
       // Every entry unknown: there are no figures.
@@ -190,9 +201,10 @@ std::string json_head(const directory_report& report, const json_settings& setti
 std::string json_entry(const entry_beyond& entry) {
   nlohmann::ordered_json object;
   object["index"] = entry.index;
-  // null for a value the test bench could not tell.
+  // null for a value the test bench could not tell, or one that is missing.
   const auto known = [](std::int64_t n) {
-    return n == unknown_value ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(n);
+    return n == unknown_value || n == missing_value ? nlohmann::ordered_json(nullptr)
+                                                    : nlohmann::ordered_json(n);
   };
   object["res_m"] = known(entry.res_m);
   object["res_c"] = known(entry.res_c);

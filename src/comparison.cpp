@@ -67,6 +67,12 @@ std::vector<std::string> fail_reasons(const accumulator& figures,
     reasons.push_back(std::to_string(unknown) + (unknown == 1 ? " entry" : " entries") +
                       " unknown");
   }
+  if (const std::uint64_t missing = figures.missing(); missing != 0) {
+    const bool model = figures.missing_model_entries();
+    reasons.push_back(std::to_string(missing) + (model ? " model" : " implementation") +
+                      (missing == 1 ? " entry" : " entries") + " without " +
+                      (model ? "an implementation entry" : "a model entry"));
+  }
   const double snr = figures.snr_db();
   // The SNR is over the entries known in both; with none, there is none.
   if (min_snr_db && figures.entries() != 0 && snr < *min_snr_db) {
@@ -91,6 +97,7 @@ char* render_entry_line(char* out, const q_format& format, std::uint64_t index, 
   out = std::to_chars(out, limit, index).ptr;
   const auto result = [&](std::int64_t raw) {
     if (raw == unknown_value) return put(out, "x");
+    if (raw == missing_value) return put(out, "none");
     return std::to_chars(out, limit, format.real(raw), std::chars_format::fixed, decimals).ptr;
   };
   out = put(out, ", res_m:");
@@ -102,7 +109,9 @@ char* render_entry_line(char* out, const q_format& format, std::uint64_t index, 
     out = std::to_chars(out, limit, *sample).ptr;
   }
   out = put(out, ", diff:");
-  out = difference == unknown_value ? put(out, "x") : std::to_chars(out, limit, difference).ptr;
+  out = difference == unknown_value   ? put(out, "x")
+        : difference == missing_value ? put(out, "none")
+                                      : std::to_chars(out, limit, difference).ptr;
   *out++ = '\n';
   return out;
 }
@@ -113,16 +122,24 @@ char* render_entry_line(char* out, const q_format& format, const entry_beyond& e
 }
 
 std::string summary_figures(const accumulator& figures, const std::optional<double>& min_snr_db,
-                            std::uint64_t skipped) {
-  const std::string entries =
-      skipped == 0 ? "entries" : "entries (" + std::to_string(skipped) + " skipped)";
-  std::string summary = std::to_string(figures.beyond_tolerance()) + " of " +
-                        std::to_string(figures.entries() + figures.unknown()) + " " + entries +
-                        " differ by more than " + std::to_string(figures.tolerance()) + " LSB";
-  if (figures.unknown() != 0) {
-    summary += ", " + std::to_string(figures.unknown()) + " unknown";
-    if (figures.entries() == 0) return summary;  // no figure to give
+                            std::uint64_t skipped, std::int64_t lead_in) {
+  const std::uint64_t all = figures.entries() + figures.unknown() + figures.missing();
+  std::string entries = all == 1 ? "entry" : "entries";
+  if (skipped != 0) entries += " (" + std::to_string(skipped) + " skipped)";
+  std::string summary = std::to_string(figures.beyond_tolerance()) + " of " + std::to_string(all) +
+                        " " + entries + (all == 1 ? " differs" : " differ") + " by more than " +
+                        std::to_string(figures.tolerance()) + " LSB";
+  if (figures.unknown() != 0) summary += ", " + std::to_string(figures.unknown()) + " unknown";
+  if (figures.missing() != 0) summary += ", " + std::to_string(figures.missing()) + " missing";
+  std::string lead_in_text;
+  if (lead_in != 0) {
+    const std::uint64_t n =
+        lead_in < 0 ? -static_cast<std::uint64_t>(lead_in) : static_cast<std::uint64_t>(lead_in);
+    lead_in_text = std::string("; lead-in: the ") + (lead_in > 0 ? "implementation" : "model") +
+                   "'s first " + std::to_string(n) + (n == 1 ? " entry" : " entries") +
+                   ", not compared";
   }
+  if (figures.entries() == 0) return summary + lead_in_text;  // no figure to give
   std::array<char, 240> text;
   const int n = std::snprintf(text.data(), text.size(),
                               "; largest %lld LSB at index %llu; mean %.3f LSB, rms %.3f LSB, snr "
@@ -132,12 +149,13 @@ std::string summary_figures(const accumulator& figures, const std::optional<doub
                               figures.mean(), figures.rms(), figures.snr_db());
   summary.append(text.data(), static_cast<std::size_t>(n));
   if (min_snr_db) summary += " (minimum " + shortest_decimal(*min_snr_db) + " dB)";
-  return summary;
+  return summary + lead_in_text;
 }
 
 std::string render_closing(const run_verdict& verdict, const std::optional<double>& min_snr_db) {
   const std::string delay = verdict.delay ? delay_line(*verdict.delay) + '\n' : "";
-  return delay + render_closing(verdict.figures, min_snr_db, verdict.reasons, verdict.skipped);
+  return delay + render_closing(verdict.figures, min_snr_db, verdict.reasons, verdict.skipped,
+                                verdict.delay ? verdict.delay->entries : 0);
 }
 
 std::string histogram_line(const accumulator& figures) {
@@ -163,9 +181,11 @@ std::string verdict_line(const std::vector<std::string>& reasons) {
 }
 
 std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
-                           const std::vector<std::string>& reasons, std::uint64_t skipped) {
-  return histogram_line(figures) + "summary: " + summary_figures(figures, min_snr_db, skipped) +
-         '\n' + verdict_line(reasons);
+                           const std::vector<std::string>& reasons, std::uint64_t skipped,
+                           std::int64_t lead_in) {
+  return histogram_line(figures) +
+         "summary: " + summary_figures(figures, min_snr_db, skipped, lead_in) + '\n' +
+         verdict_line(reasons);
 }
 
 run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
@@ -177,10 +197,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
   const std::uint64_t first_index = stream->first_index();
   run_verdict verdict{
       accumulator(rules.format, rules.tolerance, first_index + rules.skip), {}, rules.skip, {}};
-  if (rules.delay.given) {
-    verdict.delay = {stream->delay(),
-                     rules.delay.automatic ? std::optional(rules.delay.max_delay) : std::nullopt};
-  }
+
   if (plot_data != nullptr) plot_data->skip(first_index);
   accumulator& figures = verdict.figures;
   // Filled before it is read: no need to clear half a megabyte for a short run.
@@ -226,6 +243,30 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
       if (differences[i] != unknown_value && !figures.beyond(differences[i])) continue;
       wanted = beyond({first_index + first + from + i, model[i], implementation[i],
                        samples.empty() ? std::nullopt : std::optional(samples[i]), differences[i]});
+    }
+  }
+  // The leading file's entries that the lagging one ended before: each
+  // fails the run, listed like an unknown entry.
+  if (const auto unpaired = stream->unpaired(); !unpaired.empty()) {
+    const std::uint64_t first = first_index + stream->entries();
+    const bool model = stream->model_leads();
+    const auto samples = stream->read_unpaired_samples(wanted);
+    if (!verdict.first_beyond) verdict.first_beyond = first;
+    for (std::size_t i = 0; i < unpaired.size(); ++i) {
+      figures.add_missing(model);
+      if (!wanted) continue;
+      wanted = beyond({first + i, model ? unpaired[i] : missing_value,
+                       model ? missing_value : unpaired[i],
+                       samples.empty() ? std::nullopt : std::optional(samples[i]), missing_value});
+    }
+  }
+  if (rules.delay.given) {
+    verdict.delay = {stream->delay(),
+                     rules.delay.automatic ? std::optional(rules.delay.max_delay) : std::nullopt,
+                     stream->search()};
+    if (rules.delay.automatic && !rules.count) {
+      verdict.delay->count_difference = static_cast<std::int64_t>(stream->implementation_count()) -
+                                        static_cast<std::int64_t>(stream->model_count());
     }
   }
   if (stream->entries() <= rules.skip) {

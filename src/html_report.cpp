@@ -66,7 +66,7 @@ std::string empty_cells(int count) {
 // The figures of a run that was read, as table cells: compared, beyond,
 // largest, at index, rms, snr.
 std::string figure_cells(const accumulator& figures) {
-  const std::uint64_t compared = figures.entries() + figures.unknown();
+  const std::uint64_t compared = figures.entries() + figures.unknown() + figures.missing();
   std::string cells = figure_cell(std::to_string(compared), std::to_string(compared)) +
                       figure_cell(std::to_string(figures.beyond_tolerance()),
                                   std::to_string(figures.beyond_tolerance()));
@@ -121,13 +121,16 @@ std::string entries_table(const page_details& details, std::uint64_t beyond) {
   const int decimals = details.format.decimals();
   const auto result = [&](std::int64_t raw) {
     if (raw == unknown_value) return std::string("x");
+    if (raw == missing_value) return std::string("none");
     return printed(("%." + std::to_string(decimals) + "f").c_str(), details.format.real(raw));
   };
   for (const entry_beyond& entry : details.first_beyond) {
     table += "<tr><td>" + std::to_string(entry.index) + "</td><td>" + result(entry.res_m) +
              "</td><td>" + result(entry.res_c) + "</td><td>" +
              (entry.sample ? std::to_string(*entry.sample) : "") + "</td><td class=\"beyond\">" +
-             (entry.difference == unknown_value ? "x" : std::to_string(entry.difference)) +
+             (entry.difference == unknown_value   ? "x"
+              : entry.difference == missing_value ? "none"
+                                                  : std::to_string(entry.difference)) +
              "</td></tr>\n";
   }
   return table + "</tbody></table>\n";
@@ -168,7 +171,8 @@ void html_report::add(const directory_report& report, const page_details& detail
                  id + "-data\">" + chart_data(details, verdict_of) + "</script>\n";
   }
   sections_ +=
-      entries_table(details, verdict_of.figures.beyond_tolerance() + verdict_of.figures.unknown()) +
+      entries_table(details, verdict_of.figures.beyond_tolerance() + verdict_of.figures.unknown() +
+                                 verdict_of.figures.missing()) +
       "</section>\n";
 }
 

@@ -360,7 +360,8 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
          " at " + std::to_string(*input.verdict.first_beyond) +
          ", graph 0.93 left offset 0.5, 0 textcolor rgb '#d62728' front\n";
   }
-  std::string summary = summary_figures(figures, input.rules.min_snr_db, input.verdict.skipped);
+  std::string summary = summary_figures(figures, input.rules.min_snr_db, input.verdict.skipped,
+                                        input.verdict.delay ? input.verdict.delay->entries : 0);
   const std::size_t split = summary.find("; mean ");
   s += "set title " + gnuplot_string(summary.substr(0, split)) + ".\"\\n\"." +
        gnuplot_string(summary.substr(split + 2)) + " textcolor rgb 'black'\n";

@@ -1,10 +1,13 @@
 #include "decimal/run.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "decimal/display.hpp"
 #include "decimal/error.hpp"
 
 namespace decimal {
@@ -114,9 +117,21 @@ entry_stream::entry_stream(const run_paths& paths, const q_format& format,
     open_numbers_file(samples_, *paths.samples, forms.samples, samples_text_,
                       samples_range(forms.samples), samples_failure_);
   }
+  // A file compared with itself always passes: whatever it holds, nothing was checked.
+  struct stat model_status {};
+  struct stat implementation_status {};
+  if (::stat(paths.results_m.c_str(), &model_status) == 0 &&
+      ::stat(paths.results_c.c_str(), &implementation_status) == 0 &&
+      model_status.st_dev == implementation_status.st_dev &&
+      model_status.st_ino == implementation_status.st_ino) {
+    throw error(
+        "the model and the implementation are the same file: " + shown_name(paths.results_m) +
+        (paths.results_m == paths.results_c ? "" : " and " + shown_name(paths.results_c)));
+  }
   open_numbers_file(model_, paths.results_m, forms.results_m, model_text_, results, model_failure_);
   open_numbers_file(implementation_, paths.results_c, forms.results_c, implementation_text_,
                     results, implementation_failure_);
+  max_delay_ = delay.max_delay;
   delay_ = delay.automatic ? search_delay(format, delay.max_delay) : delay.entries;
   const std::uint64_t lag =
       delay_ < 0 ? -static_cast<std::uint64_t>(delay_) : static_cast<std::uint64_t>(delay_);
@@ -130,18 +145,29 @@ std::int64_t entry_stream::search_delay(const q_format& format, std::uint32_t ma
   if (count_ && *count_ < window) window = std::min(window, *count_ + max_delay);
   std::array<std::vector<std::int64_t>, 2> heads;
   std::array<std::exception_ptr, 2> failures;
+  file_totals totals;
   for (std::size_t file = 0; file < 2; ++file) {
     heads[file].resize(window);
     heads[file].resize(
         read_some(file == 0 ? model_ : implementation_, heads[file], failures[file]));
+    // A file that ended within the window has its count known, unless a count cuts it short.
+    if (!failures[file] && heads[file].size() < window && !count_) {
+      (file == 0 ? totals.model : totals.implementation) = heads[file].size();
+    }
   }
-  // A run with a bad word is in trouble whatever its delay.
-  const std::int64_t found =
-      failures[0] || failures[1] ? 0 : find_delay(heads[0], heads[1], format, max_delay);
-  model_ = std::make_unique<replayed_source>(std::move(model_), std::move(heads[0]), failures[0]);
-  implementation_ = std::make_unique<replayed_source>(std::move(implementation_),
-                                                      std::move(heads[1]), failures[1]);
-  return found;
+  if (failures[0] || failures[1]) {
+    // The bad word is the run's trouble, told at its place before any pair,
+    // whether or not the pairs compared would reach it.
+    model_failure_ = failures[0];
+    implementation_failure_ = failures[1];
+    search_failed_ = true;
+    return 0;
+  }
+  search_ = find_delay(heads[0], heads[1], format, max_delay, totals);
+  model_ = std::make_unique<replayed_source>(std::move(model_), std::move(heads[0]), nullptr);
+  implementation_ =
+      std::make_unique<replayed_source>(std::move(implementation_), std::move(heads[1]), nullptr);
+  return search_->found;
 }
 
 entry_stream::~entry_stream() {
@@ -289,6 +315,7 @@ void entry_stream::lead_in() {
 }
 
 std::size_t entry_stream::next() {
+  if (search_failed_) fail();
   if (!led_in_) lead_in();
   if (samples_due_) read_samples(false);
   if (finished_) return 0;
@@ -304,16 +331,7 @@ std::size_t entry_stream::next() {
   const bool ended =
       results.model_read < results.wanted || results.implementation_read < results.wanted;
   if (ended && count_) fail();
-  if (ended && results.model_read != results.implementation_read) {
-    // The file that leads may go on for up to |delay| entries, read and
-    // checked but never compared.
-    drain(model_, model_failure_);
-    drain(implementation_, implementation_failure_);
-    if (model_failure_ || implementation_failure_ ||
-        !counts_agree(model_->count(), implementation_->count(), delay_)) {
-      fail();
-    }
-  }
+  if (ended && results.model_read != results.implementation_read) read_unpaired(results, both);
   if (entries_ + both == 0) {
     if (samples_failure_) std::rethrow_exception(samples_failure_);
     if (model_->count() == 0 && implementation_->count() == 0) {
@@ -337,6 +355,43 @@ std::size_t entry_stream::next() {
   unknowns_in_block_ = results.model_unknowns || results.implementation_unknowns;
   current_ ^= 1;
   return both;
+}
+
+void entry_stream::read_unpaired(results_block& results, std::size_t both) {
+  // The leading file may go on for up to |delay| entries after the lagging
+  // one ends; more, or the lagging file going on, is trouble.
+  const bool model_ahead = results.model_read > results.implementation_read;
+  if (delay_ == 0 || model_ahead != (delay_ > 0)) fail();
+  const std::span<const std::int64_t> block_rest =
+      std::span(model_ahead ? results.model : results.implementation)
+          .subspan(both, (model_ahead ? results.model_read : results.implementation_read) - both);
+  unpaired_.assign(block_rest.begin(), block_rest.end());
+  std::unique_ptr<number_source>& leading = model_ahead ? model_ : implementation_;
+  std::exception_ptr& failure = model_ahead ? model_failure_ : implementation_failure_;
+  const std::uint64_t lag = model_ahead ? implementation_offset_ : model_offset_;
+  while (unpaired_.size() <= lag && !failure) {
+    const std::size_t before = unpaired_.size();
+    const std::size_t wanted = std::min<std::uint64_t>(lag + 1 - before, block_size);
+    unpaired_.resize(before + wanted);
+    const std::size_t got = read_some(leading, std::span(unpaired_).subspan(before), failure);
+    unpaired_.resize(before + got);
+    if (got < wanted) break;
+  }
+  if (failure || unpaired_.size() > lag) {
+    unpaired_.clear();
+    fail();
+  }
+}
+
+std::span<const std::int64_t> entry_stream::read_unpaired_samples(bool values) {
+  if (!has_samples_ || !model_leads() || unpaired_.empty()) return {};
+  if (samples_due_) read_samples(false);
+  unpaired_samples_.resize(unpaired_.size());
+  if (read_some(samples_, unpaired_samples_, samples_failure_, values) < unpaired_.size()) {
+    if (samples_failure_) std::rethrow_exception(samples_failure_);
+    samples_->fail_count(model_->count());
+  }
+  return unpaired_samples_;
 }
 
 std::span<const std::int64_t> entry_stream::read_samples(bool values) {
@@ -390,12 +445,29 @@ void entry_stream::fail() {
     std::string message = implementation_->name() + " holds " +
                           std::to_string(implementation_count) + " numbers, " + model_->name() +
                           " " + std::to_string(model_count);
-    if (delay_ != 0) {
+    if (search_ && !search_->any_candidate) {
+      message += "; no delay between -" + std::to_string(max_delay_) + " and " +
+                 std::to_string(max_delay_) + " fits these counts";
+    } else if (delay_ != 0) {
       // The implementation's count the model's allows.
       const std::uint64_t low = model_count - std::min(model_count, model_offset_);
       const std::uint64_t high = model_count + implementation_offset_;
-      message += "; with --delay=" + std::to_string(delay_) + ", it must hold " +
-                 std::to_string(low) + " to " + std::to_string(high);
+      message += (search_ ? "; with the delay found, " + std::to_string(delay_)
+                          : "; with --delay=" + std::to_string(delay_)) +
+                 ", it must hold " + std::to_string(low) + " to " + std::to_string(high);
+    } else if (const std::uint64_t more = implementation_count > model_count
+                                              ? implementation_count - model_count
+                                              : model_count - implementation_count;
+               !search_ && more <= max_max_delay) {
+      // A file that runs on by a pipeline's latency is the usual cause.
+      const bool implementation_longer = implementation_count > model_count;
+      const std::string lag = (implementation_longer ? "" : "-") + std::to_string(more);
+      message += " (" + std::to_string(more) + " more in " +
+                 (implementation_longer ? implementation_->name() : model_->name()) + "); if the " +
+                 (implementation_longer ? "implementation" : "model") + " lags the " +
+                 (implementation_longer ? "model" : "implementation") + " by " +
+                 std::to_string(more) + (more == 1 ? " entry" : " entries") +
+                 ", give --delay=" + lag + " or --delay=auto";
     }
     throw error(message);
   }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -91,7 +93,7 @@ class DelaySearch : public testing::TestWithParam<search_case> {};
 
 TEST_P(DelaySearch, FindsTheDelayOfSmallestMeanSquaredDifference) {
   const search_case& c = GetParam();
-  EXPECT_EQ(decimal::find_delay(c.model, c.implementation, c.format, c.max_delay), c.found);
+  EXPECT_EQ(decimal::find_delay(c.model, c.implementation, c.format, c.max_delay).found, c.found);
 }
 
 const std::vector<std::int64_t> period_4 = {0, 100, 0, -100, 0, 100, 0, -100, 0, 100, 0, -100};
@@ -135,9 +137,67 @@ INSTANTIATE_TEST_SUITE_P(
         search_case{"empty_window", {}, signal(10), {}, 256, 0},
         search_case{"all_unknown", {x, x, x}, {1, 2, 3}, {}, 256, 0}));
 
-TEST(DelayLine, SaysWhetherTheDelayWasFound) {
+// A tone of period 8 whose implementation lags by 3, with its first
+// outputs stuck at 0: a shift by a period pairs none of them, but leaves as
+// many model entries without a partner, each scored as the largest
+// difference.
+TEST(DelaySearch, NeverWinsByLeavingTheLeadingFileUnpaired) {
+  std::vector<std::int64_t> tone;
+  for (int i = 0; i < 64; ++i)
+    tone.push_back(std::array{0, 700, 1000, 700, 0, -700, -1000, -700}[i % 8]);
+  std::vector<std::int64_t> implementation = after(3, tone);
+  std::fill_n(implementation.begin() + 3, 4, 0);
+  const decimal::file_totals totals{tone.size(), implementation.size()};
+  const decimal::delay_search search = decimal::find_delay(tone, implementation, {}, 256, totals);
+  EXPECT_EQ(search.found, 3);
+  EXPECT_EQ(search.equally_good, std::vector<std::int64_t>{3});
+  // Without the totals nothing is known to be unpaired: 11 fits best.
+  EXPECT_EQ(decimal::find_delay(tone, implementation, {}, 256).found, 11);
+}
+
+TEST(DelaySearch, ListsTheDelaysThatFitEquallyWell) {
+  // Files longer than the window: no entry is known to be unpaired.
+  const decimal::delay_search search =
+      decimal::find_delay(period_4, without_first(1, period_4), {}, 8);
+  EXPECT_EQ(search.found, -1);
+  EXPECT_EQ(search.equally_good, (std::vector<std::int64_t>{-1, 3, -5}));
+  EXPECT_FALSE(search.all_equally_good);
+  // All zeros: every delay alike.
+  const std::vector<std::int64_t> idle(40);
+  EXPECT_TRUE(decimal::find_delay(idle, idle, {}, 3).all_equally_good);
+}
+
+// The windows are cut so that the search compares no more than 2^26 pairs.
+TEST(DelaySearch, BoundsItsCost) {
+  const std::vector<std::int64_t> model = signal(65536);
+  const decimal::delay_search search =
+      decimal::find_delay(model, after(5, model), {}, decimal::max_max_delay);
+  EXPECT_EQ(search.found, 5);
+  EXPECT_TRUE(search.window_cut);
+  EXPECT_LT(search.window, 65536U);
+  EXPECT_EQ(search.reach, search.window / 2);
+  const decimal::delay_search uncut = decimal::find_delay(model, after(5, model), {}, 256);
+  EXPECT_FALSE(uncut.window_cut);
+  EXPECT_EQ(uncut.window, 65541U);
+}
+
+TEST(DelayLine, SaysWhetherTheDelayWasFoundAndWhatTheSearchSaw) {
   EXPECT_EQ(decimal::delay_line({3, std::nullopt}), "delay: 3");
   EXPECT_EQ(decimal::delay_line({-2, 256}), "delay: -2 (found between -256 and 256)");
+  EXPECT_EQ(decimal::delay_line({0, 0}), "delay: 0 (found between 0 and 0)");
+  decimal::delay_search ties{.found = 3, .equally_good = {3, 19, 35}, .any_candidate = true};
+  EXPECT_EQ(decimal::delay_line({3, 256, ties, 3}),
+            "delay: 3 (found between -256 and 256; the implementation holds 3 more entries); "
+            "delays 3, 19, 35 fit equally well; 3 was taken");
+  ties.more_equally_good = 4;
+  EXPECT_EQ(decimal::delay_line({3, 256, ties, -1}),
+            "delay: 3 (found between -256 and 256; the model holds 1 more entry); delays 3, 19, "
+            "35 and 4 more fit equally well; 3 was taken");
+  const decimal::delay_search cut{
+      .found = 2, .equally_good = {2}, .window = 8191, .reach = 4095, .window_cut = true};
+  EXPECT_EQ(decimal::delay_line({2, 65535, cut}),
+            "delay: 2 (found between -4095 and 4095 in the first 8191 entries of each file, to "
+            "bound the search)");
 }
 
 }  // namespace

@@ -133,6 +133,23 @@ TEST_F(DecimalDiff, FileErrorsAreTrouble) {
   EXPECT_EQ(missing.err, "decimal-diff: samples.txt: No such file or directory\n");
 }
 
+// A file compared with itself passes whatever it holds: named twice, or
+// reached through a second link, it is trouble.
+TEST_F(DecimalDiff, TheSameFileAsModelAndImplementationIsTrouble) {
+  const fs::path dir = copy_example("same");
+  const outcome named_twice = run({"--impl=results_m.txt"}, dir);
+  EXPECT_EQ(named_twice.status, 2);
+  EXPECT_EQ(named_twice.out, "");
+  EXPECT_EQ(named_twice.err,
+            "decimal-diff: the model and the implementation are the same file: results_m.txt\n");
+  fs::create_hard_link(dir / "results_m.txt", dir / "linked.txt");
+  const outcome linked = run({"--impl=linked.txt", "--json"}, dir);
+  EXPECT_EQ(linked.status, 2);
+  EXPECT_EQ(linked.err,
+            "decimal-diff: the model and the implementation are the same file: results_m.txt and "
+            "linked.txt\n");
+}
+
 TEST_F(DecimalDiff, FullDiskIsTrouble) {
   const outcome result = run({}, example_dir, {.stdout_path = "/dev/full"});
   EXPECT_EQ(result.status, 2);
@@ -290,7 +307,9 @@ TEST_F(DecimalDiffVectors, ResultsOfDifferentLengthsAreTrouble) {
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err,
-            "decimal-diff: run/results_c.txt holds 300 numbers, run/results_m.txt 201\n");
+            "decimal-diff: run/results_c.txt holds 300 numbers, run/results_m.txt 201 (99 more in "
+            "run/results_c.txt); if the implementation lags the model by 99 entries, give "
+            "--delay=99 or --delay=auto\n");
 }
 
 // Q1.15 results wrong by 4096 LSB every other entry: bits above the low 12 count.

@@ -86,14 +86,16 @@ INSTANTIATE_TEST_SUITE_P(
                  numbers(3),
                  {},
                  0,
-                 "results_c.txt holds 3 numbers, results_m.txt 4"},
+                 "results_c.txt holds 3 numbers, results_m.txt 4 (1 more in results_m.txt); if the model lags "
+                 "the implementation by 1 entry, give --delay=-1 or --delay=auto"},
         run_case{"implementation_longer",
                  numbers(300),
                  numbers(201),
                  numbers(300),
                  {},
                  0,
-                 "results_c.txt holds 300 numbers, results_m.txt 201"},
+                 "results_c.txt holds 300 numbers, results_m.txt 201 (99 more in results_c.txt); if the "
+                 "implementation lags the model by 99 entries, give --delay=99 or --delay=auto"},
         run_case{"implementation_longer_past_a_block",
                  numbers(many + 1),
                  numbers(many),
@@ -101,7 +103,9 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  0,
                  "results_c.txt holds " + std::to_string(many + 1) + " numbers, results_m.txt " +
-                     std::to_string(many)},
+                     std::to_string(many) +
+                     " (1 more in results_c.txt); if the implementation lags the model by 1 "
+                     "entry, give --delay=1 or --delay=auto"},
         run_case{"samples_shorter",
                  numbers(2),
                  numbers(3),
@@ -179,7 +183,8 @@ INSTANTIATE_TEST_SUITE_P(
                  numbers(4),
                  {},
                  0,
-                 "results_c.txt holds 4 numbers, results_m.txt 3"},
+                 "results_c.txt holds 4 numbers, results_m.txt 3 (1 more in results_c.txt); if the "
+                 "implementation lags the model by 1 entry, give --delay=1 or --delay=auto"},
         // The first bad file wins on either side of a block's edge.
         run_case{
             "samples_bad_past_the_first_block_model_bad_early",

@@ -81,6 +81,12 @@ class accumulator {
   // Counts the next entry as unknown: it takes no part in the figures, but
   // holds its index.
   void add_unknown() noexcept { ++unknown_; }
+  // Counts the next entry, of the model's file or the implementation's, as
+  // missing its partner in the other: like an unknown one.
+  void add_missing(bool model_entry) noexcept {
+    ++missing_;
+    missing_model_entries_ = model_entry;
+  }
 
   bool beyond(std::int64_t difference) const noexcept {
     return static_cast<std::uint64_t>(difference < 0 ? -difference : difference) > tolerance_;
@@ -91,6 +97,9 @@ class accumulator {
   // Entries known in both result files, and those unknown in either.
   std::uint64_t entries() const noexcept { return entries_; }
   std::uint64_t unknown() const noexcept { return unknown_; }
+  // Entries of one file without a partner in the other, added after the pairs.
+  std::uint64_t missing() const noexcept { return missing_; }
+  bool missing_model_entries() const noexcept { return missing_model_entries_; }
   std::uint64_t beyond_tolerance() const noexcept { return beyond_tolerance_; }
   // The difference of largest magnitude and the first entry where it occurs; 0 when all agree.
   std::int64_t largest() const noexcept { return largest_; }
@@ -127,6 +136,8 @@ class accumulator {
   std::uint64_t first_index_;
   std::uint64_t entries_ = 0;
   std::uint64_t unknown_ = 0;
+  std::uint64_t missing_ = 0;
+  bool missing_model_entries_ = true;
   std::uint64_t beyond_tolerance_ = 0;
   std::int64_t largest_ = 0;
   std::uint64_t largest_magnitude_ = 0;

@@ -61,9 +61,11 @@ char* render_entry_line(char* out, const q_format& format, const entry_beyond& e
 
 // "B of N entries differ by more than T LSB; largest D LSB at index I; mean M
 // LSB, rms R LSB, snr S dB", with " (K skipped)" after "entries" when some
-// were, and " (minimum X dB)" with a minimum; no line feed.
+// were, the unknown and missing entries after the count, " (minimum X dB)"
+// with a minimum, and the lagging file's lead-in of a delay `lead_in` last;
+// no line feed.
 std::string summary_figures(const accumulator& figures, const std::optional<double>& min_snr_db,
-                            std::uint64_t skipped = 0);
+                            std::uint64_t skipped = 0, std::int64_t lead_in = 0);
 
 // The outcome of checking one directory.
 struct run_verdict {
@@ -89,7 +91,8 @@ std::string verdict_line(const std::vector<std::string>& reasons);
 // histogram, the summary and the verdict.
 std::string render_closing(const run_verdict& verdict, const std::optional<double>& min_snr_db);
 std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
-                           const std::vector<std::string>& reasons, std::uint64_t skipped = 0);
+                           const std::vector<std::string>& reasons, std::uint64_t skipped = 0,
+                           std::int64_t lead_in = 0);
 
 // Reads the run (see entry_stream) and compares it by `rules`, handing each
 // entry beyond the tolerance to `beyond` and each entry compared to

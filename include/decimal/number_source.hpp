@@ -12,6 +12,9 @@ namespace decimal {
 // What a result file holds where a test bench could not tell the bits (a
 // Verilog "x" or "z"): outside every format's range.
 inline constexpr std::int64_t unknown_value = INT64_MIN;
+// What stands for the partner of an entry that has none (the other file
+// ended first): outside every format's range too.
+inline constexpr std::int64_t missing_value = INT64_MIN + 1;
 
 // The numbers of one file, read in one pass whatever its encoding.
 class number_source {

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "decimal/alignment.hpp"
 #include "decimal/encoding.hpp"
@@ -129,6 +130,24 @@ class entry_stream {
   // The delay used, and the model's index of the first pair.
   std::int64_t delay() const noexcept { return delay_; }
   std::uint64_t first_index() const noexcept { return model_offset_; }
+  // What the search found, when it ran.
+  const std::optional<delay_search>& search() const noexcept { return search_; }
+  // Numbers read so far from each result file.
+  std::uint64_t model_count() const noexcept { return model_ ? model_->count() : 0; }
+  std::uint64_t implementation_count() const noexcept {
+    return implementation_ ? implementation_->count() : 0;
+  }
+
+  // The entries of the leading file (the model's, unless the delay is
+  // negative) that follow its last pair because the lagging file ended
+  // first: at most |delay| of them, none with a count. Known once next()
+  // has returned 0; their model indices follow the last pair's.
+  std::span<const std::int64_t> unpaired() const noexcept { return unpaired_; }
+  bool model_leads() const noexcept { return delay_ >= 0; }
+  // The samples of the unpaired entries when the model leads (the samples
+  // follow it), each checked; empty when the run has no samples or the
+  // implementation leads. Throws as next() does.
+  std::span<const std::int64_t> read_unpaired_samples(bool values);
 
  private:
   using block = std::array<std::int64_t, block_size>;
@@ -173,6 +192,8 @@ class entry_stream {
   void lead_in();
   // Reads the first delay_window entries of each result file and finds the delay in them.
   std::int64_t search_delay(const q_format& format, std::uint32_t max_delay);
+  // Reads the rest of the leading file, after the lagging one ended, into unpaired_.
+  void read_unpaired(results_block& results, std::size_t both);
   // Throws the trouble that has shown up: reads on as far as it takes to
   // tell which file is bad first, and in it the first bad word.
   [[noreturn]] void fail();
@@ -187,6 +208,7 @@ class entry_stream {
   std::unique_ptr<number_source> implementation_;
   std::optional<std::size_t> count_;
   std::int64_t delay_ = 0;
+  std::uint32_t max_delay_ = 0;
   std::uint64_t model_offset_ = 0;  // the samples' too
   std::uint64_t implementation_offset_ = 0;
   bool led_in_ = false;
@@ -199,6 +221,10 @@ class entry_stream {
   std::span<const std::int64_t> model_view_;
   std::span<const std::int64_t> implementation_view_;
   bool unknowns_in_block_ = false;
+  std::optional<delay_search> search_;
+  bool search_failed_ = false;  // a bad word in the search's window: trouble before any pair
+  std::vector<std::int64_t> unpaired_;
+  std::vector<std::int64_t> unpaired_samples_;
   std::exception_ptr samples_failure_;
   std::exception_ptr model_failure_;
   std::exception_ptr implementation_failure_;
