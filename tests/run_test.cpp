@@ -86,16 +86,18 @@ INSTANTIATE_TEST_SUITE_P(
                  numbers(3),
                  {},
                  0,
-                 "results_c.txt holds 3 numbers, results_m.txt 4 (1 more in results_m.txt); if the model lags "
+                 "results_c.txt holds 3 numbers, results_m.txt 4 (1 more in results_m.txt); if the "
+                 "model lags "
                  "the implementation by 1 entry, give --delay=-1 or --delay=auto"},
-        run_case{"implementation_longer",
-                 numbers(300),
-                 numbers(201),
-                 numbers(300),
-                 {},
-                 0,
-                 "results_c.txt holds 300 numbers, results_m.txt 201 (99 more in results_c.txt); if the "
-                 "implementation lags the model by 99 entries, give --delay=99 or --delay=auto"},
+        run_case{
+            "implementation_longer",
+            numbers(300),
+            numbers(201),
+            numbers(300),
+            {},
+            0,
+            "results_c.txt holds 300 numbers, results_m.txt 201 (99 more in results_c.txt); if the "
+            "implementation lags the model by 99 entries, give --delay=99 or --delay=auto"},
         run_case{"implementation_longer_past_a_block",
                  numbers(many + 1),
                  numbers(many),
