@@ -16,12 +16,11 @@ struct pair_squares {
   std::uint64_t known = 0;
 };
 
-// Values in LSB, unknown_value kept: none of them is a value of a format.
+// Values in LSB, unknown values as unknown_value: none of them is a value of a format.
 std::vector<std::int64_t> in_lsb(std::span<const std::int64_t> raw, const q_format& format) {
   std::vector<std::int64_t> values(raw.size());
-  std::transform(raw.begin(), raw.end(), values.begin(), [&](std::int64_t n) {
-    return n == unknown_value ? unknown_value : format.lsb(n);
-  });
+  std::transform(raw.begin(), raw.end(), values.begin(),
+                 [&](std::int64_t n) { return is_unknown(n) ? unknown_value : format.lsb(n); });
   return values;
 }
 

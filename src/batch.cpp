@@ -133,7 +133,7 @@ destinations check_destinations(const batch_settings& settings,
 }
 
 std::string encoding_name(encoding form) {
-  static constexpr std::array<const char*, 8> names = {"dec",   "hex",   "bin",   "s8",
+  static constexpr std::array<const char*, 9> names = {"dec",   "hex",   "bin",   "chex", "s8",
                                                        "s16le", "s16be", "s32le", "s32be"};
   return names.at(static_cast<std::size_t>(form));
 }

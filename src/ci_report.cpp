@@ -162,7 +162,16 @@ std::string json_head(const directory_report& report, const json_settings& setti
   if (report.verdict) {
     const accumulator& figures = report.verdict->figures;
     line["count"] = figures.entries() + figures.unknown() + figures.missing();
-    if (figures.unknown() != 0) line["unknown"] = figures.unknown();
+    if (figures.unknown() != 0) {
+      line["unknown"] = figures.unknown();
+      nlohmann::ordered_json letters = nlohmann::ordered_json::object();
+      for (std::size_t i = 0; i < unknown_letters.size(); ++i) {
+        const std::uint64_t n = figures.unknown_letters()[i];
+        if (n != 0) letters[std::string(1, unknown_letters[i])] = n;
+      }
+      line["unknown_letters"] = letters;
+    }
+    if (figures.weak() != 0) line["weak"] = figures.weak();
     if (figures.missing() != 0) line["missing"] = figures.missing();
     line["beyond_tolerance"] = figures.beyond_tolerance();
     if (figures.entries() == 0) {
@@ -203,8 +212,8 @@ std::string json_entry(const entry_beyond& entry) {
   object["index"] = entry.index;
   // null for a value the test bench could not tell, or one that is missing.
   const auto known = [](std::int64_t n) {
-    return n == unknown_value || n == missing_value ? nlohmann::ordered_json(nullptr)
-                                                    : nlohmann::ordered_json(n);
+    return is_unknown(n) || n == missing_value ? nlohmann::ordered_json(nullptr)
+                                               : nlohmann::ordered_json(n);
   };
   object["res_m"] = known(entry.res_m);
   object["res_c"] = known(entry.res_c);

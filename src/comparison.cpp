@@ -28,7 +28,7 @@ char* put(char* out, std::string_view text) {
 }
 
 // accumulator::add() for a block with unknown entries: those are counted
-// apart, with unknown_value for their difference; the runs between them are
+// apart, with an unknown value for their difference; the runs between them are
 // added as usual. Returns whether any entry is beyond the tolerance or unknown.
 bool add_with_unknowns(accumulator& figures, std::span<const std::int64_t> model,
                        std::span<const std::int64_t> implementation,
@@ -37,7 +37,7 @@ bool add_with_unknowns(accumulator& figures, std::span<const std::int64_t> model
   std::size_t start = 0;
   for (std::size_t i = 0; i <= model.size(); ++i) {
     const bool unknown =
-        i < model.size() && (model[i] == unknown_value || implementation[i] == unknown_value);
+        i < model.size() && (is_unknown(model[i]) || is_unknown(implementation[i]));
     if (i < model.size() && !unknown) continue;
     if (i > start) {
       shown |=
@@ -45,8 +45,9 @@ bool add_with_unknowns(accumulator& figures, std::span<const std::int64_t> model
                       differences.subspan(start, i - start));
     }
     if (unknown) {
-      figures.add_unknown();
-      differences[i] = unknown_value;
+      // The implementation's letter, where it has one, is the entry's.
+      differences[i] = is_unknown(implementation[i]) ? implementation[i] : model[i];
+      figures.add_unknown(unknown_letter(differences[i]));
       shown = true;
     }
     start = i + 1;
@@ -55,6 +56,24 @@ bool add_with_unknowns(accumulator& figures, std::span<const std::int64_t> model
 }
 
 }  // namespace
+
+std::string unknown_letter_counts(const accumulator& figures, std::string_view between,
+                                  std::string_view separator) {
+  // In std_logic's order.
+  static constexpr std::string_view order = "UXZW-LH";
+  std::string text;
+  for (const char letter : order) {
+    const auto at = static_cast<std::size_t>(std::ranges::find(unknown_letters, letter) -
+                                             unknown_letters.begin());
+    const std::uint64_t n = figures.unknown_letters()[at];
+    if (n == 0) continue;
+    if (!text.empty()) text += separator;
+    text += letter;
+    text += between;
+    text += std::to_string(n);
+  }
+  return text;
+}
 
 std::vector<std::string> fail_reasons(const accumulator& figures,
                                       const std::optional<double>& min_snr_db) {
@@ -96,7 +115,7 @@ char* render_entry_line(char* out, const q_format& format, std::uint64_t index, 
   out = put(out, "index:");
   out = std::to_chars(out, limit, index).ptr;
   const auto result = [&](std::int64_t raw) {
-    if (raw == unknown_value) return put(out, "x");
+    if (is_unknown(raw)) return put(out, "x");
     if (raw == missing_value) return put(out, "none");
     return std::to_chars(out, limit, format.real(raw), std::chars_format::fixed, decimals).ptr;
   };
@@ -109,7 +128,7 @@ char* render_entry_line(char* out, const q_format& format, std::uint64_t index, 
     out = std::to_chars(out, limit, *sample).ptr;
   }
   out = put(out, ", diff:");
-  out = difference == unknown_value   ? put(out, "x")
+  out = is_unknown(difference)        ? put(out, "x")
         : difference == missing_value ? put(out, "none")
                                       : std::to_chars(out, limit, difference).ptr;
   *out++ = '\n';
@@ -129,7 +148,11 @@ std::string summary_figures(const accumulator& figures, const std::optional<doub
   std::string summary = std::to_string(figures.beyond_tolerance()) + " of " + std::to_string(all) +
                         " " + entries + (all == 1 ? " differs" : " differ") + " by more than " +
                         std::to_string(figures.tolerance()) + " LSB";
-  if (figures.unknown() != 0) summary += ", " + std::to_string(figures.unknown()) + " unknown";
+  if (figures.unknown() != 0) {
+    summary += ", " + std::to_string(figures.unknown()) + " unknown (" +
+               unknown_letter_counts(figures, ":", " ") + ")";
+  }
+  if (figures.weak() != 0) summary += ", " + std::to_string(figures.weak()) + " weak";
   if (figures.missing() != 0) summary += ", " + std::to_string(figures.missing()) + " missing";
   std::string lead_in_text;
   if (lead_in != 0) {
@@ -219,7 +242,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
                                 : figures.add(model, implementation, differences);
     if (plot_data != nullptr) {
       for (std::size_t i = 0; i < model.size(); ++i) {
-        if (differences[i] == unknown_value) {
+        if (is_unknown(differences[i])) {
           plot_data->skip(1);  // nothing to draw
           continue;
         }
@@ -229,7 +252,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
     }
     if (any_beyond && !verdict.first_beyond) {
       for (std::size_t i = 0; i < model.size(); ++i) {
-        if (differences[i] == unknown_value || figures.beyond(differences[i])) {
+        if (is_unknown(differences[i]) || figures.beyond(differences[i])) {
           verdict.first_beyond = first_index + first + from + i;
           break;
         }
@@ -240,7 +263,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
     if (!wanted || !any_beyond) continue;
     const auto samples = block_samples.empty() ? block_samples : block_samples.subspan(from);
     for (std::size_t i = 0; i < model.size() && wanted; ++i) {
-      if (differences[i] != unknown_value && !figures.beyond(differences[i])) continue;
+      if (!is_unknown(differences[i]) && !figures.beyond(differences[i])) continue;
       wanted = beyond({first_index + first + from + i, model[i], implementation[i],
                        samples.empty() ? std::nullopt : std::optional(samples[i]), differences[i]});
     }
@@ -260,6 +283,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
                        samples.empty() ? std::nullopt : std::optional(samples[i]), missing_value});
     }
   }
+  figures.add_weak(stream->weak());
   if (rules.delay.given) {
     verdict.delay = {stream->delay(),
                      rules.delay.automatic ? std::optional(rules.delay.max_delay) : std::nullopt,

@@ -38,15 +38,21 @@ constexpr std::string_view usage =
     "      --min-snr=DB   fail also when the signal-to-noise ratio is below DB dB\n"
     "      --plot=FILE    draw the comparison into FILE (.svg or .png) with gnuplot\n"
     "      --skip=K       leave the first K entries (a warm-up) out of the verdict\n"
+    "      --delay=N      compare model entry k with implementation entry k+N\n"
+    "      --delay=auto   find N, from -D to D (--max-delay=D; default 256)\n"
     "      --model=NAME   the model's results file (default results_m.txt)\n"
     "      --impl=NAME    the implementation's results file (default results_c.txt)\n"
     "      --samples=NAME the samples file (default samples.txt; none for no samples)\n"
     "  -e, --encoding=FORM  how the files are written: dec (default), hex, bin\n"
-    "                     (text words), s8, s16le, s16be, s32le, s32be (raw words)\n"
+    "                     (HDL words), chex (0x1f, -0x27), s8, s16le, s16be,\n"
+    "                     s32le, s32be (raw words)\n"
     "      --model-encoding=FORM, --impl-encoding=FORM, --samples-encoding=FORM\n"
     "                     the same for one file\n"
+    "      --weak=unknown take VHDL's weak L and H as unknown, not as 0 and 1\n"
     "      --json         one JSON object per directory per line instead of the text\n"
     "      --junit=FILE   also write a JUnit XML report into FILE\n"
+    "      --html=FILE    also write a page of every directory into FILE\n"
+    "      --color[=WHEN] colour the verdicts: always, never or auto (default)\n"
     "  -q, --quiet        print nothing; the exit status tells\n"
     "  -h, --help         print this help and exit\n"
     "      --version      print the version and exit\n"
@@ -157,7 +163,7 @@ decimal::encoding parse_encoding(std::string_view option, std::string_view text)
   const std::optional<decimal::encoding> form = decimal::parse_encoding(text);
   if (!form) {
     throw usage_error("invalid " + std::string(option) + " " + decimal::quote(text) +
-                      ": expected dec, hex, bin, s8, s16le, s16be, s32le or s32be");
+                      ": expected dec, hex, bin, chex, s8, s16le, s16be, s32le or s32be");
   }
   return *form;
 }
@@ -206,7 +212,8 @@ options parse_command_line(int argc, char** argv) {
     delay,
     max_delay,
     color,
-    html
+    html,
+    weak
   };
   static const option long_options[] = {
       {"format", required_argument, nullptr, 'f'},
@@ -227,6 +234,7 @@ options parse_command_line(int argc, char** argv) {
       {"json", no_argument, nullptr, json},
       {"junit", required_argument, nullptr, junit},
       {"html", required_argument, nullptr, html},
+      {"weak", required_argument, nullptr, weak},
       {"color", optional_argument, nullptr, color},
       {"colour", optional_argument, nullptr, color},
       {"quiet", no_argument, nullptr, 'q'},
@@ -292,6 +300,13 @@ options parse_command_line(int argc, char** argv) {
         break;
       case impl_encoding:
         impl_form = batch.encodings.results_c = parse_encoding("implementation encoding", optarg);
+        break;
+      case weak:
+        if (std::string_view(optarg) != "unknown" && std::string_view(optarg) != "known") {
+          throw usage_error("invalid --weak " + decimal::quote(optarg) +
+                            ": expected unknown or known");
+        }
+        batch.encodings.weak_unknown = std::string_view(optarg) == "unknown";
         break;
       case samples_encoding:
         samples_form = batch.encodings.samples = parse_encoding("samples encoding", optarg);

@@ -9,10 +9,11 @@
 namespace decimal {
 
 std::optional<encoding> parse_encoding(std::string_view name) {
-  static constexpr std::array<std::pair<std::string_view, encoding>, 8> names{{
+  static constexpr std::array<std::pair<std::string_view, encoding>, 9> names{{
       {"dec", encoding::dec},
       {"hex", encoding::hex},
       {"bin", encoding::bin},
+      {"chex", encoding::chex},
       {"s8", encoding::s8},
       {"s16le", encoding::s16le},
       {"s16be", encoding::s16be},
@@ -27,7 +28,10 @@ std::optional<encoding> parse_encoding(std::string_view name) {
 
 number_range samples_range(encoding form) {
   number_range range;
-  if (form == encoding::hex || form == encoding::bin) range.max = UINT32_MAX;
+  range.max_word_size = longest_word;
+  if (form == encoding::hex || form == encoding::bin || form == encoding::chex) {
+    range.max = UINT32_MAX;
+  }
   return range;
 }
 
@@ -40,6 +44,8 @@ std::unique_ptr<number_source> open_numbers(const std::string& path, encoding fo
       return std::make_unique<radix_reader>(path, buffer, 4U, std::move(range));
     case encoding::bin:
       return std::make_unique<radix_reader>(path, buffer, 1U, std::move(range));
+    case encoding::chex:
+      return std::make_unique<radix_reader>(path, buffer, 4U, std::move(range), true);
     case encoding::s8:
       return std::make_unique<raw_reader>(path, buffer, 1, false, std::move(range));
     case encoding::s16le:

@@ -120,7 +120,7 @@ std::string entries_table(const page_details& details, std::uint64_t beyond) {
       "<th>res_c</th><th>samp</th><th>diff</th></tr></thead><tbody>\n";
   const int decimals = details.format.decimals();
   const auto result = [&](std::int64_t raw) {
-    if (raw == unknown_value) return std::string("x");
+    if (is_unknown(raw)) return std::string("x");
     if (raw == missing_value) return std::string("none");
     return printed(("%." + std::to_string(decimals) + "f").c_str(), details.format.real(raw));
   };
@@ -128,7 +128,7 @@ std::string entries_table(const page_details& details, std::uint64_t beyond) {
     table += "<tr><td>" + std::to_string(entry.index) + "</td><td>" + result(entry.res_m) +
              "</td><td>" + result(entry.res_c) + "</td><td>" +
              (entry.sample ? std::to_string(*entry.sample) : "") + "</td><td class=\"beyond\">" +
-             (entry.difference == unknown_value   ? "x"
+             (is_unknown(entry.difference)        ? "x"
               : entry.difference == missing_value ? "none"
                                                   : std::to_string(entry.difference)) +
              "</td></tr>\n";

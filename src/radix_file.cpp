@@ -43,7 +43,15 @@ constexpr std::array<unsigned char, 256> byte_classes = [] {
   return classes;
 }();
 
-bool unknown_digit(char c) { return c == 'x' || c == 'X' || c == 'z' || c == 'Z'; }
+// 1 + the index in unknown_letters of a letter that stands for unknown bits
+// (L and H only when weak digits are taken as unknown); 0 for anything else.
+std::size_t unknown_letter_of(char c, bool weak_unknown) {
+  const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  if (!weak_unknown && (upper == 'L' || upper == 'H')) return 0;
+  const auto* at = std::find(unknown_letters.begin(), unknown_letters.end(), upper);
+  return at == unknown_letters.end() ? 0
+                                     : static_cast<std::size_t>(at - unknown_letters.begin()) + 1;
+}
 
 // Past this, a magnitude is out of every range; it stops growing here.
 constexpr std::uint64_t magnitude_cap = std::uint64_t{1} << 40;
@@ -118,8 +126,12 @@ void read_plain_words(const char*& p, const char* const end, std::int64_t*& next
 
 }  // namespace
 
-radix_parser::radix_parser(const std::string& name, unsigned bits_per_digit, number_range range)
-    : name_(shown_name(name)), bits_per_digit_(bits_per_digit), range_(std::move(range)) {}
+radix_parser::radix_parser(const std::string& name, unsigned bits_per_digit, number_range range,
+                           bool c_literals)
+    : name_(shown_name(name)),
+      bits_per_digit_(bits_per_digit),
+      range_(std::move(range)),
+      c_literals_(c_literals) {}
 
 radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std::int64_t> out,
                                           bool /*values*/) {
@@ -129,7 +141,7 @@ radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std:
     if (number) out[written++] = value;
   };
   while (i < chunk.size() && written < out.size()) {
-    if (mode_ == mode::between && !slash_) {
+    if (mode_ == mode::between && !slash_ && !c_literals_) {
       const char* p = chunk.data() + i;
       std::int64_t* next = out.data() + written;
       std::size_t line = line_;
@@ -191,8 +203,11 @@ radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std:
     if (mode_ != mode::word) begin_word(line, column);
     add_to_word(c);
     // A word that can only be bad is read no further than its message shows
-    // it: an endless one must not keep the run reading.
-    if (word_length_ > shown_word_size && (malformed_ || magnitude_ >= magnitude_cap)) {
+    // it, nor any word past max_word_size: an endless one must not keep the
+    // run reading.
+    if (word_length_ > shown_word_size &&
+        (malformed_ || pattern_ >= magnitude_cap || word_length_ > max_word_size)) {
+      too_long_ = word_length_ > max_word_size;
       end_word(value);
     }
   }
@@ -229,10 +244,13 @@ void radix_parser::begin_word(std::size_t line, std::size_t column) {
   prefix_possible_ = false;
   prefix_seen_ = false;
   malformed_ = false;
-  unknown_digit_ = false;
+  too_long_ = false;
+  first_unknown_ = 0;
+  weak_digit_ = false;
   last_underscore_ = false;
   digits_ = 0;
   magnitude_ = 0;
+  pattern_ = 0;
 }
 
 void radix_parser::add_to_word(char c) {
@@ -240,52 +258,82 @@ void radix_parser::add_to_word(char c) {
   ++word_length_;
   if (malformed_) return;
   if (word_length_ == 1) {
-    if (c == '@') {
+    if (c == '@' && bits_per_digit_ == 4 && !c_literals_) {
       address_ = true;
       return;
     }
-    if (c == '-' || c == '+') {
+    // Only a C literal has a sign: to a bench's word, - is a digit of unknown bits.
+    if (c_literals_ && (c == '-' || c == '+')) {
       negative_ = c == '-';
       return;
     }
+    prefix_possible_ = c == '0' && (c_literals_ || bits_per_digit_ == 1);
+  } else if (c_literals_ && word_length_ == 2 && (kept_[0] == '-' || kept_[0] == '+')) {
+    prefix_possible_ = c == '0';
   }
   const char prefix = bits_per_digit_ == 4 ? 'x' : 'b';
-  if (prefix_possible_ && (c | 0x20) == prefix) {
+  if (prefix_possible_ && digits_ == 1 && (c | 0x20) == prefix) {
     prefix_possible_ = false;
     prefix_seen_ = true;
     digits_ = 0;
     return;
   }
-  prefix_possible_ = false;
+  if (digits_ >= 1) prefix_possible_ = false;
+  // A C literal is a sign, a prefix, and only then digits.
+  if (c_literals_ && !prefix_seen_ && !(prefix_possible_ && c == '0')) {
+    malformed_ = true;
+    return;
+  }
   if (c == '_') {
     if (digits_ == 0) malformed_ = true;  // only between digits
     last_underscore_ = true;
     return;
   }
   last_underscore_ = false;
-  if (unknown_digit(c) && !address_) {
-    unknown_digit_ = true;
-    ++digits_;
-    return;
-  }
-  const unsigned digit = hex_digit(c);
-  if (digit >= (1U << (address_ ? 4 : bits_per_digit_))) {
+  const unsigned bits = address_ ? 4 : bits_per_digit_;
+  const std::uint64_t all_ones = (std::uint64_t{1} << bits) - 1;
+  std::uint64_t digit = hex_digit(c);
+  std::uint64_t pattern_digit = digit;
+  if (const std::size_t letter =
+          address_ || c_literals_ ? 0 : unknown_letter_of(c, range_.weak_unknown);
+      letter != 0) {
+    if (first_unknown_ == 0) first_unknown_ = letter;
+    digit = 0;
+    pattern_digit = all_ones;
+  } else if (const char upper = static_cast<char>(c & ~0x20);
+             !address_ && !c_literals_ && (upper == 'L' || upper == 'H')) {
+    // A weak digit: all its bits at that level.
+    weak_digit_ = true;
+    digit = upper == 'H' ? all_ones : 0;
+    pattern_digit = digit;
+  } else if (digit > all_ones) {
     malformed_ = true;
     return;
   }
-  prefix_possible_ = digits_ == 0 && digit == 0 && !prefix_seen_ && !address_;
   ++digits_;
-  if (magnitude_ < magnitude_cap) {
-    magnitude_ = (magnitude_ << (address_ ? 4 : bits_per_digit_)) | digit;
+  if (pattern_ < magnitude_cap) {
+    magnitude_ = (magnitude_ << bits) | digit;
+    pattern_ = (pattern_ << bits) | pattern_digit;
   }
 }
 
 bool radix_parser::end_word(std::int64_t& value) {
   mode_ = mode::between;
-  const char* const kind = bits_per_digit_ == 4 ? "a hex number" : "a binary number";
-  if (malformed_ || digits_ == 0 || last_underscore_ || (unknown_digit_ && !range_.unknowns)) {
+  const char* const kind = c_literals_            ? "a C hex literal (0x1f, -0x27)"
+                           : bits_per_digit_ == 4 ? "a hex number"
+                                                  : "a binary number";
+  if (too_long_) {
+    fail_word("a word of more than " + std::to_string(max_word_size) +
+              " bytes, which no bench writes");
+  }
+  if (malformed_ || digits_ == 0 || last_underscore_ || (c_literals_ && !prefix_seen_)) {
     fail_word(std::string("expected ") + (address_ ? "a hex address" : kind) + ", found " +
               shown_word(true));
+  }
+  if ((first_unknown_ != 0 || weak_digit_) && !range_.unknowns) {
+    fail_word(std::string("expected ") + kind + ", found " + shown_word(true) +
+              " (U, W, X, Z and - are unknown bits, L and H weak ones: only a result may hold "
+              "them)");
   }
   if (address_) {
     if (magnitude_ != count_) {
@@ -294,18 +342,24 @@ bool radix_parser::end_word(std::int64_t& value) {
     }
     return false;
   }
-  // Past the cap no format holds it, whatever bits are unknown.
-  if (unknown_digit_ && magnitude_ < magnitude_cap) {
+  const std::string between =
+      " (not between " + std::to_string(range_.min) + " and " + std::to_string(range_.max) + ")";
+  if (first_unknown_ != 0) {
+    // Whatever its unknown bits, the word must fit the format's width. Only
+    // digits, "_" and the unknown letters: safe to show as they are.
+    if (pattern_ > static_cast<std::uint64_t>(range_.max)) {
+      fail_word(shown_word(false) + " does not fit " + range_.format +
+                " with its unknown bits set" + between);
+    }
     ++count_;
     ++unknown_;
-    value = unknown_value;
+    value = unknown_value_of(first_unknown_ - 1);
     return true;
   }
+  if (weak_digit_) ++weak_;
   const auto magnitude = static_cast<std::int64_t>(magnitude_);
   value = negative_ ? -magnitude : magnitude;
   if (value < range_.min || value > range_.max) {
-    const std::string between =
-        " (not between " + std::to_string(range_.min) + " and " + std::to_string(range_.max) + ")";
     if (range_.format.empty()) {
       fail_word("number out of range: " + shown_word(true) + between);
     }

@@ -59,7 +59,7 @@ class replayed_source final : public number_source {
     const auto from = head_.begin() + static_cast<std::ptrdiff_t>(position_);
     std::copy_n(from, again, out.begin());
     unknown_again_ += static_cast<std::size_t>(
-        std::count(from, from + static_cast<std::ptrdiff_t>(again), unknown_value));
+        std::count_if(from, from + static_cast<std::ptrdiff_t>(again), is_unknown));
     position_ += again;
     if (again == out.size()) return again;
     if (failure_) std::rethrow_exception(failure_);
@@ -111,8 +111,9 @@ entry_stream::entry_stream(const run_paths& paths, const q_format& format,
       // A raw word is converted in fewer instructions than it takes to wake a
       // thread for a block of them.
       without_helpers_(is_raw(paths.encodings.results_m) && is_raw(paths.encodings.results_c)) {
-  const number_range results{format.lowest_raw(), format.highest_raw(), format.name(), true};
   const run_encodings& forms = paths.encodings;
+  const number_range results{format.lowest_raw(), format.highest_raw(), format.name(), true,
+                             forms.weak_unknown,  longest_word};
   if (has_samples_) {
     open_numbers_file(samples_, *paths.samples, forms.samples, samples_text_,
                       samples_range(forms.samples), samples_failure_);

@@ -41,7 +41,34 @@ std::string_view encoding_hint(std::string_view head) {
   if (head.starts_with("\xff\xfe") || head.starts_with("\xfe\xff")) {
     return " (the file looks like UTF-16 text)";
   }
+  if (head.starts_with("\x93NUMPY")) return " (the file is a NumPy .npy file)";
   return {};
+}
+
+// Whether `word` is written as a real number: digits with a point, an
+// exponent or both ("12.5", "-.5", "1e3", "2.0E-05").
+bool looks_real(std::string_view word) {
+  std::size_t i = !word.empty() && (word[0] == '-' || word[0] == '+') ? 1 : 0;
+  const auto digits = [&] {
+    const std::size_t from = i;
+    while (i < word.size() && word[i] >= '0' && word[i] <= '9') ++i;
+    return i - from;
+  };
+  std::size_t mantissa = digits();
+  bool point = false;
+  if (i < word.size() && word[i] == '.') {
+    point = true;
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (i < word.size() && (word[i] == 'e' || word[i] == 'E')) {
+    ++i;
+    if (i < word.size() && (word[i] == '-' || word[i] == '+')) ++i;
+    if (digits() == 0) return false;
+    point = true;
+  }
+  return point && i == word.size();
 }
 
 // Eight bytes at a time, the first byte in the lowest place.
@@ -234,7 +261,7 @@ value_parser::progress value_parser::feed(std::string_view chunk, std::span<std:
       const char* const word_end = read_word(p, end);
       const std::string_view part(p, static_cast<std::size_t>(word_end - p));
       p = word_end;
-      if (p == end && !(bad() && word_length_ - leading_zeros_ > shown_word_size)) {
+      if (p == end && !(bad() && (too_long_ || word_length_ - leading_zeros_ > shown_word_size))) {
         keep_for_message(part);  // the word goes on in the next chunk
         break;
       }
@@ -270,6 +297,7 @@ void value_parser::begin_word(const char* at) {
   zeros_skipped_ = 0;
   negative_ = false;
   malformed_ = false;
+  too_long_ = false;
   digits_ = 0;
   magnitude_ = 0;
 }
@@ -303,6 +331,8 @@ inline const char* value_parser::read_word(const char* const start, const char* 
     digits_ += static_cast<std::size_t>(p - digits_start);
     if (p == end || is_space(*p)) {  // the usual case: digits up to the white space
       word_length_ += static_cast<std::size_t>(p - start);
+      // Leading zeros without end must not keep the run reading either.
+      too_long_ = word_length_ > range_.max_word_size;
       return p;
     }
     // Anything else before the white space spoils the word.
@@ -350,12 +380,20 @@ void value_parser::keep_for_message(std::string_view part) {
 inline std::int64_t value_parser::end_word(std::string_view last_part) {
   in_word_ = false;
   if (bad() || digits_ == 0) {
-    // A single x, X, z or Z: a value the test bench could not tell.
-    if (range_.unknowns && word_length_ == 1) {
+    // A single letter of std_logic's (x, z, U, -, ...): a value the test
+    // bench could not tell, or a weak 0 or 1.
+    if (range_.unknowns && word_length_ == 1 && !too_long_) {
       const char c = kept_length_ == 1 ? kept_[0] : last_part.empty() ? '\0' : last_part[0];
-      if (c == 'x' || c == 'X' || c == 'z' || c == 'Z') {
+      const char upper = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+      const bool weak = upper == 'L' || upper == 'H';
+      const auto* letter = std::find(unknown_letters.begin(), unknown_letters.end(), upper);
+      if (letter != unknown_letters.end() && (!weak || range_.weak_unknown)) {
         ++unknown_;
-        return unknown_value;
+        return unknown_value_of(static_cast<std::size_t>(letter - unknown_letters.begin()));
+      }
+      if (weak) {
+        ++weak_;
+        return upper == 'H' ? 1 : 0;
       }
     }
     fail_word(last_part);
@@ -380,9 +418,13 @@ void value_parser::fail_word(std::string_view last_part) {
   const std::string between = " (" + (many_zeros ? zeros + "; " : std::string()) + "not between " +
                               std::to_string(range_.min) + " and " + std::to_string(range_.max) +
                               ")";
-  if (malformed_ || digits_ == 0) {
+  if (too_long_) {
+    message += "a word of more than " + std::to_string(range_.max_word_size) +
+               " bytes, which no bench writes";
+  } else if (malformed_ || digits_ == 0) {
     message += "expected an integer, found " + quote(shown, cut);
     if (many_zeros) message += " (" + zeros + ")";
+    if (!cut && looks_real(kept)) message += ": a real number, where integers are read";
   } else if (range_.format.empty()) {
     message += "number out of range: " + quote(shown, cut) + between;
   } else {

@@ -356,7 +356,8 @@ INSTANTIATE_TEST_SUITE_P(
             "index:3, res_m:0.001953, res_c:x, samp:40, diff:x\n"
             "index:4, res_m:0.002441, res_c:0.004395, samp:50, diff:4\n"
             "histogram: 0:2 4:1\n"
-            "summary: 1 of 5 entries differ by more than 1 LSB, 2 unknown; largest 4 LSB at index "
+            "summary: 1 of 5 entries differ by more than 1 LSB, 2 unknown (X:2); largest 4 LSB at "
+            "index "
             "4; mean 1.333 LSB, rms 2.309 LSB, snr 3.40 dB\n"
             "verdict: fail: 1 entry beyond 1 LSB; 2 entries unknown\n",
             R"({"reasons": ["1 entry beyond 1 LSB", "2 entries unknown"], "count": 5, "unknown": 2,
@@ -365,16 +366,17 @@ INSTANTIATE_TEST_SUITE_P(
                            {"index": 3, "res_m": 4, "res_c": null, "sample": 40, "diff": null},
                            {"index": 4, "res_m": 5, "res_c": 9, "sample": 50, "diff": 4}]})"},
         // In hex, with the SNR minimum met by the entries known in both.
-        unknown_case{"one_in_the_model",
-                     {"--model-encoding=hex", "--min-snr=10"},
-                     "1 z 3\n",
-                     "1 2 3\n",
-                     "index:1, res_m:x, res_c:0.000977, samp:20, diff:x\n"
-                     "histogram: 0:2\n"
-                     "summary: 0 of 3 entries differ by more than 0 LSB, 1 unknown; largest 0 LSB "
-                     "at index 0; mean 0.000 LSB, rms 0.000 LSB, snr inf dB (minimum 10 dB)\n"
-                     "verdict: fail: 1 entry unknown\n",
-                     R"({"reasons": ["1 entry unknown"], "count": 3, "unknown": 1,
+        unknown_case{
+            "one_in_the_model",
+            {"--model-encoding=hex", "--min-snr=10"},
+            "1 z 3\n",
+            "1 2 3\n",
+            "index:1, res_m:x, res_c:0.000977, samp:20, diff:x\n"
+            "histogram: 0:2\n"
+            "summary: 0 of 3 entries differ by more than 0 LSB, 1 unknown (Z:1); largest 0 LSB "
+            "at index 0; mean 0.000 LSB, rms 0.000 LSB, snr inf dB (minimum 10 dB)\n"
+            "verdict: fail: 1 entry unknown\n",
+            R"({"reasons": ["1 entry unknown"], "count": 3, "unknown": 1,
                          "beyond": [{"index": 1, "res_m": null, "res_c": 2, "sample": 20,
                                      "diff": null}]})"},
         // None known in both: no histogram and no figures, and no SNR to miss.
@@ -385,10 +387,47 @@ INSTANTIATE_TEST_SUITE_P(
                      "index:0, res_m:x, res_c:0.000488, samp:10, diff:x\n"
                      "index:1, res_m:x, res_c:x, samp:20, diff:x\n"
                      "histogram: none\n"
-                     "summary: 0 of 2 entries differ by more than 0 LSB, 2 unknown\n"
+                     "summary: 0 of 2 entries differ by more than 0 LSB, 2 unknown (X:1 Z:1)\n"
                      "verdict: fail: 2 entries unknown\n",
                      R"({"reasons": ["2 entries unknown"], "count": 2, "unknown": 2,
-                         "largest": null, "mean": null, "snr_db": null, "histogram": []})"}));
+                         "largest": null, "mean": null, "snr_db": null, "histogram": []})"},
+        // VHDL's letters as bare decimal words: U and - unknown, H and L weak 1 and 0.
+        unknown_case{
+            "vhdl_letters",
+            {"-t1"},
+            "1 2 3 4 5\n",
+            "U - 3 H L\n",
+            "index:0, res_m:0.000488, res_c:x, samp:10, diff:x\n"
+            "index:1, res_m:0.000977, res_c:x, samp:20, diff:x\n"
+            "index:3, res_m:0.001953, res_c:0.000488, samp:40, diff:-3\n"
+            "index:4, res_m:0.002441, res_c:0.000000, samp:50, diff:-5\n"
+            "histogram: -5:1 -3:1 0:1\n"
+            "summary: 2 of 5 entries differ by more than 1 LSB, 2 unknown (U:1 -:1), 2 weak; "
+            "largest -5 LSB at index 4; mean -2.667 LSB, rms 3.367 LSB, snr 1.67 dB\n"
+            "verdict: fail: 2 entries beyond 1 LSB; 2 entries unknown\n",
+            R"({"unknown": 2, "unknown_letters": {"U": 1, "-": 1}, "weak": 2})"},
+        unknown_case{"weak_taken_as_unknown",
+                     {"--weak=unknown"},
+                     "1 2 3 4 5\n",
+                     "1 2 3 H L\n",
+                     "index:3, res_m:0.001953, res_c:x, samp:40, diff:x\n"
+                     "index:4, res_m:0.002441, res_c:x, samp:50, diff:x\n"
+                     "histogram: 0:3\n"
+                     "summary: 0 of 5 entries differ by more than 0 LSB, 2 unknown (L:1 H:1); "
+                     "largest 0 LSB at index 0; mean 0.000 LSB, rms 0.000 LSB, snr inf dB\n"
+                     "verdict: fail: 2 entries unknown\n",
+                     R"({"unknown_letters": {"L": 1, "H": 1}, "weak": null})"},
+        // Verilog's %h of 0000_xxxx_0101 prints 0x5: unknown, never the value 5.
+        unknown_case{"verilog_word_with_its_second_digit_unknown",
+                     {"--impl-encoding=hex"},
+                     "1 5 3\n",
+                     "1 0x5 3\n",
+                     "index:1, res_m:0.002441, res_c:x, samp:20, diff:x\n"
+                     "histogram: 0:2\n"
+                     "summary: 0 of 3 entries differ by more than 0 LSB, 1 unknown (X:1); largest 0 "
+                     "LSB at index 0; mean 0.000 LSB, rms 0.000 LSB, snr inf dB\n"
+                     "verdict: fail: 1 entry unknown\n",
+                     R"({"unknown_letters": {"X": 1}})"}));
 
 struct hostile_case {
   const char* edge;

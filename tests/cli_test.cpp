@@ -114,8 +114,10 @@ INSTANTIATE_TEST_SUITE_P(
         failing_run{"missing_results_c", "GOOD", "GOOD", nullptr,
                     "decimal: results_c.txt: No such file or directory"},
         failing_run{"all_empty", "", "", "", "decimal: samples.txt: expected 201 numbers, found 0"},
-        failing_run{"decimal_point", "GOOD", "1\n2\n12.5\n", "GOOD",
-                    "decimal: results_m.txt:3:1: expected an integer, found \"12.5\""},
+        failing_run{
+            "decimal_point", "GOOD", "1\n2\n12.5\n", "GOOD",
+            "decimal: results_m.txt:3:1: expected an integer, found \"12.5\": a real number, "
+            "where integers are read"},
         failing_run{"out_of_range", "GOOD", "1\n2\n3\n4\n5\n6\n7\n8\n1 2 99999999999\n", "GOOD",
                     "decimal: results_m.txt:9:5: number out of range: \"99999999999\" (not "
                     "between -2147483648 and 2147483647)"},

@@ -124,7 +124,9 @@ TEST_F(DecimalDiff, FileErrorsAreTrouble) {
   const outcome bad = run({"run7"}, scratch_.path());
   EXPECT_EQ(bad.status, 2);
   EXPECT_EQ(bad.out, "");
-  EXPECT_EQ(bad.err, "decimal-diff: run7/results_c.txt:3:1: expected an integer, found \"12.5\"\n");
+  EXPECT_EQ(bad.err,
+            "decimal-diff: run7/results_c.txt:3:1: expected an integer, found \"12.5\": a real "
+            "number, where integers are read\n");
 
   fs::remove(dir / "samples.txt");
   const outcome missing = run({"-t", "7"}, dir);

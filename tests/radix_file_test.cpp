@@ -22,18 +22,33 @@ using decimal::number_range;
 using decimal::parse_error;
 constexpr std::int64_t x = decimal::unknown_value;
 
+// The unknown value of a letter.
+constexpr std::int64_t unknown(char letter) {
+  for (std::size_t i = 0; i < decimal::unknown_letters.size(); ++i) {
+    if (decimal::unknown_letters[i] == letter) return decimal::unknown_value_of(i);
+  }
+  return 0;
+}
+
 // The range of a result of W bits (unknowns allowed), and of samples.
 number_range width(int bits) {
   return {-(std::int64_t{1} << (bits - 1)), (std::int64_t{1} << bits) - 1,
           "W" + std::to_string(bits), true};
 }
+number_range weak_unknown(int bits) {
+  number_range range = width(bits);
+  range.weak_unknown = true;
+  return range;
+}
 const number_range samples{INT32_MIN, UINT32_MAX, "", false};
 
 // Every number of `text`, fed `chunk` bytes at a time, through out-spans of
-// one number, so that state carries over between words and between chunks.
+// one number, so that state carries over between words and between chunks;
+// the words read from weak letters go to `weak`.
 std::vector<std::int64_t> parse(const std::string& text, unsigned bits, const number_range& range,
-                                std::size_t chunk) {
-  decimal::radix_parser parser("t.txt", bits, range);
+                                std::size_t chunk, bool c_literals = false,
+                                std::size_t* weak = nullptr) {
+  decimal::radix_parser parser("t.txt", bits, range, c_literals);
   std::vector<std::int64_t> numbers;
   std::int64_t out = 0;
   for (std::size_t at = 0; at < text.size();) {
@@ -43,6 +58,7 @@ std::vector<std::int64_t> parse(const std::string& text, unsigned bits, const nu
     if (step.numbers == 1) numbers.push_back(out);
   }
   if (parser.finish(std::span(&out, 1)) == 1) numbers.push_back(out);
+  if (weak != nullptr) *weak = parser.weak();
   return numbers;
 }
 
@@ -53,6 +69,8 @@ struct word_case {
   std::string text;
   std::vector<std::int64_t> numbers;  // when good
   std::string message;                // when bad
+  bool c_literals = false;
+  std::size_t weak = 0;  // words read from weak letters
 };
 
 void PrintTo(const word_case& c, std::ostream* os) { *os << c.edge; }
@@ -65,13 +83,18 @@ TEST_P(RadixWords, ReadOrToldWhereTheyGoWrong) {
        {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{1} << 16}) {
     SCOPED_TRACE(chunk);
     try {
-      EXPECT_EQ(parse(c.text, c.bits, c.range, chunk), c.numbers);
+      std::size_t weak = 0;
+      EXPECT_EQ(parse(c.text, c.bits, c.range, chunk, c.c_literals, &weak), c.numbers);
+      EXPECT_EQ(weak, c.weak);
       EXPECT_EQ(c.message, "");
     } catch (const parse_error& e) {
       EXPECT_EQ(e.what(), c.message);
     }
   }
 }
+
+const std::string unknown_suffix =
+    " (U, W, X, Z and - are unknown bits, L and H weak ones: only a result may hold them)";
 
 INSTANTIATE_TEST_SUITE_P(
     Hex, RadixWords,
@@ -82,45 +105,32 @@ INSTANTIATE_TEST_SUITE_P(
                   "7ff\t0\r\n1\v2\f3 \n",
                   {2047, 0, 1, 2, 3},
                   ""},
-        word_case{"prefix_and_case",
-                  4,
-                  width(16),
-                  "0x7FF 0X7ff Ab aB 0xF800",
-                  {2047, 2047, 171, 171, 63488},
-                  ""},
+        word_case{"case", 4, width(16), "7FF 7ff Ab aB F800", {2047, 2047, 171, 171, 63488}, ""},
         word_case{
-            "underscores_between_digits", 4, width(16), "0x1_fff 1__0 f_f", {8191, 16, 255}, ""},
-        word_case{"signs", 4, width(12), "-800 +7ff -0x1 -0", {-2048, 2047, -1, 0}, ""},
-        // Each width's extremes in both spellings, and the first past them.
-        word_case{"w1_extremes", 4, width(1), "1 -1 0", {1, -1, 0}, ""},
+            "underscores_between_digits", 4, width(16), "1_fff 1__0 f_f", {8191, 16, 255}, ""},
+        // Each width's extremes, and the first past them.
+        word_case{"w1_extremes", 4, width(1), "1 0", {1, 0}, ""},
         word_case{"w1_past",
                   4,
                   width(1),
                   "1 2",
                   {},
                   "t.txt:1:3: 2 does not fit W1 (not between -1 and 1)"},
-        word_case{"w12_extremes", 4, width(12), "fff -800 0x800", {4095, -2048, 2048}, ""},
+        word_case{"w12_extremes", 4, width(12), "fff 800 000", {4095, 2048, 0}, ""},
         word_case{"w12_past_the_pattern",
                   4,
                   width(12),
                   "1000",
                   {},
                   "t.txt:1:1: 1000 does not fit W12 (not between -2048 and 4095)"},
-        word_case{"w12_past_below",
-                  4,
-                  width(12),
-                  "0 -0x801",
-                  {},
-                  "t.txt:1:3: -0x801 does not fit W12 (not between -2048 and 4095)"},
-        word_case{"w16_extremes", 4, width(16), "ffff -8000", {65535, -32768}, ""},
+        word_case{"w16_extremes", 4, width(16), "ffff 8000", {65535, 32768}, ""},
         word_case{"w16_past",
                   4,
                   width(16),
                   "1_0000",
                   {},
                   "t.txt:1:1: 1_0000 does not fit W16 (not between -32768 and 65535)"},
-        word_case{
-            "w32_extremes", 4, width(32), "ffffffff -80000000", {4294967295, -2147483648}, ""},
+        word_case{"w32_extremes", 4, width(32), "ffffffff 80000000", {4294967295, 2147483648}, ""},
         word_case{"w32_past",
                   4,
                   width(32),
@@ -138,22 +148,62 @@ INSTANTIATE_TEST_SUITE_P(
         word_case{"many_leading_zeros",
                   4,
                   width(16),
-                  "0x000000000000000000000000000000000000000000007ff",
+                  "000000000000000000000000000000000000000000007ff",
                   {2047},
                   ""},
-        // Unknown digits anywhere in a word, of either case.
-        word_case{"unknown_digits",
+        // Verilog's %h: unknown digits anywhere in a word, of either case,
+        // the word's first letter naming it. A 12-bit 0000_xxxx_0101 prints
+        // as 0x5 (0X5 when the digit is partly unknown): no prefix is read.
+        word_case{"verilog_unknown_digits",
                   4,
                   width(12),
-                  "x 3x7 xx7 37X z Z 0xz -x 1_x",
-                  {x, x, x, x, x, x, x, x, x},
+                  "x 3x7 xx7 37X z Z 0xz 1_x 0x5 0X5 zx",
+                  {x, x, x, x, unknown('Z'), unknown('Z'), x, x, x, x, unknown('Z')},
                   ""},
+        // VHDL's hwrite: std_logic's U, W, X, Z and - in any place, - first too;
+        // L and H are weak 0s and 1s, read and counted.
+        word_case{"vhdl_letters",
+                  4,
+                  width(12),
+                  "UUU 0U1 W w0 -01 0-1 --- L H LH0 u",
+                  {unknown('U'), unknown('U'), unknown('W'), unknown('W'), unknown('-'),
+                   unknown('-'), unknown('-'), 0, 15, 240, unknown('U')},
+                  "",
+                  false,
+                  3},
+        word_case{"weak_letters_taken_as_unknown",
+                  4,
+                  weak_unknown(12),
+                  "L 1 H",
+                  {unknown('L'), 1, unknown('H')},
+                  ""},
+        // An unknown word still has the width it is written in.
+        word_case{"unknown_word_too_wide",
+                  4,
+                  width(12),
+                  "xxx fffffffffx",
+                  {},
+                  "t.txt:1:5: fffffffffx does not fit W12 with its unknown bits set (not between "
+                  "-2048 and 4095)"},
+        word_case{"unknown_word_one_digit_too_wide",
+                  4,
+                  width(12),
+                  "UUU UUUU",
+                  {},
+                  "t.txt:1:5: UUUU does not fit W12 with its unknown bits set (not between -2048 "
+                  "and 4095)"},
         word_case{"unknown_in_samples_is_bad",
                   4,
                   samples,
                   "1 3x7",
                   {},
-                  "t.txt:1:3: expected a hex number, found \"3x7\""},
+                  "t.txt:1:3: expected a hex number, found \"3x7\"" + unknown_suffix},
+        word_case{"weak_in_samples_is_bad",
+                  4,
+                  samples,
+                  "1 H",
+                  {},
+                  "t.txt:1:3: expected a hex number, found \"H\"" + unknown_suffix},
         // Bad words, after good ones.
         word_case{"not_a_digit",
                   4,
@@ -161,14 +211,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "1 2\n 7g",
                   {},
                   "t.txt:2:2: expected a hex number, found \"7g\""},
-        word_case{"prefix_alone",
+        word_case{"plus_is_no_sign",
                   4,
                   width(12),
-                  "1 0x",
+                  "1 +1",
                   {},
-                  "t.txt:1:3: expected a hex number, found \"0x\""},
-        // After the prefix, an x is a digit, unknown.
-        word_case{"x_after_a_prefix_is_a_digit", 4, width(12), "0x0x1", {x}, ""},
+                  "t.txt:1:3: expected a hex number, found \"+1\""},
         word_case{"binary_prefix_in_hex_is_digits", 4, width(12), "0b1", {177}, ""},
         word_case{"leading_underscore",
                   4,
@@ -182,8 +230,6 @@ INSTANTIATE_TEST_SUITE_P(
                   "1_",
                   {},
                   "t.txt:1:1: expected a hex number, found \"1_\""},
-        word_case{
-            "sign_alone", 4, width(12), "1 -", {}, "t.txt:1:3: expected a hex number, found \"-\""},
         word_case{"decimal_point",
                   4,
                   width(12),
@@ -225,34 +271,75 @@ INSTANTIATE_TEST_SUITE_P(
                   "@x",
                   {},
                   "t.txt:1:1: expected a hex address, found \"@x\""},
-        word_case{"samples_are_32_bit",
-                  4,
-                  samples,
-                  "ffffffff -80000000",
-                  {4294967295, -2147483648},
-                  ""}));
+        word_case{
+            "samples_are_32_bit", 4, samples, "ffffffff 80000000", {4294967295, 2147483648}, ""}));
 
 INSTANTIATE_TEST_SUITE_P(
     Bin, RadixWords,
     testing::Values(
-        word_case{"words", 1, width(12), "0b111 0B1_0 -1 1000_0000_0000", {7, 2, -1, 2048}, ""},
-        word_case{
-            "w12_extremes", 1, width(12), "1111_1111_1111 -1000_0000_0000", {4095, -2048}, ""},
+        word_case{"words", 1, width(12), "0b111 0B1_0 1000_0000_0000", {7, 2, 2048}, ""},
+        word_case{"w12_extremes", 1, width(12), "1111_1111_1111 1000_0000_0000", {4095, 2048}, ""},
         word_case{"w12_past",
                   1,
                   width(12),
                   "1_0000_0000_0000",
                   {},
                   "t.txt:1:1: 1_0000_0000_0000 does not fit W12 (not between -2048 and 4095)"},
-        word_case{"unknown_bits", 1, width(12), "1x0 z 0bX", {x, x, x}, ""},
+        // VHDL's write of a std_logic_vector: - first is a digit, not a sign.
+        word_case{"unknown_bits",
+                  1,
+                  width(12),
+                  "1x0 z 0bX U-1 -00010100101 UUUUUUUUUUUU",
+                  {x, unknown('Z'), x, unknown('U'), unknown('-'), unknown('U')},
+                  ""},
+        word_case{"weak_bits", 1, width(12), "L H 1H0L", {0, 1, 12}, "", false, 3},
         word_case{"hex_digit_is_bad",
                   1,
                   width(12),
                   "1 2",
                   {},
                   "t.txt:1:3: expected a binary number, found \"2\""},
-        word_case{"hex_prefix_is_bad", 1, width(12), "0x1", {x}, ""},
+        word_case{"hex_prefix_is_an_unknown_digit", 1, width(12), "0x1", {x}, ""},
         word_case{"comments", 1, width(12), "1 // c\n/* c */ 10", {1, 2}, ""}));
+
+// C and Python literals (printf "%#x", hex()): a sign, then a prefix on every word.
+INSTANTIATE_TEST_SUITE_P(
+    CHex, RadixWords,
+    testing::Values(word_case{"literals",
+                              4,
+                              width(12),
+                              "0x1f -0x27 0X7FF +0x0 0x1_0 -0x800",
+                              {31, -39, 2047, 0, 16, -2048},
+                              "",
+                              true},
+                    word_case{"no_prefix",
+                              4,
+                              width(12),
+                              "0x1 0",
+                              {},
+                              "t.txt:1:5: expected a C hex literal (0x1f, -0x27), found \"0\"",
+                              true},
+                    word_case{"no_unknown_digit",
+                              4,
+                              width(12),
+                              "0xx1",
+                              {},
+                              "t.txt:1:1: expected a C hex literal (0x1f, -0x27), found \"0xx1\"",
+                              true},
+                    word_case{"prefix_alone",
+                              4,
+                              width(12),
+                              "-0x",
+                              {},
+                              "t.txt:1:1: expected a C hex literal (0x1f, -0x27), found \"-0x\"",
+                              true},
+                    word_case{"below_the_range",
+                              4,
+                              width(12),
+                              "0x0 -0x801",
+                              {},
+                              "t.txt:1:5: -0x801 does not fit W12 (not between -2048 and 4095)",
+                              true}));
 
 // Where the buffer holds a whole word and the byte after it, its digits are
 // read without a check of the buffer's end for each: every length up to 8
@@ -277,7 +364,7 @@ TEST(RadixWordsLong, AgreeWithAPlainReading) {
   // Words the 8-digit steps hand on to the plain path: leading zeros past 8
   // digits, an underscore, a prefix, a sign and an unknown digit.
   text += "0000000001 1234_5678 0xfFfF -80 12x4 ";
-  expected.insert(expected.end(), {0x1, 0x12345678, 0xffff, -0x80, x});
+  expected.insert(expected.end(), {0x1, 0x12345678, x, unknown('-'), x});
   text += std::string(20, ' ');
   EXPECT_EQ(parse(text, 4, width(32), std::size_t{1} << 16), expected);
   std::string binary;
@@ -291,7 +378,7 @@ TEST(RadixWordsLong, AgreeWithAPlainReading) {
     binary_expected.push_back(static_cast<std::int64_t>(value));
   }
   binary += "0000000000000000000000000000000000000000001 1_0 -1 1x ";
-  binary_expected.insert(binary_expected.end(), {1, 2, -1, x});
+  binary_expected.insert(binary_expected.end(), {1, 2, unknown('-'), x});
   EXPECT_EQ(parse(binary + std::string(50, ' '), 1, width(32), std::size_t{1} << 16),
             binary_expected);
   // Too many digits, or a value past the range, is told where the word starts.
@@ -309,14 +396,29 @@ TEST(RadixWordsLong, AgreeWithAPlainReading) {
   }
 }
 
-// An endless bad word ends the run once its message can be told.
+// An endless word ends the run once its message can be told, or once it is
+// longer than any word a bench writes: bad, unknown, or good so far.
 TEST(RadixWordsEndless, StopsAtWhatItsMessageShows) {
-  decimal::radix_parser parser("t.txt", 4, width(12));
-  const std::string chunk(4096, 'g');
+  for (const std::string_view unit : {"g", "x", "U", "1_", "0", "-"}) {
+    SCOPED_TRACE(unit);
+    for (const unsigned bits : {4U, 1U}) {
+      decimal::radix_parser parser("t.txt", bits, width(12));
+      std::string chunk;
+      while (chunk.size() < 4096) chunk += unit;
+      std::int64_t out = 0;
+      EXPECT_THROW(
+          {
+            for (int i = 0; i < 1000; ++i) parser.feed(chunk, std::span(&out, 1));
+          },
+          parse_error);
+    }
+  }
+  decimal::radix_parser address("t.txt", 4, width(12));
   std::int64_t out = 0;
+  address.feed("@", std::span(&out, 1));
   EXPECT_THROW(
       {
-        for (int i = 0; i < 1000; ++i) parser.feed(chunk, std::span(&out, 1));
+        for (int i = 0; i < 1000; ++i) address.feed(std::string(4096, '0'), std::span(&out, 1));
       },
       parse_error);
 }

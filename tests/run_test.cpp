@@ -215,15 +215,15 @@ INSTANTIATE_TEST_SUITE_P(
             "model_bad_past_a_block_implementation_bad_early",
             numbers(many),
             numbers(second, "q"),
-            numbers(3, "w"),
+            numbers(3, "q"),
             {},
             0,
             "results_m.txt:" + std::to_string(second + 1) + ":1: expected an integer, found \"q\""},
         // With a count, a result file that ends before it is bad in its turn.
-        run_case{"count_model_short_implementation_bad", numbers(10), numbers(5), numbers(7, "w"),
+        run_case{"count_model_short_implementation_bad", numbers(10), numbers(5), numbers(7, "q"),
                  10, 0, "results_m.txt: expected 10 numbers, found 5"},
         run_case{"count_model_short_past_a_block_implementation_bad", numbers(many),
-                 numbers(first + 1), numbers(3, "w"), second, 0,
+                 numbers(first + 1), numbers(3, "q"), second, 0,
                  "results_m.txt: expected " + std::to_string(second) + " numbers, found " +
                      std::to_string(first + 1)},
         run_case{"count_both_short_at_the_same_entry", numbers(many), numbers(first),
@@ -231,7 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "results_m.txt: expected " + std::to_string(first + 1) + " numbers, found " +
                      std::to_string(first)},
         run_case{"count_past_the_first_block", numbers(first + 5, "y"), numbers(first + 5, "q"),
-                 numbers(first + 5, "w"), first + 5, first + 5, ""},
+                 numbers(first + 5, "q"), first + 5, first + 5, ""},
         run_case{"exactly_the_first_block",
                  numbers(first),
                  numbers(first),
@@ -266,10 +266,10 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{"short_samples_behind_a_bad_result",
                  numbers(1),
                  numbers(2),
-                 numbers(2, "w"),
+                 numbers(2, "q"),
                  {},
                  0,
-                 "results_c.txt:3:1: expected an integer, found \"w\""}));
+                 "results_c.txt:3:1: expected an integer, found \"q\""}));
 
 std::thread refuse_every_thread(const std::function<void()>& /*task*/) {
   throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));

@@ -22,6 +22,7 @@
 namespace {
 
 using decimal::entry_count;
+using decimal::number_range;
 using decimal::parse_error;
 using decimal::raw_table;
 using decimal::value_parser;
@@ -105,9 +106,18 @@ using namespace std::string_view_literals;
 INSTANTIATE_TEST_SUITE_P(
     Table, BadValueFile,
     testing::Values(
-        bad_file{"1 2\n  12.5", true, "t.txt:2:3: expected an integer, found \"12.5\"", 2, 3},
+        bad_file{
+            "1 2\n  12.5", true,
+            "t.txt:2:3: expected an integer, found \"12.5\": a real number, where integers are "
+            "read",
+            2, 3},
         bad_file{"0x10", true, "t.txt:1:1: expected an integer, found \"0x10\"", 1, 1},
-        bad_file{"1e3", true, "t.txt:1:1: expected an integer, found \"1e3\"", 1, 1},
+        bad_file{"1e3", true,
+                 "t.txt:1:1: expected an integer, found \"1e3\": a real number, where integers are "
+                 "read",
+                 1, 1},
+        // Not a real number: no hint.
+        bad_file{"1e", true, "t.txt:1:1: expected an integer, found \"1e\"", 1, 1},
         bad_file{"5,", true, "t.txt:1:1: expected an integer, found \"5,\"", 1, 1},
         bad_file{"12abc", true, "t.txt:1:1: expected an integer, found \"12abc\"", 1, 1},
         bad_file{"-", true, "t.txt:1:1: expected an integer, found \"-\"", 1, 1},
@@ -202,7 +212,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "1",
                  true, "t.txt:2:1: expected an integer, found \"\\xef\\xbb\\xbf1\"", 2, 1},
         // A fault in a word that the end of the file ends.
-        bad_file{"1 2 12.5", false, "t.txt:1:5: expected an integer, found \"12.5\"", 1, 5},
+        bad_file{
+            "1 2 12.5", false,
+            "t.txt:1:5: expected an integer, found \"12.5\": a real number, where integers are "
+            "read",
+            1, 5},
         bad_file{"1 +", false, "t.txt:1:3: expected an integer, found \"+\"", 1, 3},
         bad_file{"", false, "t.txt: expected 201 numbers, found 0", 0, 0},
         bad_file{" \n\t\r\n", false, "t.txt: expected 201 numbers, found 0", 0, 0},
@@ -283,6 +297,22 @@ TEST(BadValueFile, EndlessBadWordEndsOnceItsMessageIsKnown) {
   }
   EXPECT_EQ(parser.feed("7 ", out).numbers, 1U);
   EXPECT_EQ(out[0], 7) << "a run of valid digits may go on";
+  // ... up to a limit, where one is set: a FIFO of endless zeros ends.
+  for (const std::string_view sign : {"", "-"}) {
+    number_range limited;
+    limited.max_word_size = decimal::longest_word;
+    value_parser bounded("t.txt", limited);
+    bounded.feed(sign, out);
+    try {
+      for (std::size_t fed = 0; fed < 2 * decimal::longest_word; fed += 4096) {
+        bounded.feed(std::string(4096, '0'), out);
+      }
+      ADD_FAILURE() << "no error";
+    } catch (const parse_error& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "t.txt:1:1: a word of more than 1048576 bytes, which no bench writes");
+    }
+  }
 }
 
 TEST(GoodValueFile, AnyWhiteSpaceSeparates) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "decimal/number_source.hpp"
 #include "decimal/q_format.hpp"
 
 namespace decimal {
@@ -80,7 +81,10 @@ class accumulator {
 
   // Counts the next entry as unknown: it takes no part in the figures, but
   // holds its index.
-  void add_unknown() noexcept { ++unknown_; }
+  void add_unknown(std::size_t letter = 0) noexcept {
+    ++unknown_;
+    ++unknown_letters_.at(letter);
+  }
   // Counts the next entry, of the model's file or the implementation's, as
   // missing its partner in the other: like an unknown one.
   void add_missing(bool model_entry) noexcept {
@@ -97,6 +101,14 @@ class accumulator {
   // Entries known in both result files, and those unknown in either.
   std::uint64_t entries() const noexcept { return entries_; }
   std::uint64_t unknown() const noexcept { return unknown_; }
+  // Of them, those of each of unknown_letters.
+  const std::array<std::uint64_t, decimal::unknown_letters.size()>& unknown_letters()
+      const noexcept {
+    return unknown_letters_;
+  }
+  // Words read from a weak letter (L, H) as known, in either result file.
+  void add_weak(std::uint64_t words) noexcept { weak_ += words; }
+  std::uint64_t weak() const noexcept { return weak_; }
   // Entries of one file without a partner in the other, added after the pairs.
   std::uint64_t missing() const noexcept { return missing_; }
   bool missing_model_entries() const noexcept { return missing_model_entries_; }
@@ -136,7 +148,9 @@ class accumulator {
   std::uint64_t first_index_;
   std::uint64_t entries_ = 0;
   std::uint64_t unknown_ = 0;
+  std::array<std::uint64_t, decimal::unknown_letters.size()> unknown_letters_{};
   std::uint64_t missing_ = 0;
+  std::uint64_t weak_ = 0;
   bool missing_model_entries_ = true;
   std::uint64_t beyond_tolerance_ = 0;
   std::int64_t largest_ = 0;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "decimal/accumulator.hpp"
@@ -43,6 +44,11 @@ using entry_sink = std::function<bool(const entry_beyond&)>;
 // minimum passes, and is never shown rounded up to it.
 std::vector<std::string> fail_reasons(const accumulator& figures,
                                       const std::optional<double>& min_snr_db);
+
+// The unknown entries of each letter, in std_logic's order, as "U:2 X:1"
+// with `between` ":" and `separator` " "; none of a letter that has none.
+std::string unknown_letter_counts(const accumulator& figures, std::string_view between,
+                                  std::string_view separator);
 
 // The longest entry line: two Q32.0 extremes with six decimals, a 32-bit
 // sample, a 20-digit index and a 33-bit difference fit with room to spare.

@@ -12,13 +12,15 @@
 namespace decimal {
 
 // How a file's numbers are written: text words separated by white space
-// (decimal, hex, binary), or raw signed binary words back to back, named as
-// audio tools name them.
-enum class encoding { dec, hex, bin, s8, s16le, s16be, s32le, s32be };
+// (decimal; hex and binary as HDL benches write them; C and Python hex
+// literals), or raw signed binary words back to back, named as audio tools
+// name them.
+enum class encoding { dec, hex, bin, chex, s8, s16le, s16be, s32le, s32be };
 
 // Whether words of `form` are raw binary words rather than text.
 constexpr bool is_raw(encoding form) noexcept {
-  return form != encoding::dec && form != encoding::hex && form != encoding::bin;
+  return form != encoding::dec && form != encoding::hex && form != encoding::bin &&
+         form != encoding::chex;
 }
 
 // The encoding a name such as "hex" or "s16le" stands for.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -9,12 +10,30 @@
 
 namespace decimal {
 
-// What a result file holds where a test bench could not tell the bits (a
-// Verilog "x" or "z"): outside every format's range.
+// The letters test benches write for bits a simulation could not resolve:
+// Verilog's x and z, VHDL's std_logic U, W, X, Z and - (and L and H, weak
+// 0 and 1, where they are to be taken as unknown).
+inline constexpr std::array<char, 7> unknown_letters = {'X', 'U', 'W', 'Z', '-', 'L', 'H'};
+
+// What a result file holds where a test bench could not tell the bits, one
+// value for each of unknown_letters (the first letter of the word that is
+// one of them): outside every format's range. unknown_value is X's.
 inline constexpr std::int64_t unknown_value = INT64_MIN;
+constexpr std::int64_t unknown_value_of(std::size_t letter) noexcept {
+  return INT64_MIN + static_cast<std::int64_t>(letter);
+}
+constexpr bool is_unknown(std::int64_t n) noexcept {
+  return static_cast<std::uint64_t>(n) - static_cast<std::uint64_t>(INT64_MIN) <
+         unknown_letters.size();
+}
+// The index in unknown_letters of an unknown value.
+constexpr std::size_t unknown_letter(std::int64_t n) noexcept {
+  return static_cast<std::size_t>(static_cast<std::uint64_t>(n) -
+                                  static_cast<std::uint64_t>(INT64_MIN));
+}
 // What stands for the partner of an entry that has none (the other file
 // ended first): outside every format's range too.
-inline constexpr std::int64_t missing_value = INT64_MIN + 1;
+inline constexpr std::int64_t missing_value = INT64_MIN + 8;
 
 // The numbers of one file, read in one pass whatever its encoding.
 class number_source {
@@ -30,9 +49,11 @@ class number_source {
   // is left unspecified. Throws error (open, read) or parse_error.
   virtual std::size_t read(std::span<std::int64_t> out, bool values = true) = 0;
 
-  // Numbers read so far, and of them those unknown.
+  // Numbers read so far, of them those unknown, and those read as known
+  // from a weak letter (L, H).
   virtual std::size_t count() const noexcept = 0;
   virtual std::size_t unknown() const noexcept = 0;
+  virtual std::size_t weak() const noexcept { return 0; }
 
   // The file's name as messages show it.
   virtual const std::string& name() const noexcept = 0;

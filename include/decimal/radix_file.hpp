@@ -14,17 +14,28 @@
 namespace decimal {
 
 // Reads the hex or binary words that test benches write ($fdisplay "%h",
-// $writememh, Python's hex()) from chunks of any size. A word is an optional
-// sign, an optional prefix (0x or 0X in hex, 0b or 0B in binary), then
-// digits of either case, with "_" between them. In a result file (a range
-// that allows unknowns) a word with an x, X, z or Z digit is unknown_value.
+// $writememh, VHDL's hwrite) from chunks of any size: digits of either case,
+// with "_" between them, and in binary an optional 0b or 0B prefix. In a
+// result file (a range that allows unknowns) the letters U, W, X, Z and -
+// stand for unknown digits (of either case, - in any place: there is no sign)
+// and make the word an unknown value of its first such letter, and L and H
+// are weak digits of 0s and 1s, read as their value and counted, or as
+// unknown with `weak_unknown`; an unknown word must still fit the range with
+// every unknown bit set. With `c_literals`, words are C and Python hex
+// literals instead (printf "%#x", hex()): an optional sign, a 0x or 0X
+// prefix that every word carries, then the digits; no letter is unknown.
 // "//" to the end of the line and "/* ... */" are comments; "@ADDR" (hex) is
 // accepted only where it names the index of the next number. Errors throw
-// parse_error located at the word, with messages prefixed by `name`.
+// parse_error located at the word, with messages prefixed by `name`. No word
+// is read past max_word_size bytes.
 class radix_parser {
  public:
-  // `bits_per_digit` is 4 (hex) or 1 (binary).
-  radix_parser(const std::string& name, unsigned bits_per_digit, number_range range);
+  // `bits_per_digit` is 4 (hex) or 1 (binary, never with `c_literals`).
+  radix_parser(const std::string& name, unsigned bits_per_digit, number_range range,
+               bool c_literals = false);
+
+  // Past it, a word is bad, however many leading zeros it has.
+  static constexpr std::size_t max_word_size = longest_word;
 
   using progress = chunk_progress;
 
@@ -39,6 +50,7 @@ class radix_parser {
 
   std::size_t count() const noexcept { return count_; }
   std::size_t unknown() const noexcept { return unknown_; }
+  std::size_t weak() const noexcept { return weak_; }
   const std::string& name() const noexcept { return name_; }
 
  private:
@@ -55,8 +67,10 @@ class radix_parser {
   std::string name_;
   unsigned bits_per_digit_;
   number_range range_;
+  bool c_literals_;
   std::size_t count_ = 0;
   std::size_t unknown_ = 0;
+  std::size_t weak_ = 0;
 
   mode mode_ = mode::between;
   // Position: bytes before the current chunk, the line, and where it began.
@@ -81,10 +95,15 @@ class radix_parser {
   bool prefix_possible_ = false;  // the digits so far are a single 0 right after the sign
   bool prefix_seen_ = false;
   bool malformed_ = false;
-  bool unknown_digit_ = false;
+  bool too_long_ = false;
+  std::size_t first_unknown_ = 0;  // 1 + the index in unknown_letters of the word's first; 0: none
+  bool weak_digit_ = false;
   bool last_underscore_ = false;
   std::size_t digits_ = 0;
-  std::uint64_t magnitude_ = 0;  // stops growing past 2^40: out of every range
+  // Stop growing past 2^40: out of every range. The pattern has every
+  // unknown bit set.
+  std::uint64_t magnitude_ = 0;
+  std::uint64_t pattern_ = 0;
 };
 
 // A file of hex or binary words (see text_reader).

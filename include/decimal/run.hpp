@@ -61,6 +61,7 @@ struct run_encodings {
   encoding samples = encoding::dec;
   encoding results_m = encoding::dec;
   encoding results_c = encoding::dec;
+  bool weak_unknown = false;  // the results' weak L and H are unknown, not 0 and 1
 };
 
 // The files of one of decimal-diff's runs; it may do without the samples.
@@ -132,6 +133,10 @@ class entry_stream {
   std::uint64_t first_index() const noexcept { return model_offset_; }
   // What the search found, when it ran.
   const std::optional<delay_search>& search() const noexcept { return search_; }
+  // Words of the result files read as known from a weak letter.
+  std::uint64_t weak() const noexcept {
+    return (model_ ? model_->weak() : 0) + (implementation_ ? implementation_->weak() : 0);
+  }
   // Numbers read so far from each result file.
   std::uint64_t model_count() const noexcept { return model_ ? model_->count() : 0; }
   std::uint64_t implementation_count() const noexcept {

@@ -66,6 +66,7 @@ class text_reader final : public number_source {
 
   std::size_t count() const noexcept override { return parser_.count(); }
   std::size_t unknown() const noexcept override { return parser_.unknown(); }
+  std::size_t weak() const noexcept override { return parser_.weak(); }
   const std::string& name() const noexcept override { return parser_.name(); }
 
  private:

@@ -21,8 +21,15 @@ struct number_range {
   std::int64_t min = INT32_MIN;
   std::int64_t max = INT32_MAX;
   std::string format{};
-  bool unknowns = false;  // a word x, X, z or Z is unknown_value, not a bad word
+  bool unknowns = false;      // words of unknown bits (see unknown_letters) are unknown, not bad
+  bool weak_unknown = false;  // L and H are unknown too, not weak 0 and 1
+  // A word longer than this, leading zeros and all, is bad: no endless word
+  // keeps a reader reading.
+  std::size_t max_word_size = SIZE_MAX;
 };
+
+// Longer than any word a bench writes, however many leading zeros.
+inline constexpr std::size_t longest_word = std::size_t{1} << 20;
 
 // Reads the numbers of a value file from chunks of any size, handing each on
 // as soon as the white space or the end of the input ends it, and keeping no
@@ -52,6 +59,7 @@ class value_parser {
   // Numbers read so far, and of them those unknown.
   std::size_t count() const noexcept { return count_; }
   std::size_t unknown() const noexcept { return unknown_; }
+  std::size_t weak() const noexcept { return weak_; }
 
   const std::string& name() const noexcept { return name_; }
 
@@ -73,7 +81,7 @@ class value_parser {
   // word is bad and read as far as its message shows it.
   const char* read_word(const char* start, const char* end);
   bool out_of_range() const noexcept;
-  bool bad() const noexcept { return malformed_ || out_of_range(); }
+  bool bad() const noexcept { return malformed_ || too_long_ || out_of_range(); }
   void keep_for_message(std::string_view part);
   // Ends the word; returns its value, or throws when it is not a number.
   std::int64_t end_word(std::string_view last_part);
@@ -88,6 +96,7 @@ class value_parser {
   number_range range_;
   std::size_t count_ = 0;
   std::size_t unknown_ = 0;
+  std::size_t weak_ = 0;
 
   // Position: bytes before the current chunk; lines before `scanned_` in it
   // and where the line there began. Lines are counted apart from the words,
@@ -105,6 +114,7 @@ class value_parser {
   std::size_t word_length_ = 0;
   bool negative_ = false;
   bool malformed_ = false;
+  bool too_long_ = false;
   std::size_t digits_ = 0;
   std::uint64_t magnitude_ = 0;  // no longer grows once out of range
   std::array<char, shown_word_size> kept_{};
