@@ -416,7 +416,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "summary: 0 of 5 entries differ by more than 0 LSB, 2 unknown (L:1 H:1); "
                      "largest 0 LSB at index 0; mean 0.000 LSB, rms 0.000 LSB, snr inf dB\n"
                      "verdict: fail: 2 entries unknown\n",
-                     R"({"unknown_letters": {"L": 1, "H": 1}, "weak": null})"},
+                     R"({"unknown_letters": {"L": 1, "H": 1}})"},
         // Verilog's %h of 0000_xxxx_0101 prints 0x5: unknown, never the value 5.
         unknown_case{"verilog_word_with_its_second_digit_unknown",
                      {"--impl-encoding=hex"},
