@@ -16,7 +16,9 @@
 
 #include "decimal/batch.hpp"
 #include "decimal/display.hpp"
+#include "decimal/ending_signals.hpp"
 #include "decimal/error.hpp"
+#include "decimal/output_file.hpp"
 #include "decimal/plot.hpp"
 #include "decimal/report.hpp"
 
@@ -394,6 +396,8 @@ void say(std::string_view text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  decimal::open_standard_descriptors();
+  decimal::report_file_size_limit_as_an_error();
   try {
     const options chosen = parse_command_line(argc, argv);
     if (chosen.action == options::help) {

@@ -1,5 +1,6 @@
 #include "decimal/ending_signals.hpp"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <array>
@@ -20,7 +21,7 @@ std::array<char, PATH_MAX> temporary_name{};
 std::atomic<bool> temporary_set{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-constexpr std::array<int, 3> ending_signals = {SIGTERM, SIGINT, SIGHUP};
+constexpr std::array<int, 4> ending_signals = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
 
 extern "C" void undo_and_end(int signal_number) {
   if (const pid_t group = drawing_group.load(); group > 0) ::kill(-group, SIGKILL);
@@ -63,5 +64,24 @@ void remove_on_ending_signal(const std::string& path) {
 }
 
 void forget_on_ending_signal() { temporary_set.store(false); }
+
+ending_signals_held::ending_signals_held() {
+  install_handlers();
+  sigset_t held;
+  sigemptyset(&held);
+  for (const int signal_number : ending_signals) sigaddset(&held, signal_number);
+  ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
+}
+
+ending_signals_held::~ending_signals_held() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+void report_file_size_limit_as_an_error() {
+  struct sigaction previous {};
+  ::sigaction(SIGXFSZ, nullptr, &previous);
+  if (previous.sa_handler != SIG_DFL) return;
+  struct sigaction ignored {};
+  ignored.sa_handler = SIG_IGN;
+  ::sigaction(SIGXFSZ, &ignored, nullptr);
+}
 
 }  // namespace decimal

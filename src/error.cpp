@@ -1,5 +1,6 @@
 #include "decimal/error.hpp"
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -7,7 +8,9 @@
 namespace decimal {
 
 error os_error(const std::string& name, int errnum) {
-  return error(name + ": " + std::strerror(errnum));
+  // EFBIG's own words ("File too large") do not say that a limit was met.
+  return error(name + ": " +
+               (errnum == EFBIG ? "file size limit exceeded" : std::strerror(errnum)));
 }
 
 std::string quote(std::string_view bytes, bool cut) {

@@ -57,6 +57,15 @@ std::optional<int> own_descriptor(std::string_view path) {
 
 }  // namespace
 
+void open_standard_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free descriptor: this one.
+    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) ::close(opened);
+  }
+}
+
 output_file::output_file(const std::string& name, std::string what)
     : name_(name), what_(std::move(what)), target_(name) {
   for (int links = 0;; ++links) {
@@ -131,10 +140,13 @@ output_file::prepared output_file::prepare(std::string contents, bool named_temp
     // File systems without unnamed files: a named temporary, removed on
     // failure and by a signal, with the mode a new file would have.
     std::string named = target_ + ".XXXXXX";
-    ready.temporary_ = file_descriptor(::mkostemp(named.data(), O_CLOEXEC));
-    if (ready.temporary_.get() < 0) fail(errno);
-    ready.temporary_name_ = named;
-    remove_on_ending_signal(named);
+    {
+      const ending_signals_held held;  // made and registered in one step
+      ready.temporary_ = file_descriptor(::mkostemp(named.data(), O_CLOEXEC));
+      if (ready.temporary_.get() < 0) fail(errno);
+      ready.temporary_name_ = named;
+      remove_on_ending_signal(named);
+    }
     const mode_t mask = ::umask(0);
     ::umask(mask);
     if (::fchmod(ready.temporary_.get(), 0666 & ~mask) != 0) fail(errno);
@@ -182,10 +194,15 @@ void output_file::prepared::commit() {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string named =
         target + "." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+    // A signal between the link and the rename removes the name.
+    const ending_signals_held held;
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      if (::rename(named.c_str(), target.c_str()) == 0) return;
+      remove_on_ending_signal(named);
+      const bool renamed = ::rename(named.c_str(), target.c_str()) == 0;
       const int errnum = errno;
-      ::unlink(named.c_str());
+      if (!renamed) ::unlink(named.c_str());
+      forget_on_ending_signal();
+      if (renamed) return;
       file.fail(errnum);
     }
     if (errno != EEXIST) file.fail(errno);

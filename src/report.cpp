@@ -1,6 +1,9 @@
 #include "decimal/report.hpp"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -75,6 +78,19 @@ std::string_view render_report(const raw_table& samples, const real_table& res_m
 }
 
 void write_all(int fd, std::string_view data) {
+  // A regular file under a size limit takes the whole of `data` or none of
+  // it: a line is never cut where the limit falls.
+  struct stat status {};
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    const off_t at =
+        flags >= 0 && (flags & O_APPEND) != 0 ? status.st_size : ::lseek(fd, 0, SEEK_CUR);
+    if (at >= 0 && static_cast<rlim_t>(at) + data.size() > limit.rlim_cur) {
+      throw write_failure(os_error("write error", EFBIG).what());
+    }
+  }
   while (!data.empty()) {
     const ssize_t n = ::write(fd, data.data(), data.size());
     if (n < 0) {

@@ -418,16 +418,17 @@ INSTANTIATE_TEST_SUITE_P(
                      "verdict: fail: 2 entries unknown\n",
                      R"({"unknown_letters": {"L": 1, "H": 1}})"},
         // Verilog's %h of 0000_xxxx_0101 prints 0x5: unknown, never the value 5.
-        unknown_case{"verilog_word_with_its_second_digit_unknown",
-                     {"--impl-encoding=hex"},
-                     "1 5 3\n",
-                     "1 0x5 3\n",
-                     "index:1, res_m:0.002441, res_c:x, samp:20, diff:x\n"
-                     "histogram: 0:2\n"
-                     "summary: 0 of 3 entries differ by more than 0 LSB, 1 unknown (X:1); largest 0 "
-                     "LSB at index 0; mean 0.000 LSB, rms 0.000 LSB, snr inf dB\n"
-                     "verdict: fail: 1 entry unknown\n",
-                     R"({"unknown_letters": {"X": 1}})"}));
+        unknown_case{
+            "verilog_word_with_its_second_digit_unknown",
+            {"--impl-encoding=hex"},
+            "1 5 3\n",
+            "1 0x5 3\n",
+            "index:1, res_m:0.002441, res_c:x, samp:20, diff:x\n"
+            "histogram: 0:2\n"
+            "summary: 0 of 3 entries differ by more than 0 LSB, 1 unknown (X:1); largest 0 "
+            "LSB at index 0; mean 0.000 LSB, rms 0.000 LSB, snr inf dB\n"
+            "verdict: fail: 1 entry unknown\n",
+            R"({"unknown_letters": {"X": 1}})"}));
 
 struct hostile_case {
   const char* edge;

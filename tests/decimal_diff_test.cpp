@@ -152,6 +152,40 @@ TEST_F(DecimalDiff, TheSameFileAsModelAndImplementationIsTrouble) {
             "linked.txt\n");
 }
 
+// With standard output closed, the plot's temporary must not take its
+// descriptor: the text goes nowhere, the plot is whole.
+TEST_F(DecimalDiff, ClosedStandardDescriptorsAreNotTakenByAReport) {
+  const fs::path dir = copy_example("closed");
+  const std::string plot = (scratch_.path() / "x.svg").string();
+  const outcome result =
+      run({"--plot=" + plot}, dir, {.stdout_path = std::nullopt, .close_stdin = true});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "");
+  const std::string svg = read_file(plot);
+  EXPECT_TRUE(svg.starts_with("<?xml")) << svg.substr(0, 80);
+  const std::size_t end = svg.rfind("</svg>");
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(svg.find_first_not_of('\n', end + 6), std::string::npos) << "text after the plot";
+  EXPECT_EQ(svg.find("index:7, res_m:"), std::string::npos) << "the text went into the plot";
+}
+
+// Under a file size limit, a JSON line is written whole or not at all, and
+// the run says why it failed.
+TEST_F(DecimalDiff, FileSizeLimitCutsNoLine) {
+  const fs::path dir = copy_example("limited");
+  const std::string out = (scratch_.path() / "out.json").string();
+  const std::string report = (scratch_.path() / "report.xml").string();
+  const outcome json = run({"--json"}, dir, {.stdout_path = out, .file_size_limit = 1000});
+  EXPECT_EQ(json.status, 2);
+  EXPECT_EQ(json.err, "decimal-diff: write error: file size limit exceeded\n");
+  EXPECT_EQ(read_file(out), "");
+  const outcome junit =
+      run({"--junit=" + report}, dir, {.stdout_path = "/dev/null", .file_size_limit = 1000});
+  EXPECT_EQ(junit.status, 2);
+  EXPECT_EQ(junit.err, "decimal-diff: junit: " + report + ": file size limit exceeded\n");
+  EXPECT_FALSE(fs::exists(report));
+}
+
 TEST_F(DecimalDiff, FullDiskIsTrouble) {
   const outcome result = run({}, example_dir, {.stdout_path = "/dev/full"});
   EXPECT_EQ(result.status, 2);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +35,7 @@ struct run_options {
   std::optional<std::string> path_variable{};                      // PATH for the program, when set
   std::vector<std::pair<std::string, std::string>> environment{};  // more variables to set
   std::optional<mode_t> umask{};                                   // the program's, when set
+  std::optional<rlim_t> file_size_limit{};                         // in bytes (ulimit -f), when set
 };
 
 // Runs `binary` in `dir`, capturing what it writes into files in `scratch`.
@@ -60,6 +62,10 @@ inline outcome run_program(const char* binary, const std::filesystem::path& dir,
     if (options.path_variable) setenv("PATH", options.path_variable->c_str(), 1);
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     if (options.umask) ::umask(*options.umask);
+    if (options.file_size_limit) {
+      const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
     std::vector<char*> argv{const_cast<char*>(binary)};
     for (const std::string& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

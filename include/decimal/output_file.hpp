@@ -10,6 +10,12 @@
 
 namespace decimal {
 
+// Opens /dev/null on each of standard input, output and error that is
+// closed, before anything else opens a file: otherwise a report or a
+// temporary would take the descriptor, and the text meant for standard
+// output would be written into it.
+void open_standard_descriptors();
+
 // Where a report or a plot goes, found out before anything is read, and
 // written as a shell redirection would write it, but never half-written:
 // - a regular file, or a new name in a writable directory, is replaced in
