@@ -246,12 +246,16 @@ std::string engineering_tics(const char* axis, double low, double high) {
 
 }  // namespace
 
-std::string gnuplot_string(std::string_view text) {
+std::string gnuplot_string(std::string_view text, bool for_svg) {
   // Single quotes take everything as it is but a quote, written twice.
   std::string quoted = "'";
   for (const char c : shown_name(text)) {
     if (c == '\'') {
       quoted += "''";
+    } else if (for_svg && c == '&') {
+      quoted += "&#x26;";  // gnuplot escapes the & of any other reference again
+    } else if (for_svg && c == '>') {
+      quoted += "&#x3e;";
     } else {
       quoted += c;
     }
@@ -270,6 +274,9 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   const bool single = input.entries.span() == 1;
   const q_format& q = input.rules.format;
   const accumulator& figures = input.verdict.figures;
+  const auto text = [&](std::string_view t) {
+    return gnuplot_string(t, format == plot_format::svg);
+  };
   std::string s = format == plot_format::svg
                       ? "set terminal svg size 1000,720 dynamic font 'sans,12' background "
                         "rgb 'white'\n"
@@ -292,8 +299,15 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
     highest = std::max(highest, c.difference_max);
   }
   s += "EOD\n";
-  const double first = columns.empty() ? 0 : static_cast<double>(columns.front().first);
-  const double last = columns.empty() ? 0 : static_cast<double>(columns.back().last);
+  // With no entry known in both, the axes span the unknown entries, and a
+  // line of nothing stands for the data, which gnuplot cannot plot.
+  const bool nothing_known = columns.empty();
+  const std::uint64_t unknown_from = input.verdict.first_beyond.value_or(0);
+  const double first = static_cast<double>(nothing_known ? unknown_from : columns.front().first);
+  const std::uint64_t end = input.entries.end();
+  const double last = static_cast<double>(
+      nothing_known ? (end > unknown_from ? end - 1 : unknown_from) : columns.back().last);
+  const std::string nothing_to_plot = "0 with lines linecolor rgb 'white' notitle\n";
   // A margin keeps the first and last entries off the frame.
   const double margin = std::max(1.0, (last - first) / 100);
   std::string scale = "/";  // appended: GCC 12 warns falsely of "/" + ...
@@ -317,11 +331,14 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
     s += "set arrow 1 from " + at + ", graph 0 to " + at +
          ", graph 1 nohead dashtype 3 linewidth 1.5 linecolor rgb '#d62728' front\n";
   }
-  s += "set title " + gnuplot_string(heading) + ".\"\\n\"." + gnuplot_string(verdict) +
-       " textcolor rgb '" + (input.verdict.pass() ? "#1b5e20" : "#b71c1c") + "'\n";
+  s += "set title " + text(heading) + ".\"\\n\"." + text(verdict) + " textcolor rgb '" +
+       (input.verdict.pass() ? "#1b5e20" : "#b71c1c") + "'\n";
   // As many digits as tell the ticks apart.
   s += "set ylabel 'value'\nset format y '%g'\n";
-  if (single) {
+  if (nothing_known) {
+    s += "set label 2 " + text("no entry known in both files") +
+         " at graph 0.5, graph 0.5 center front\nplot " + nothing_to_plot + "unset label 2\n";
+  } else if (single) {
     s += "plot $results using 1:($2" + scale +
          ") with lines linewidth 4 linecolor rgb '#9ecae1' title 'model', \\\n"
          "     $results using 1:($4" +
@@ -356,15 +373,18 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   s += "set mytics 1\nset offsets 0, 0, 0, 0\n";
   if (input.verdict.first_beyond) {
     s += "set label 1 " +
-         gnuplot_string("first beyond: index " + std::to_string(*input.verdict.first_beyond)) +
-         " at " + std::to_string(*input.verdict.first_beyond) +
+         text("first beyond: index " + std::to_string(*input.verdict.first_beyond)) + " at " +
+         std::to_string(*input.verdict.first_beyond) +
          ", graph 0.93 left offset 0.5, 0 textcolor rgb '#d62728' front\n";
   }
   std::string summary = summary_figures(figures, input.rules.min_snr_db, input.verdict.skipped,
                                         input.verdict.delay ? input.verdict.delay->entries : 0);
   const std::size_t split = summary.find("; mean ");
-  s += "set title " + gnuplot_string(summary.substr(0, split)) + ".\"\\n\"." +
-       gnuplot_string(summary.substr(split + 2)) + " textcolor rgb 'black'\n";
+  // With no figures, the summary is a single line.
+  s +=
+      "set title " + text(summary.substr(0, split)) +
+      (split == std::string::npos ? std::string() : ".\"\\n\"." + text(summary.substr(split + 2))) +
+      " textcolor rgb 'black'\n";
   if (tolerance > 0) {
     s += "set object 1 rectangle from graph 0, first -" + std::to_string(tolerance) +
          " to graph 1, first " + std::to_string(tolerance) +
@@ -378,6 +398,10 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
            t + " ? $" + column + " : NaN) with impulses linewidth 2 linecolor rgb '" +
            (beyond ? "#d62728" : "#7f7f7f") + "' " + title;
   };
+  if (nothing_known) {
+    s += "plot " + nothing_to_plot + "unset multiplot\n";
+    return s;
+  }
   s += "plot " + impulses("7", false, "title 'within the tolerance'") + ", \\\n     " +
        impulses("6", false, "notitle");
   const std::string beyond_title =

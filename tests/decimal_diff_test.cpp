@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -621,6 +622,38 @@ TEST_F(DecimalDiff, DirectoryNameIsOnlyText) {
   EXPECT_FALSE(fs::exists(scratch_.path() / "pwned"));
   EXPECT_NE(read_file(plot).find("x'; system(\"touch pwned\"); '\"\\\\@\\x0a\\xff"),
             std::string::npos);
+}
+
+// gnuplot's SVG passes "&#x..;" and ">" through: a name holding them must
+// still give well-formed XML that shows the name as it is.
+TEST_F(DecimalDiff, DirectoryNameInAnSvgIsWellFormed) {
+  const std::string name = "tc]]>&#x1b;<&amp;1";
+  copy_example(name);
+  const fs::path plot = scratch_.path() / "plot.svg";
+  const outcome result = run({"-t7", "--plot=" + plot.string(), name}, scratch_.path());
+  EXPECT_EQ(result.status, 0) << result.err;
+  pugi::xml_document svg;
+  ASSERT_TRUE(svg.load_file(plot.c_str())) << read_file(plot).substr(0, 200);
+  bool shown = false;
+  for (const pugi::xpath_node& node : svg.select_nodes("//*[text()]")) {
+    shown |= std::string_view(node.node().child_value()) == name;
+  }
+  EXPECT_TRUE(shown);
+}
+
+// A bench that printed only x: nothing is known in both, and the plot is
+// drawn all the same, the run failing on its unknown entries.
+TEST_F(DecimalDiff, AllUnknownRunIsPlotted) {
+  scratch_.write("run/results_m.txt", "1 2 3\n");
+  scratch_.write("run/results_c.txt", "x x x\n");
+  const fs::path plot = scratch_.path() / "plot.svg";
+  const outcome result = run({"--samples=none", "--plot=" + plot.string(), "run"}, scratch_.path());
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(result.out.ends_with("verdict: fail: 3 entries unknown\n")) << result.out;
+  pugi::xml_document svg;
+  EXPECT_TRUE(svg.load_file(plot.c_str()));
+  EXPECT_NE(read_file(plot).find("no entry known in both files"), std::string::npos);
 }
 
 // An init file that sends gnuplot's output elsewhere changes nothing.

@@ -177,6 +177,9 @@ TEST(PlotScript, NamesAreDataInGnuplot) {
   EXPECT_EQ(decimal::gnuplot_string("it's"), "'it''s'");
   EXPECT_EQ(decimal::gnuplot_string("a\nb\tc@d\\"), "'a\\x0ab\\x09c@d\\\\'");
   EXPECT_EQ(decimal::gnuplot_string("\xff"), "'\\xff'");
+  // For an SVG, & and > as the references gnuplot passes through.
+  EXPECT_EQ(decimal::gnuplot_string("a]]>&#x1b;<", true), "'a]]&#x3e;&#x26;#x1b;<'");
+  EXPECT_EQ(decimal::gnuplot_string("a]]>&", false), "'a]]>&'");
 }
 
 }  // namespace

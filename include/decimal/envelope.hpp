@@ -31,6 +31,8 @@ class envelope {
   const std::vector<envelope_column>& columns() const noexcept { return columns_; }
   // Entries per column (the last may hold fewer).
   std::uint64_t span() const noexcept { return span_; }
+  // The index after the last entry added or passed over.
+  std::uint64_t end() const noexcept { return entries_; }
 
  private:
   void halve();

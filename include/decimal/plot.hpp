@@ -26,8 +26,11 @@ struct plot_input {
 };
 
 // `text` as a gnuplot string literal that holds it as data, never commands:
-// single-quoted, its quotes doubled, as shown_name shows it.
-std::string gnuplot_string(std::string_view text);
+// single-quoted, its quotes doubled, as shown_name shows it. For an SVG, its
+// & and > also written as XML's character references: gnuplot's SVG
+// terminal passes "&#x" through, and "]]>" or "&#x1b;" would make the file
+// invalid.
+std::string gnuplot_string(std::string_view text, bool for_svg = false);
 
 // The gnuplot commands that draw the comparison, with the data inline as the
 // datablock $results: above, under the directory, the format when it is not
