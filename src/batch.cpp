@@ -59,6 +59,42 @@ class progress_line {
   bool drawn_ = false;
 };
 
+// Standard output, or, while reports are still to be written, a hold of
+// it: a report that cannot be written leaves nothing on standard output.
+class standard_output {
+ public:
+  explicit standard_output(bool held) {
+    if (held) held_.emplace();
+  }
+
+  void write(std::string_view text) {
+    if (held_) {
+      held_->append(text);
+    } else {
+      write_all(STDOUT_FILENO, text);
+    }
+  }
+
+  // Takes everything `lines` holds.
+  void take(held_output& lines) {
+    if (held_) {
+      lines.release(*held_);
+    } else {
+      lines.release(STDOUT_FILENO);
+    }
+  }
+
+  bool held() const noexcept { return held_.has_value(); }
+
+  // Writes what was held, once the reports are written.
+  void release() {
+    if (held_) held_->release(STDOUT_FILENO);
+  }
+
+ private:
+  std::optional<held_output> held_;
+};
+
 // What went wrong, for the user: the error's own message, or what the
 // system ran short of, named after the directory.
 std::string trouble_message(const std::exception_ptr& trouble, const std::string& dir) {
@@ -199,8 +235,9 @@ class junit_lines {
 // Checks one directory, writes its output and adds it to the page, if any;
 // returns what it gave.
 directory_report check_directory(const batch_settings& settings, const destinations& to,
-                                 html_report* page, progress_line& progress, const std::string& dir,
-                                 bool several) {
+                                 html_report* page, progress_line& progress, standard_output& out,
+                                 std::optional<output_file::prepared>& held_plot,
+                                 const std::string& dir, bool several) {
   const auto start = std::chrono::steady_clock::now();
   const verdict_rules& rules = settings.rules;
   directory_report report;
@@ -265,11 +302,11 @@ directory_report check_directory(const batch_settings& settings, const destinati
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     progress.clear();
     if (json) {
-      write_all(STDOUT_FILENO, json_head(report, {rules, rules.skip}) + json_entries + json_tail());
+      out.write(json_head(report, {rules, rules.skip}) + json_entries + json_tail());
     } else if (text) {
-      write_all(STDOUT_FILENO, header);
-      lines.release(STDOUT_FILENO);
-      write_all(STDOUT_FILENO, settings.color ? with_coloured_verdict(closing) : closing);
+      out.write(header);
+      out.take(lines);
+      out.write(settings.color ? with_coloured_verdict(closing) : closing);
     }
   } catch (const write_failure&) {
     throw;  // standard output: the whole call fails
@@ -282,14 +319,16 @@ directory_report check_directory(const batch_settings& settings, const destinati
     progress.clear();
     say("decimal-diff: " + report.message + "\n");
     if (json) {
-      write_all(STDOUT_FILENO, json_head(report, {rules, rules.skip}) + json_tail());
+      out.write(json_head(report, {rules, rules.skip}) + json_tail());
     } else if (text && several) {
       const std::string verdict = header + "verdict: trouble\n";
-      write_all(STDOUT_FILENO, settings.color ? with_coloured_verdict(verdict) : verdict);
+      out.write(settings.color ? with_coloured_verdict(verdict) : verdict);
     }
   }
   // Only once its output is out does the plot take its place.
-  if (plot) {
+  if (plot && out.held()) {
+    held_plot.emplace(std::move(*plot));
+  } else if (plot) {
     try {
       plot->commit();
     } catch (const error& e) {
@@ -320,13 +359,21 @@ int run_batch(const batch_settings& settings) {
   std::size_t failed = 0;
   std::size_t in_trouble = 0;
   progress_line progress(several && settings.progress && !settings.quiet);
+  // Held until the reports are written, when there are any and none of
+  // them follows the text on standard output itself.
+  const auto on_standard_output = [](const std::optional<output_file>& report) {
+    return report && report->writes_through(STDOUT_FILENO);
+  };
+  standard_output out((to.junit || to.html) && !on_standard_output(to.junit) &&
+                      !on_standard_output(to.html));
+  std::optional<output_file::prepared> held_plot;
   for (std::size_t i = 0; i < directories.size(); ++i) {
     if (several && i > 0 && !settings.quiet && !settings.json) {
       progress.clear();
-      write_all(STDOUT_FILENO, "\n");
+      out.write("\n");
     }
-    directory_report report =
-        check_directory(settings, to, page ? &*page : nullptr, progress, directories[i], several);
+    directory_report report = check_directory(settings, to, page ? &*page : nullptr, progress, out,
+                                              held_plot, directories[i], several);
     switch (report.outcome) {
       case run_outcome::pass:
         ++passed;
@@ -345,13 +392,31 @@ int run_batch(const batch_settings& settings) {
   }
   progress.clear();
   if (several && !settings.quiet && !settings.json) {
-    write_all(STDOUT_FILENO, "\ntotal: " + std::to_string(passed) + " passed, " +
-                                 std::to_string(failed) + " failed, " + std::to_string(in_trouble) +
-                                 " in trouble, of " + std::to_string(directories.size()) +
-                                 " directories\n");
+    out.write("\ntotal: " + std::to_string(passed) + " passed, " + std::to_string(failed) +
+              " failed, " + std::to_string(in_trouble) + " in trouble, of " +
+              std::to_string(directories.size()) + " directories\n");
   }
-  if (to.junit) junit.write(*to.junit);
-  if (page) page->write(*to.html);
+  // The reports are made first. Those written through a FIFO or a device
+  // go before the text, so that one that fails leaves none; the files that
+  // are replaced, and the plot, take their places once the text is out.
+  std::array<std::optional<output_file::prepared>, 2> reports;
+  if (to.junit) reports[0].emplace(to.junit->prepare(junit.text()));
+  if (page) reports[1].emplace(to.html->prepare(page->text()));
+  for (std::optional<output_file::prepared>& report : reports) {
+    if (report && !report->replaces()) report->commit();
+  }
+  out.release();
+  if (held_plot) {
+    try {
+      held_plot->commit();
+    } catch (const error& e) {
+      ++in_trouble;
+      say(std::string("decimal-diff: ") + e.what() + "\n");
+    }
+  }
+  for (std::optional<output_file::prepared>& report : reports) {
+    if (report && report->replaces()) report->commit();
+  }
   if (in_trouble != 0) return status_trouble;
   return failed != 0 ? status_fail : status_pass;
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 
 #include "decimal/display.hpp"
 #include "decimal/error.hpp"
@@ -48,7 +49,7 @@ void held_output::spill() {
   memory_.clear();
 }
 
-void held_output::release(int fd) {
+void held_output::for_each_part(const std::function<void(std::string_view)>& take) const {
   if (spilled_ != 0) {
     std::array<char, std::size_t{64} << 10> buffer;
     for (off_t at = 0;;) {
@@ -58,11 +59,20 @@ void held_output::release(int fd) {
         throw os_error("temporary file", errno);
       }
       if (n == 0) break;
-      write_all(fd, std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+      take(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
       at += n;
     }
   }
-  write_all(fd, memory_);
+  take(memory_);
+}
+
+void held_output::release(int fd) {
+  for_each_part([fd](std::string_view part) { write_all(fd, part); });
+  discard();
+}
+
+void held_output::release(held_output& into) {
+  for_each_part([&into](std::string_view part) { into.append(part); });
   discard();
 }
 

@@ -70,8 +70,13 @@ output_file::output_file(const std::string& name, std::string what)
     : name_(name), what_(std::move(what)), target_(name) {
   for (int links = 0;; ++links) {
     if (const std::optional<int> fd = own_descriptor(target_)) {
-      if (::fcntl(*fd, F_GETFD) < 0) fail(EBADF);
+      // Closed, or open for reading only: found now, not after the run.
+      const int flags = ::fcntl(*fd, F_GETFL);
+      if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) fail(EBADF);
+      struct stat status {};
+      if (::fstat(*fd, &status) != 0) fail(errno);
       through_fd_ = *fd;
+      written_.emplace(status.st_dev, status.st_ino);
       return;
     }
     struct stat status {};
@@ -90,7 +95,9 @@ output_file::output_file(const std::string& name, std::string what)
     }
     if (S_ISDIR(status.st_mode)) fail(EISDIR);
     if (!S_ISREG(status.st_mode)) {
+      if (::access(target_.c_str(), W_OK) != 0) fail(errno);
       in_place_ = true;
+      written_.emplace(status.st_dev, status.st_ino);
       return;
     }
     existing_.emplace(status.st_dev, status.st_ino);
@@ -112,9 +119,16 @@ void output_file::fail(int errnum) const {
 }
 
 bool output_file::same_file(const output_file& other) const {
+  if (written_ && other.written_) return *written_ == *other.written_;
   if (!replaces() || !other.replaces()) return false;
   if (existing_ && other.existing_) return *existing_ == *other.existing_;
   return !existing_ && !other.existing_ && new_path_ == other.new_path_;
+}
+
+bool output_file::writes_through(int fd) const {
+  struct stat status {};
+  return written_ && ::fstat(fd, &status) == 0 &&
+         *written_ == std::pair<dev_t, ino_t>(status.st_dev, status.st_ino);
 }
 
 bool output_file::is(dev_t device, ino_t inode) const noexcept {

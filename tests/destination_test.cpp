@@ -81,7 +81,7 @@ TEST_P(Destination, WritesThroughOrReplacesOrRefusesBeforeReading) {
   // A FIFO needs its reader.
   std::string from_fifo;
   std::thread reader;
-  if (type_of(report) == 'p') {
+  if (type_of(report) == 'p' && c.status != 2) {
     reader = std::thread([&] { from_fifo = read_file(report); });
   }
   options.insert(options.begin(), "-t7");
@@ -234,7 +234,51 @@ INSTANTIATE_TEST_SUITE_P(
             false,
             false,
             "plot: out/report.svg: is the JUnit report's file too",
+            {}},
+        // Two reports through one FIFO would mix: refused before anything is read.
+        destination_case{
+            "two_reports_through_one_fifo",
+            [](const fs::path& s) {
+              ::mkfifo((s / "out/report").c_str(), 0600);
+              return std::vector<std::string>{"--junit=out/report", "--html=out/report"};
+            },
+            2,
+            'p',
+            false,
+            false,
+            "html: out/report: is the JUnit report's file too",
+            {"report"}},
+        // A report that fails to be written leaves nothing on standard output.
+        destination_case{
+            "full_device",
+            [](const fs::path&) { return std::vector<std::string>{"--junit=/dev/full"}; },
+            2,
+            '-',
+            false,
+            false,
+            "junit: /dev/full: No space left on device",
             {}}));
+
+// A descriptor that is closed, or open for reading only, is refused up front.
+TEST(DescriptorDestination, MustBeOpenForWriting) {
+  const scratch_dir scratch;
+  const std::string file = scratch.write("r.xml", "");
+  const int read_only = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(read_only, 0);
+  const std::string name = "/dev/fd/" + std::to_string(read_only);
+  try {
+    const decimal::output_file out(name, "junit");
+    ADD_FAILURE() << "accepted";
+  } catch (const decimal::error& e) {
+    EXPECT_EQ(std::string(e.what()), "junit: " + name + ": Bad file descriptor");
+  }
+  ::close(read_only);
+  EXPECT_THROW(decimal::output_file(name, "junit"), decimal::error) << "closed";
+  const int writable = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(writable, 0);
+  EXPECT_NO_THROW(decimal::output_file("/dev/fd/" + std::to_string(writable), "junit"));
+  ::close(writable);
+}
 
 // The named temporary, where the file system has no unnamed ones.
 class NamedTemporary : public testing::Test {

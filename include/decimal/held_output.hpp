@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,8 @@ class held_output {
   // Writes everything held to `fd`, in order, and forgets it. Throws
   // error("write error: ...") when the output fails.
   void release(int fd);
+  // Moves everything held to the end of `into`, in order.
+  void release(held_output& into);
 
   // Forgets everything held.
   void discard();
@@ -33,6 +36,8 @@ class held_output {
 
  private:
   void spill();
+  // Hands what is held to `take`, part by part, in order.
+  void for_each_part(const std::function<void(std::string_view)>& take) const;
 
   std::size_t memory_limit_;
   std::string memory_;

@@ -36,8 +36,12 @@ class output_file {
   // Whether writing replaces a file, rather than writing through.
   bool replaces() const noexcept { return through_fd_ < 0 && !in_place_; }
 
-  // Whether both replace the same file: an existing one, or a new name.
+  // Whether both go to the same file: an existing one (a regular file, a
+  // FIFO, a device, a descriptor), or a new name.
   bool same_file(const output_file& other) const;
+
+  // Whether it writes through what the descriptor `fd` is open on.
+  bool writes_through(int fd) const;
 
   // Whether it replaces the existing file `device`, `inode`.
   bool is(dev_t device, ino_t inode) const noexcept;
@@ -57,6 +61,8 @@ class output_file {
     // Puts the contents in place. Throws error("WHAT: NAME: why"); a file
     // that is replaced is then as it was, and no temporary is left.
     void commit();
+    // Whether commit() replaces a file, rather than writing through.
+    bool replaces() const noexcept { return file_->replaces(); }
 
    private:
     friend class output_file;
@@ -84,6 +90,7 @@ class output_file {
   int through_fd_ = -1;  // a descriptor of this process named by /dev/fd/N and the like
   bool in_place_ = false;
   std::optional<std::pair<dev_t, ino_t>> existing_;  // the file to replace, when it exists
+  std::optional<std::pair<dev_t, ino_t>> written_;   // the FIFO, device or descriptor written
   std::string new_path_;  // the new file's name, with its directory resolved
 };
 
