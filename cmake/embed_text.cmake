@@ -1,7 +1,11 @@
 # Writes OUTPUT, a C++ source that defines `const char NAME[]` holding the
 # text of the files in INPUTS (a list), one after the other; a line starting
 # "//# sourceMappingURL=" is dropped, so that nothing in it refers to a file
-# that is not there. Run as: cmake -DINPUTS=a;b -DOUTPUT=x.cpp -DNAME=n -P embed_text.cmake
+# that is not there. With KIND script or style, it also defines
+# `const char NAME_hash[]`, the Content-Security-Policy source
+# "'sha256-...'" of the text as the page's element holds it: inside a CDATA
+# section, as page_element() in html_report.cpp writes it.
+# Run as: cmake -DINPUTS=a;b -DOUTPUT=x.cpp -DNAME=n [-DKIND=script] -P embed_text.cmake
 set(text "")
 foreach(input IN LISTS INPUTS)
   file(READ "${input}" content)
@@ -32,6 +36,36 @@ while(at LESS length)
   math(EXPR at "${at} + ${piece}")
 endwhile()
 string(APPEND source ";\n")
+if(KIND)
+  if(KIND STREQUAL "script")
+    set(element "//<![CDATA[\n${text}//]]>")
+  else()
+    set(element "/*<![CDATA[*/\n${text}/*]]>*/")
+  endif()
+  string(SHA256 digest "${element}")
+  # The digest's 32 bytes in base64: ten groups of three bytes, then two and "=".
+  set(alphabet "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
+  set(base64 "")
+  foreach(group RANGE 0 10)
+    math(EXPR at "${group} * 6")
+    if(group LESS 10)
+      string(SUBSTRING "${digest}" ${at} 6 hex)
+      math(EXPR value "0x${hex}")
+      set(shifts 18 12 6 0)
+    else()
+      string(SUBSTRING "${digest}" ${at} 4 hex)
+      math(EXPR value "0x${hex} << 2")
+      set(shifts 12 6 0)
+    endif()
+    foreach(shift IN LISTS shifts)
+      math(EXPR index "(${value} >> ${shift}) & 63")
+      string(SUBSTRING "${alphabet}" ${index} 1 digit)
+      string(APPEND base64 "${digit}")
+    endforeach()
+  endforeach()
+  string(APPEND source "extern const char ${NAME}_hash[];\n"
+                       "const char ${NAME}_hash[] = \"'sha256-${base64}='\";\n")
+endif()
 file(WRITE "${OUTPUT}.new" "${source}")
 file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)
 file(REMOVE "${OUTPUT}.new")

@@ -74,7 +74,15 @@ TEST_F(HtmlPage, IsWellFormedSelfContainedAndEscaped) {
     EXPECT_EQ(text.find("url("), std::string::npos);
     EXPECT_EQ(text.find("@import"), std::string::npos);
   }
-  EXPECT_TRUE(html.select_node("//meta[@http-equiv='Content-Security-Policy']"));
+  // Scripts and style sheets run by their hashes only: an injected one would not.
+  const std::string policy = html.select_node("//meta[@http-equiv='Content-Security-Policy']")
+                                 .node()
+                                 .attribute("content")
+                                 .value();
+  EXPECT_TRUE(policy.starts_with("default-src 'none'; script-src 'sha256-")) << policy;
+  EXPECT_EQ(policy.find("script-src 'unsafe-inline'"), std::string::npos) << policy;
+  EXPECT_NE(policy.find("style-src-elem 'sha256-"), std::string::npos) << policy;
+  EXPECT_EQ(html.select_nodes("//script[not(@type)]").size(), 2U);
   // One row per directory, in the order given, the name as the terminal shows it.
   std::vector<std::string> names;
   std::vector<std::string> verdicts;
