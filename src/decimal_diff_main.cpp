@@ -187,7 +187,7 @@ double parse_decibels(std::string_view text) {
     throw usage_error("invalid minimum SNR " + decimal::quote(text) +
                       ": expected a decimal number of dB, such as 60 or 72.5");
   }
-  return db;
+  return db == 0 ? 0.0 : db;  // -0 is shown as 0
 }
 
 // The option as the user wrote it, for a message.

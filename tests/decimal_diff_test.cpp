@@ -102,6 +102,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "index:163, res_m:0.449219, res_c:0.445801, samp:551, diff:-7\n" +
                          histogram_line + with_minimum(summary_with(6, 2), "60") +
                          "verdict: fail: 2 entries beyond 6 LSB; snr 44.45 dB below 60 dB\n"},
+        // A minimum of -0 is shown as 0.
+        verdict_case{{"-t7", "--min-snr=-0"},
+                     0,
+                     histogram_line + with_minimum(summary_with(7, 0), "0") + "verdict: pass\n"},
         verdict_case{{"--quiet", "-t", "7"}, 0, ""}, verdict_case{{"-q"}, 1, ""},
         verdict_case{{"-q", "--tolerance=4095"}, 0, ""},
         verdict_case{{"-q", "-t7", "--min-snr=60"}, 1, ""}));
