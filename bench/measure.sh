@@ -8,7 +8,7 @@
 # 1000 copies of the example against the README's shell loop over them, and
 # the report page of those copies with 50 made to fail; at
 # 10^6 entries the same values in hex and raw s16le words, and a search for
-# the delay of results 4 entries late; and at 10^7
+# the delay of results 4 entries late, within 256 and within 65535; and at 10^7
 # entries, bit-exact, the JUnit and JSON reports against -q alone.
 #
 #   bench/measure.sh            builds the bench preset first
@@ -51,6 +51,7 @@ max_hex_per_byte=12
 max_s16_to_dec=0.5
 max_s16_per_byte=4
 max_auto_to_given=2
+max_wide_auto_to_given=10
 failed=0
 python=/usr/bin/python3  # Debian's, which python3-numpy serves
 numdiff=$(command -v numdiff)
@@ -193,9 +194,10 @@ measure_encodings() {
 # The implementation's results 4 entries late, as from a pipeline of 4
 # stages: the search for the delay against a run given it.
 measure_delay() {
-  local given_seconds auto_seconds kib ratio
+  local given_seconds auto_seconds wide_seconds kib ratio
   { printf '0\n0\n0\n0\n'; cat results_c.txt; } >results_c.late
-  if ! "$decimal_diff" -t 2 --impl=results_c.late --delay=auto | grep -qx 'delay: 4 (found between -256 and 256)' ||
+  if ! "$decimal_diff" -t 2 --impl=results_c.late --delay=auto |
+    grep -qx 'delay: 4 (found between -256 and 256; the implementation holds 4 more entries)' ||
     ! "$decimal_diff" -q -t 2 --impl=results_c.late --delay=4; then
     echo "decimal-diff --delay=auto does not find the delay of 4, or the run does not pass with it"
     failed=1
@@ -208,6 +210,20 @@ measure_delay() {
     "$entries" "  --delay=auto" "$auto_seconds" - "$kib"
   echo "          the search takes $ratio of the run given the delay (target: at most $max_auto_to_given)"
   within "$ratio" "$max_auto_to_given" || failed=1
+  ((kib <= max_diff_kib)) || failed=1
+  # The widest search: its windows are cut to 2^26 pairs compared, whatever the bound.
+  if ! "$decimal_diff" -q -t 2 --impl=results_c.late --delay=auto --max-delay=65535; then
+    echo "decimal-diff --delay=auto --max-delay=65535 does not find the delay of 4"
+    failed=1
+  fi
+  wide_seconds=$(best_seconds "$runs" "$decimal_diff" -t 2 --impl=results_c.late --delay=auto \
+    --max-delay=65535)
+  kib=$(peak_kib "$decimal_diff" -t 2 --impl=results_c.late --delay=auto --max-delay=65535)
+  ratio=$(awk -v a="$wide_seconds" -v b="$given_seconds" 'BEGIN {printf "%.2f", a / b}')
+  printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "  --max-delay=65535" "$wide_seconds" - "$kib"
+  echo "          the bounded search takes $ratio of the run given the delay" \
+    "(target: at most $max_wide_auto_to_given)"
+  within "$ratio" "$max_wide_auto_to_given" || failed=1
   ((kib <= max_diff_kib)) || failed=1
 }
 
