@@ -142,9 +142,9 @@ INSTANTIATE_TEST_SUITE_P(
 // many model entries without a partner, each scored as the largest
 // difference.
 TEST(DelaySearch, NeverWinsByLeavingTheLeadingFileUnpaired) {
-  std::vector<std::int64_t> tone;
-  for (int i = 0; i < 64; ++i)
-    tone.push_back(std::array{0, 700, 1000, 700, 0, -700, -1000, -700}[i % 8]);
+  constexpr std::array<std::int64_t, 8> period = {0, 700, 1000, 700, 0, -700, -1000, -700};
+  std::vector<std::int64_t> tone(64);
+  for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = period[i % period.size()];
   std::vector<std::int64_t> implementation = after(3, tone);
   std::fill_n(implementation.begin() + 3, 4, 0);
   const decimal::file_totals totals{tone.size(), implementation.size()};

@@ -15,6 +15,7 @@ namespace decimal {
 // fwrite()s them or an audio chain writes PCM: `size` bytes each (1, 2 or
 // 4), little- or big-endian. Each must lie in `range`; bytes after the last
 // whole word are trouble. Nothing past the last word asked for is read.
+// `buffer` holds one word at least.
 class raw_reader final : public number_source {
  public:
   raw_reader(const std::string& path, std::span<char> buffer, unsigned size, bool big_endian,
