@@ -61,6 +61,11 @@ std::vector<std::int64_t> after(std::size_t n, std::vector<std::int64_t> values)
   return values;
 }
 
+std::vector<std::int64_t> first_of(std::size_t n, std::vector<std::int64_t> values) {
+  values.resize(n);
+  return values;
+}
+
 std::vector<std::int64_t> without_first(std::size_t n, std::vector<std::int64_t> values) {
   values.erase(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n));
   return values;
@@ -134,6 +139,9 @@ INSTANTIATE_TEST_SUITE_P(
                     {1, 31},
                     256,
                     4},
+        // 5 pairs of 10: exactly half the window, still a candidate.
+        search_case{
+            "exactly_half_the_window", signal(10), after(5, first_of(5, signal(10))), {}, 8, 5},
         search_case{"empty_window", {}, signal(10), {}, 256, 0},
         search_case{"all_unknown", {x, x, x}, {1, 2, 3}, {}, 256, 0}));
 

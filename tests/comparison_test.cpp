@@ -364,6 +364,30 @@ TEST(Accumulator, SumsAtExtremeValuesAreExact) {
 
 // Formats of 25 to 32 bits, whose squares pass 2^49: sums over more entries
 // than 2^15 stay exact.
+// The largest difference is the first of its magnitude, whichever sign,
+// within a block and across blocks added in turn; before any difference it
+// is at the first entry known in both.
+TEST(Accumulator, LargestIsTheFirstOfItsMagnitude) {
+  for (const q_format q : {q_format{}, q_format{1, 31}}) {
+    accumulator figures(q, 0, 10);
+    std::vector<std::int64_t> differences(4);
+    const std::vector<std::int64_t> model = {5, 5, 5, 5};
+    figures.add_unknown();
+    figures.add(model, std::vector<std::int64_t>{5, 5, 5, 5}, differences);
+    EXPECT_EQ(figures.largest_index(), 11U) << "the first known, not the unknown at 10";
+    figures.add(model, std::vector<std::int64_t>{5, 8, 2, 8}, differences);
+    EXPECT_EQ(figures.largest(), 3);
+    EXPECT_EQ(figures.largest_index(), 16U);
+    // A later block with the same magnitude, or less, leaves it.
+    figures.add(model, std::vector<std::int64_t>{2, 7, 5, 5}, differences);
+    EXPECT_EQ(figures.largest(), 3);
+    EXPECT_EQ(figures.largest_index(), 16U);
+    figures.add(model, std::vector<std::int64_t>{5, 5, 1, 1}, differences);
+    EXPECT_EQ(figures.largest(), -4);
+    EXPECT_EQ(figures.largest_index(), 25U);
+  }
+}
+
 TEST(Accumulator, WideSumsOverManyEntriesAreExact) {
   const std::size_t n = (std::size_t{1} << 15) + 3;
   for (const int width : {25, 32}) {

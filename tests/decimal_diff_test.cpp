@@ -660,6 +660,27 @@ TEST_F(DecimalDiff, AllUnknownRunIsPlotted) {
   EXPECT_NE(read_file(plot).find("no entry known in both files"), std::string::npos);
 }
 
+// --encoding=bin reaches every file as binary words: results as patterns
+// of the format, samples up to 32 bits.
+TEST_F(DecimalDiff, BinaryEncodingThroughTheOption) {
+  scratch_.write("run/samples.txt", "0 11111111111111111111111111111111\n");
+  scratch_.write("run/results_m.txt", "0 1\n");
+  scratch_.write("run/results_c.txt", "0 10\n");
+  const outcome result = run({"--encoding=bin", "run"}, scratch_.path());
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_TRUE(
+      result.out.starts_with("index:1, res_m:0.000488, res_c:0.000977, samp:4294967295, diff:1\n"))
+      << result.out;
+}
+
+// A report written through standard output fails with it.
+TEST_F(DecimalDiff, AFailedWriteThroughStandardOutputIsTrouble) {
+  const outcome result =
+      run({"-t7", "--junit=/dev/stdout"}, example_dir, {.stdout_path = "/dev/full"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.err.find("No space left on device"), std::string::npos) << result.err;
+}
+
 // An init file that sends gnuplot's output elsewhere changes nothing.
 TEST_F(DecimalDiff, GnuplotInitFileIsIgnored) {
   scratch_.write("home/.gnuplot", "set output '/dev/null'\nset terminal dumb\n");

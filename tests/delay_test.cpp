@@ -157,7 +157,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "at index 2; mean 0.000 LSB, rms 0.000 LSB, snr inf dB; lead-in: the model's "
                    "first 2 entries, not compared\n"
                    "verdict: fail: 1 implementation entry without a model entry\n",
-                   ""},
+                   "",
+                   R"({"missing": 1, "count": 4,
+                       "beyond": [{"index": 5, "res_m": null, "res_c": 6, "sample": null,
+                                   "diff": null}]})"},
         delay_case{"model_lags_one_too_many",
                    {"--delay=-2"},
                    "2 3 4 5 6 7\n",
@@ -252,6 +255,23 @@ INSTANTIATE_TEST_SUITE_P(
                    2,
                    "",
                    "decimal-diff: results_c.txt:1:7: expected an integer, found \"oops\"\n"}));
+
+// The lead-in is read and checked like every other word: a raw word out of
+// the format's range there is trouble, though it is never compared.
+TEST(DelayLeadIn, RawWordsAreCheckedForRange) {
+  const scratch_dir scratch;
+  scratch.write("results_m.txt", "1 2 3\n");
+  // 32767 does not fit Q1.11; then 1 2 3 as s16le.
+  scratch.write("results_c.bin", std::string("\xff\x7f\x01\x00\x02\x00\x03\x00", 8));
+  const outcome run = run_program(
+      DECIMAL_DIFF_BINARY, scratch.path(), scratch.path(),
+      {.args = {"--samples=none", "--impl=results_c.bin", "--impl-encoding=s16le", "--delay=1"}});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            "decimal-diff: results_c.bin: word 1 (byte 0): 32767 does not fit Q1.11 (not between "
+            "-2048 and 4095)\n");
+}
 
 // A tone of period 16 (an NCO at fs/16): every delay that is a multiple of
 // the period fits the pairs it makes. Each bench below has a fault in one

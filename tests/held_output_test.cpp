@@ -41,6 +41,14 @@ TEST_F(HeldOutput, SpillsAtTheLimitItself) {
   EXPECT_THROW(held.append("b"), decimal::error);
 }
 
+// By default, a run's output spills past 1 MiB, not later.
+TEST_F(HeldOutput, DefaultLimitIsOneMebibyte) {
+  ::setenv("TMPDIR", (scratch_.path() / "none").c_str(), 1);
+  decimal::held_output held;
+  held.append(std::string((std::size_t{1} << 20) - 1, 'a'));
+  EXPECT_THROW(held.append("b"), decimal::error);
+}
+
 // After a spill, the head comes from the file and then from memory, in order.
 TEST_F(HeldOutput, HeadAfterASpillIsInOrder) {
   decimal::held_output held(16);
