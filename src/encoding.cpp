@@ -29,6 +29,7 @@ std::optional<encoding> parse_encoding(std::string_view name) {
 number_range samples_range(encoding form) {
   number_range range;
   range.max_word_size = longest_word;
+  range.comments = true;
   if (form == encoding::hex || form == encoding::bin || form == encoding::chex) {
     range.max = UINT32_MAX;
   }

@@ -244,6 +244,12 @@ value_parser::progress value_parser::feed(std::string_view chunk, std::span<std:
   chunk_ = scanned_ = begin;
   try {
     while (written < out.size()) {
+      if (in_comment_) {
+        const void* line_end = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+        in_comment_ = line_end == nullptr;
+        p = in_comment_ ? end : static_cast<const char*>(line_end) + 1;
+        if (in_comment_) break;
+      }
       if (!in_word_) {
         // The usual case: short words well before the end of the chunk.
         std::int64_t* next = out.data() + written;
@@ -255,6 +261,10 @@ value_parser::progress value_parser::feed(std::string_view chunk, std::span<std:
         if (written == out.size()) break;
         while (p != end && is_space(*p)) ++p;
         if (p == end) break;
+        if (*p == '#' && range_.comments) {
+          in_comment_ = true;
+          continue;
+        }
         begin_word(p);
       }
       if (p == end) break;

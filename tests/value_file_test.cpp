@@ -320,6 +320,30 @@ TEST(BadValueFile, EndlessBadWordEndsOnceItsMessageIsKnown) {
   }
 }
 
+// decimal-diff reads "#" comments, as Octave writes a header; decimal does not.
+TEST(GoodValueFile, HashCommentsWhereAllowed) {
+  const std::string text = "# Created by Octave\n# name: y\n1 2 # two\n#\n3 #";
+  number_range with_comments;
+  with_comments.comments = true;
+  for (const std::size_t chunk : chunk_sizes) {
+    value_parser parser("t.txt", with_comments);
+    std::array<std::int64_t, 4> out{};
+    std::size_t got = 0;
+    for (std::size_t used = 0; used < text.size();) {
+      const auto step =
+          parser.feed(std::string_view(text).substr(used, chunk), std::span(out).subspan(got));
+      used += step.bytes;
+      got += step.numbers;
+    }
+    got += parser.finish(std::span(out).subspan(got));
+    EXPECT_EQ(got, 3U) << chunk;
+    EXPECT_EQ(out, (std::array<std::int64_t, 4>{1, 2, 3, 0})) << chunk;
+  }
+  value_parser plain("t.txt");
+  std::array<std::int64_t, 4> out{};
+  EXPECT_THROW(plain.feed(text, out), parse_error);
+}
+
 TEST(GoodValueFile, AnyWhiteSpaceSeparates) {
   for (const char* separator : {" ", "\n", "\r\n", "\t", " \v\f\t\r\n  "}) {
     SCOPED_TRACE(testing::PrintToString(separator));

@@ -26,6 +26,7 @@ struct number_range {
   // A word longer than this, leading zeros and all, is bad: no endless word
   // keeps a reader reading.
   std::size_t max_word_size = SIZE_MAX;
+  bool comments = false;  // "#" to the end of the line is a comment (Octave's header)
 };
 
 // Longer than any word a bench writes, however many leading zeros.
@@ -109,6 +110,7 @@ class value_parser {
 
   // The word being read, which may span chunks.
   bool in_word_ = false;
+  bool in_comment_ = false;
   std::size_t word_line_ = 0;
   std::size_t word_column_ = 0;
   std::size_t word_length_ = 0;
