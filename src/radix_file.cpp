@@ -364,7 +364,18 @@ bool radix_parser::end_word(std::int64_t& value) {
       fail_word("number out of range: " + shown_word(true) + between);
     }
     // Only a sign, a prefix, digits and "_": safe to show as they are.
-    fail_word(shown_word(false) + " does not fit " + range_.format + between);
+    // A narrower result sign-extended into a wider word (fffc for Q1.13 in
+    // 16 bits) is a common bench habit: say what the word holds.
+    std::string hint;
+    const unsigned word_bits = static_cast<unsigned>(digits_) * bits_per_digit_;
+    if (!negative_ && word_bits < 40 && value > range_.max) {
+      const std::int64_t extended = value - (std::int64_t{1} << word_bits);
+      if (extended >= range_.min && extended < 0) {
+        hint = "; as a " + std::to_string(word_bits) + "-bit word it is " +
+               std::to_string(extended) + ", sign-extended: write the format's own bits";
+      }
+    }
+    fail_word(shown_word(false) + " does not fit " + range_.format + between + hint);
   }
   ++count_;
   return true;

@@ -123,6 +123,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "1000",
                   {},
                   "t.txt:1:1: 1000 does not fit W12 (not between -2048 and 4095)"},
+        // A 14-bit -4 sign-extended in a 16-bit word, as benches write it.
+        word_case{"sign_extended_into_a_wider_word",
+                  4,
+                  width(14),
+                  "3ffc fffc",
+                  {},
+                  "t.txt:1:6: fffc does not fit W14 (not between -8192 and 16383); as a 16-bit "
+                  "word it is -4, sign-extended: write the format's own bits"},
         word_case{"w16_extremes", 4, width(16), "ffff 8000", {65535, 32768}, ""},
         word_case{"w16_past",
                   4,
