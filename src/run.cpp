@@ -112,8 +112,13 @@ entry_stream::entry_stream(const run_paths& paths, const q_format& format,
       // thread for a block of them.
       without_helpers_(is_raw(paths.encodings.results_m) && is_raw(paths.encodings.results_c)) {
   const run_encodings& forms = paths.encodings;
-  const number_range results{format.lowest_raw(), format.highest_raw(), format.name(), true,
-                             forms.weak_unknown,  longest_word,         true};
+  const number_range results{.min = format.lowest_raw(),
+                             .max = format.highest_raw(),
+                             .format = format.name(),
+                             .unknowns = true,
+                             .weak_unknown = forms.weak_unknown,
+                             .max_word_size = longest_word,
+                             .comments = true};
   if (has_samples_) {
     open_numbers_file(samples_, *paths.samples, forms.samples, samples_text_,
                       samples_range(forms.samples), samples_failure_);
