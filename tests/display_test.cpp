@@ -7,6 +7,8 @@
 #include <limits>
 #include <string>
 
+#include "decimal/error.hpp"
+
 namespace {
 
 struct shown_case {
@@ -56,6 +58,14 @@ INSTANTIATE_TEST_SUITE_P(
         shown_case{"u_ffff", "\xef\xbf\xbf", "\\xef\\xbf\\xbf", "\\xef\\xbf\\xbf"},
         shown_case{"last_character", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},
         shown_case{"nul", std::string("a\0b", 3), "a\\x00b", "a\\x00b"}));
+
+// A quoted word keeps its printable bytes, a space among them; a quote and
+// a backslash are escaped.
+TEST(Quote, EscapesOnlyWhatIsNotPrintable) {
+  EXPECT_EQ(decimal::quote("a b"), "\"a b\"");
+  EXPECT_EQ(decimal::quote("\"\\\x01\x7f"), "\"\\\"\\\\\\x01\\x7f\"");
+  EXPECT_EQ(decimal::quote("cut", true), "\"cut\"...");
+}
 
 TEST(ShortestDecimal, AsGivenAndNeverInExponentForm) {
   EXPECT_EQ(decimal::shortest_decimal(60), "60");

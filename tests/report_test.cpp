@@ -6,6 +6,7 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -128,9 +129,15 @@ TEST(Report, WriteAllDeliversEveryPiece) {
 
 TEST(Report, RejectsValuesNoConversionGives) {
   real_table m{};
-  for (const double bad : {1.5, -2.0, 1e300, std::numeric_limits<double>::quiet_NaN()}) {
+  for (const double bad : {1.5, -2.0, 1e300, std::numeric_limits<double>::quiet_NaN(),
+                           std::nextafter(1.0, 2.0), std::nextafter(-1.0, -2.0)}) {
     m[200] = bad;
     EXPECT_THROW(render(raw_table{}, m, real_table{}), std::out_of_range);
+  }
+  // The range's ends themselves are values.
+  for (const double edge : {1.0, -1.0}) {
+    m[200] = edge;
+    EXPECT_NO_THROW(render(raw_table{}, m, real_table{})) << edge;
   }
 }
 
