@@ -6,8 +6,9 @@
 // with std::from_chars: the same numbers, or the same error at the same place.
 //
 // Input: a byte choosing the buffer size, two choosing the range (a width of
-// 0 is the signed 32-bit range), one the numbers asked for at a time and
-// whether their values are wanted, then the file's contents.
+// 0 is the signed 32-bit range), one the numbers asked for at a time,
+// whether their values are wanted (bit 7) and whether "#" and "//" open
+// comments (bit 6), then the file's contents.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -52,6 +53,11 @@ expected read_whole(std::string_view text, const decimal::number_range& range) {
       }
     }
     if (i == text.size()) return result;
+    // A word that starts "#" or "//" begins a comment to the end of the line.
+    if (range.comments && (text.substr(i).starts_with('#') || text.substr(i).starts_with("//"))) {
+      while (i < text.size() && text[i] != '\n') ++i;
+      continue;
+    }
     const std::size_t start = i;
     while (i < text.size() && !is_space(text[i])) ++i;
     const std::string_view word = text.substr(start, i - start);
@@ -106,7 +112,8 @@ decimal::number_range range_of(std::uint8_t width_choice, std::uint8_t integer_b
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
   std::string buffer(data[0] % 16 + 1, '\0');
-  const decimal::number_range range = range_of(data[1], data[2]);
+  decimal::number_range range = range_of(data[1], data[2]);
+  range.comments = (data[3] & 0x40) != 0;
   const std::size_t asked = data[3] % 7 + 1;
   // Reading on without the values must check the words all the same.
   const bool values = (data[3] & 0x80) == 0;

@@ -244,6 +244,16 @@ value_parser::progress value_parser::feed(std::string_view chunk, std::span<std:
   chunk_ = scanned_ = begin;
   try {
     while (written < out.size()) {
+      if (slash_pending_ && p != end) {
+        // The "/" that ended the last chunk: a comment if another follows,
+        // else the start of a bad word.
+        slash_pending_ = false;
+        if (*p == '/') {
+          in_comment_ = true;
+        } else {
+          resume_slash_word();
+        }
+      }
       if (in_comment_) {
         const void* line_end = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
         in_comment_ = line_end == nullptr;
@@ -261,11 +271,18 @@ value_parser::progress value_parser::feed(std::string_view chunk, std::span<std:
         if (written == out.size()) break;
         while (p != end && is_space(*p)) ++p;
         if (p == end) break;
-        if (*p == '#' && range_.comments) {
+        if (range_.comments && (*p == '#' || (*p == '/' && p + 1 != end && p[1] == '/'))) {
           in_comment_ = true;
           continue;
         }
         begin_word(p);
+        if (range_.comments && *p == '/' && p + 1 == end) {
+          // Whether it opens a comment, the next chunk tells.
+          in_word_ = false;
+          slash_pending_ = true;
+          ++p;
+          break;
+        }
       }
       if (p == end) break;
       const char* const word_end = read_word(p, end);
@@ -290,10 +307,21 @@ value_parser::progress value_parser::feed(std::string_view chunk, std::span<std:
 }
 
 std::size_t value_parser::finish(std::span<std::int64_t> out) {
+  if (slash_pending_) {
+    slash_pending_ = false;
+    resume_slash_word();
+  }
   if (!in_word_) return 0;
   out[0] = end_word({});
   ++count_;
   return 1;
+}
+
+void value_parser::resume_slash_word() {
+  in_word_ = true;
+  word_length_ = 1;
+  keep_for_message("/");
+  malformed_ = true;
 }
 
 void value_parser::begin_word(const char* at) {

@@ -320,9 +320,10 @@ TEST(BadValueFile, EndlessBadWordEndsOnceItsMessageIsKnown) {
   }
 }
 
-// decimal-diff reads "#" comments, as Octave writes a header; decimal does not.
-TEST(GoodValueFile, HashCommentsWhereAllowed) {
-  const std::string text = "# Created by Octave\n# name: y\n1 2 # two\n#\n3 #";
+// decimal-diff reads "#" and "//" comments, as Octave and C benches write
+// them; decimal does not.
+TEST(GoodValueFile, CommentsWhereAllowed) {
+  const std::string text = "# Created by Octave\n# name: y\n1 2 # two\n#\n// c bench\n3 //";
   number_range with_comments;
   with_comments.comments = true;
   for (const std::size_t chunk : chunk_sizes) {
@@ -342,6 +343,35 @@ TEST(GoodValueFile, HashCommentsWhereAllowed) {
   value_parser plain("t.txt");
   std::array<std::int64_t, 4> out{};
   EXPECT_THROW(plain.feed(text, out), parse_error);
+}
+
+// A "/" that opens no comment is a bad word, wherever the chunks end.
+TEST(BadValueFile, SlashThatOpensNoComment) {
+  number_range with_comments;
+  with_comments.comments = true;
+  for (const std::string_view text : {"1 2\n /x 3", "1 2\n /", "1 2\n / 3"}) {
+    for (const std::size_t chunk :
+         {std::size_t{1}, std::size_t{2}, std::size_t{6}, std::size_t{64}}) {
+      SCOPED_TRACE(std::string(text) + " in chunks of " + std::to_string(chunk));
+      value_parser parser("t.txt", with_comments);
+      std::array<std::int64_t, 4> out{};
+      try {
+        std::size_t got = 0;
+        for (std::size_t used = 0; used < text.size();) {
+          const auto step = parser.feed(text.substr(used, chunk), std::span(out).subspan(got));
+          used += step.bytes;
+          got += step.numbers;
+        }
+        parser.finish(std::span(out).subspan(got));
+        ADD_FAILURE() << "no error";
+      } catch (const parse_error& e) {
+        EXPECT_EQ(e.line(), 2U);
+        EXPECT_EQ(e.column(), 2U);
+        EXPECT_TRUE(std::string(e.what()).starts_with("t.txt:2:2: expected an integer, found \"/"))
+            << e.what();
+      }
+    }
+  }
 }
 
 TEST(GoodValueFile, AnyWhiteSpaceSeparates) {

@@ -26,7 +26,9 @@ struct number_range {
   // A word longer than this, leading zeros and all, is bad: no endless word
   // keeps a reader reading.
   std::size_t max_word_size = SIZE_MAX;
-  bool comments = false;  // "#" to the end of the line is a comment (Octave's header)
+  // A word that starts "#" or "//" begins a comment to the end of the line
+  // (Octave's header, a C bench's note).
+  bool comments = false;
 };
 
 // Longer than any word a bench writes, however many leading zeros.
@@ -77,6 +79,8 @@ class value_parser {
   // of it; only the parts before the last are copied, and only as far as a
   // message shows them.
   void begin_word(const char* at);
+  // Goes on with the word begun by a pending "/", which is no comment: a bad word.
+  void resume_slash_word();
   // Reads the word on from `start` (not at white space) up to the next white
   // space or `end`, and returns where it stopped: before either only once the
   // word is bad and read as far as its message shows it.
@@ -111,6 +115,7 @@ class value_parser {
   // The word being read, which may span chunks.
   bool in_word_ = false;
   bool in_comment_ = false;
+  bool slash_pending_ = false;  // a "/" ended the last chunk, where a word begins
   std::size_t word_line_ = 0;
   std::size_t word_column_ = 0;
   std::size_t word_length_ = 0;
