@@ -277,8 +277,8 @@ directory_report check_directory(const batch_settings& settings, const destinati
   if (to.plot || page != nullptr) plot_data.emplace(2048, rules.skip);
   std::optional<output_file::prepared> plot;
   try {
-    run_verdict verdict =
-        check_run(paths_of(settings, dir), rules, beyond, plot_data ? &*plot_data : nullptr);
+    run_verdict verdict = check_run(paths_of(settings, dir), rules, beyond,
+                                    plot_data ? &*plot_data : nullptr, start_thread, &report.delay);
     // The plot is drawn first, so that a run that fails to draw it writes nothing.
     if (to.plot) {
       plot.emplace(to.plot->prepare(draw_plot(*plot_format_of(to.plot->name()),

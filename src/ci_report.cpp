@@ -138,7 +138,7 @@ std::string json_head(const directory_report& report, const json_settings& setti
   if (const delay_setting& delay = settings.rules.delay; delay.given) {
     // A delay still to be found when the run fell into trouble is unknown.
     const std::optional<applied_delay>& used =
-        report.verdict ? report.verdict->delay : std::nullopt;
+        report.verdict ? report.verdict->delay : report.delay;
     if (used) {
       line["delay"] = used->entries;
     } else if (delay.automatic) {

@@ -212,10 +212,21 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
 }
 
 run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
-                      envelope* plot_data, const thread_starter& start) {
+                      envelope* plot_data, const thread_starter& start,
+                      std::optional<applied_delay>* delay_used) {
   // Three read buffers and their blocks: too much for the stack of a thread.
   const auto stream =
       std::make_unique<entry_stream>(paths, rules.format, rules.count, rules.delay, start);
+  // The delay, once known: given, or found by a search that read its window.
+  std::optional<applied_delay> used;
+  if (rules.delay.given &&
+      (!rules.delay.automatic || (stream->search() && stream->search()->any_candidate))) {
+    used =
+        applied_delay{stream->delay(),
+                      rules.delay.automatic ? std::optional(rules.delay.max_delay) : std::nullopt,
+                      stream->search()};
+    if (delay_used != nullptr) *delay_used = used;
+  }
   // Indices are the model's: a lagging model's first entries have no counterpart.
   const std::uint64_t first_index = stream->first_index();
   run_verdict verdict{
@@ -284,14 +295,10 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
     }
   }
   figures.add_weak(stream->weak());
-  if (rules.delay.given) {
-    verdict.delay = {stream->delay(),
-                     rules.delay.automatic ? std::optional(rules.delay.max_delay) : std::nullopt,
-                     stream->search()};
-    if (rules.delay.automatic && !rules.count) {
-      verdict.delay->count_difference = static_cast<std::int64_t>(stream->implementation_count()) -
-                                        static_cast<std::int64_t>(stream->model_count());
-    }
+  verdict.delay = used;
+  if (used && rules.delay.automatic && !rules.count) {
+    verdict.delay->count_difference = static_cast<std::int64_t>(stream->implementation_count()) -
+                                      static_cast<std::int64_t>(stream->model_count());
   }
   if (stream->entries() <= rules.skip) {
     throw error(shown_name(paths.results_m) + ": --skip=" + std::to_string(rules.skip) +

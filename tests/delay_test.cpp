@@ -239,7 +239,16 @@ INSTANTIATE_TEST_SUITE_P(
                    2,
                    "",
                    "decimal-diff: results_c.txt holds 7 numbers, results_m.txt 5; no delay "
-                   "between -1 and 1 fits these counts\n"},
+                   "between -1 and 1 fits these counts\n",
+                   R"({"delay": null, "delay_found": false})"},
+        // Trouble after the search still tells the delay it found.
+        delay_case{"trouble_after_the_search",
+                   {"--delay=auto", "--skip=5"},
+                   "9 9 1 2 3 4 5\n",
+                   2,
+                   "",
+                   "decimal-diff: results_m.txt: --skip=5 leaves none of its 5 entries\n",
+                   R"({"delay": 2, "delay_found": true})"},
         // A bad word read ahead for the search is told at its place, as without it.
         delay_case{"bad_word_in_the_window",
                    {"--delay=auto"},

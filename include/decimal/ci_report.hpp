@@ -22,6 +22,7 @@ struct directory_report {
   run_outcome outcome = run_outcome::trouble;
   std::optional<run_verdict> verdict;  // none in trouble
   std::string message;                 // trouble's, without the program's name
+  std::optional<applied_delay> delay;  // the delay used, in trouble too once it was known
   std::string summary;                 // the summary line as the text has it, without "summary: "
   // What a CI viewer opens on: the verdict, summary, delay and histogram
   // lines, then the lines beyond the tolerance, cut at a line's end past

@@ -103,8 +103,11 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
 // Reads the run (see entry_stream) and compares it by `rules`, handing each
 // entry beyond the tolerance to `beyond` and each entry compared to
 // `plot_data`, when given; `start` starts the stream's helper threads.
-// Throws the run's trouble, and trouble when rules.skip leaves no entry.
+// Throws the run's trouble, and trouble when rules.skip leaves no entry. A
+// delay that was given or found goes to `delay_used`, when given, as soon as
+// it is known: trouble after it still tells it.
 run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
-                      envelope* plot_data, const thread_starter& start = start_thread);
+                      envelope* plot_data, const thread_starter& start = start_thread,
+                      std::optional<applied_delay>* delay_used = nullptr);
 
 }  // namespace decimal
