@@ -165,9 +165,8 @@ std::string json_head(const directory_report& report, const json_settings& setti
     if (figures.unknown() != 0) {
       line["unknown"] = figures.unknown();
       nlohmann::ordered_json letters = nlohmann::ordered_json::object();
-      for (std::size_t i = 0; i < unknown_letters.size(); ++i) {
-        const std::uint64_t n = figures.unknown_letters()[i];
-        if (n != 0) letters[std::string(1, unknown_letters[i])] = n;
+      for (const auto& [letter, n] : unknown_letter_tally(figures)) {
+        letters[std::string(1, letter)] = n;
       }
       line["unknown_letters"] = letters;
     }

@@ -57,22 +57,13 @@ bool add_with_unknowns(accumulator& figures, std::span<const std::int64_t> model
 
 }  // namespace
 
-std::string unknown_letter_counts(const accumulator& figures, std::string_view between,
-                                  std::string_view separator) {
-  // In std_logic's order.
-  static constexpr std::string_view order = "UXZW-LH";
-  std::string text;
-  for (const char letter : order) {
-    const auto at = static_cast<std::size_t>(std::ranges::find(unknown_letters, letter) -
-                                             unknown_letters.begin());
-    const std::uint64_t n = figures.unknown_letters()[at];
-    if (n == 0) continue;
-    if (!text.empty()) text += separator;
-    text += letter;
-    text += between;
-    text += std::to_string(n);
+std::vector<std::pair<char, std::uint64_t>> unknown_letter_tally(const accumulator& figures) {
+  std::vector<std::pair<char, std::uint64_t>> tally;
+  for (const char letter : std::string_view("UXZW-LH")) {
+    const std::uint64_t n = figures.unknown_letters()[*unknown_letter_index(letter, true)];
+    if (n != 0) tally.emplace_back(letter, n);
   }
-  return text;
+  return tally;
 }
 
 std::vector<std::string> fail_reasons(const accumulator& figures,
@@ -149,8 +140,13 @@ std::string summary_figures(const accumulator& figures, const std::optional<doub
                         " " + entries + (all == 1 ? " differs" : " differ") + " by more than " +
                         std::to_string(figures.tolerance()) + " LSB";
   if (figures.unknown() != 0) {
-    summary += ", " + std::to_string(figures.unknown()) + " unknown (" +
-               unknown_letter_counts(figures, ":", " ") + ")";
+    summary += ", " + std::to_string(figures.unknown()) + " unknown (";
+    for (const auto& [letter, n] : unknown_letter_tally(figures)) {
+      if (summary.back() != '(') summary += ' ';
+      summary += letter;
+      summary += ':' + std::to_string(n);
+    }
+    summary += ')';
   }
   if (figures.weak() != 0) summary += ", " + std::to_string(figures.weak()) + " weak";
   if (figures.missing() != 0) summary += ", " + std::to_string(figures.missing()) + " missing";

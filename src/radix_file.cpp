@@ -43,16 +43,6 @@ constexpr std::array<unsigned char, 256> byte_classes = [] {
   return classes;
 }();
 
-// 1 + the index in unknown_letters of a letter that stands for unknown bits
-// (L and H only when weak digits are taken as unknown); 0 for anything else.
-std::size_t unknown_letter_of(char c, bool weak_unknown) {
-  const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  if (!weak_unknown && (upper == 'L' || upper == 'H')) return 0;
-  const auto* at = std::find(unknown_letters.begin(), unknown_letters.end(), upper);
-  return at == unknown_letters.end() ? 0
-                                     : static_cast<std::size_t>(at - unknown_letters.begin()) + 1;
-}
-
 // Past this, a magnitude is out of every range; it stops growing here.
 constexpr std::uint64_t magnitude_cap = std::uint64_t{1} << 40;
 
@@ -294,17 +284,15 @@ void radix_parser::add_to_word(char c) {
   const std::uint64_t all_ones = (std::uint64_t{1} << bits) - 1;
   std::uint64_t digit = hex_digit(c);
   std::uint64_t pattern_digit = digit;
-  if (const std::size_t letter =
-          address_ || c_literals_ ? 0 : unknown_letter_of(c, range_.weak_unknown);
-      letter != 0) {
-    if (first_unknown_ == 0) first_unknown_ = letter;
+  const bool letters = !address_ && !c_literals_;  // std_logic's letters are digits here
+  if (const auto letter = letters ? unknown_letter_index(c, range_.weak_unknown) : std::nullopt) {
+    if (first_unknown_ == 0) first_unknown_ = *letter + 1;
     digit = 0;
     pattern_digit = all_ones;
-  } else if (const char upper = static_cast<char>(c & ~0x20);
-             !address_ && !c_literals_ && (upper == 'L' || upper == 'H')) {
+  } else if (const auto level = letters ? weak_level(c) : std::nullopt) {
     // A weak digit: all its bits at that level.
     weak_digit_ = true;
-    digit = upper == 'H' ? all_ones : 0;
+    digit = *level == 1 ? all_ones : 0;
     pattern_digit = digit;
   } else if (digit > all_ones) {
     malformed_ = true;

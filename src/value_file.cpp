@@ -422,16 +422,13 @@ inline std::int64_t value_parser::end_word(std::string_view last_part) {
     // bench could not tell, or a weak 0 or 1.
     if (range_.unknowns && word_length_ == 1 && !too_long_) {
       const char c = kept_length_ == 1 ? kept_[0] : last_part.empty() ? '\0' : last_part[0];
-      const char upper = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-      const bool weak = upper == 'L' || upper == 'H';
-      const auto* letter = std::find(unknown_letters.begin(), unknown_letters.end(), upper);
-      if (letter != unknown_letters.end() && (!weak || range_.weak_unknown)) {
+      if (const auto letter = unknown_letter_index(c, range_.weak_unknown)) {
         ++unknown_;
-        return unknown_value_of(static_cast<std::size_t>(letter - unknown_letters.begin()));
+        return unknown_value_of(*letter);
       }
-      if (weak) {
+      if (const auto level = weak_level(c)) {
         ++weak_;
-        return upper == 'H' ? 1 : 0;
+        return *level;
       }
     }
     fail_word(last_part);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "decimal/accumulator.hpp"
@@ -45,10 +46,9 @@ using entry_sink = std::function<bool(const entry_beyond&)>;
 std::vector<std::string> fail_reasons(const accumulator& figures,
                                       const std::optional<double>& min_snr_db);
 
-// The unknown entries of each letter, in std_logic's order, as "U:2 X:1"
-// with `between` ":" and `separator` " "; none of a letter that has none.
-std::string unknown_letter_counts(const accumulator& figures, std::string_view between,
-                                  std::string_view separator);
+// The unknown entries of each letter that has some, in std_logic's order
+// (U X Z W - L H), as the summary and JSON give them.
+std::vector<std::pair<char, std::uint64_t>> unknown_letter_tally(const accumulator& figures);
 
 // The longest entry line: two Q32.0 extremes with six decimals, a 32-bit
 // sample, a 20-digit index and a 33-bit difference fit with room to spare.

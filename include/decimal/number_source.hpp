@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -31,6 +32,25 @@ constexpr std::size_t unknown_letter(std::int64_t n) noexcept {
   return static_cast<std::size_t>(static_cast<std::uint64_t>(n) -
                                   static_cast<std::uint64_t>(INT64_MIN));
 }
+// A byte of a bench's word as std_logic reads it, of either case: the index
+// in unknown_letters of a letter of unknown bits (L and H only when
+// `weak_unknown`), or none.
+constexpr std::optional<std::size_t> unknown_letter_index(char c, bool weak_unknown) noexcept {
+  const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  if (!weak_unknown && (upper == 'L' || upper == 'H')) return std::nullopt;
+  for (std::size_t i = 0; i < unknown_letters.size(); ++i) {
+    if (unknown_letters[i] == upper) return i;
+  }
+  return std::nullopt;
+}
+
+// The level of a weak letter, L (0) or H (1), of either case; none for any other byte.
+constexpr std::optional<int> weak_level(char c) noexcept {
+  if (c == 'L' || c == 'l') return 0;
+  if (c == 'H' || c == 'h') return 1;
+  return std::nullopt;
+}
+
 // What stands for the partner of an entry that has none (the other file
 // ended first): outside every format's range too.
 inline constexpr std::int64_t missing_value = INT64_MIN + 8;
