@@ -29,13 +29,11 @@ struct narrow_sums {
   std::uint64_t largest = 0;  // magnitude
 };
 
-__attribute__((target_clones("avx2", "default"))) narrow_sums add_narrow(const std::int64_t* res_m,
-                                                                         const std::int64_t* res_c,
-                                                                         std::int64_t* differences,
-                                                                         std::size_t n, int width,
-                                                                         std::uint64_t tolerance) {
-  // The W-bit pattern of a raw number read signed, by arithmetic alone.
-  const std::int64_t half = std::int64_t{1} << (width - 1);
+__attribute__((target_clones("avx2", "default"))) narrow_sums add_narrow(
+    const std::int64_t* res_m, const std::int64_t* res_c, std::int64_t* differences, std::size_t n,
+    int width, bool is_unsigned, std::uint64_t tolerance) {
+  // The W-bit pattern of a raw number read signed (unsigned, as it is), by arithmetic alone.
+  const std::int64_t half = is_unsigned ? 0 : std::int64_t{1} << (width - 1);
   const std::int64_t mask = (std::int64_t{1} << width) - 1;
   narrow_sums s;
   for (std::size_t i = 0; i < n; ++i) {
@@ -146,7 +144,7 @@ bool accumulator::add(std::span<const std::int64_t> res_m, std::span<const std::
   for (std::size_t at = 0; at < res_m.size(); at += narrow_block) {
     const std::size_t n = std::min(narrow_block, res_m.size() - at);
     const narrow_sums s = add_narrow(res_m.data() + at, res_c.data() + at, differences.data() + at,
-                                     n, format_.width(), tolerance_);
+                                     n, format_.width(), format_.is_unsigned, tolerance_);
     const std::span<const std::int64_t> block = differences.subspan(at, n);
     for (const std::int64_t d : block) histogram_.add(d);
     if (s.largest > largest_magnitude_) {
@@ -171,10 +169,8 @@ template <typename Sum>
 bool accumulator::add_block(std::span<const std::int64_t> res_m,
                             std::span<const std::int64_t> res_c,
                             std::span<std::int64_t> differences) {
-  const auto shift = static_cast<unsigned>(64 - format_.width());
-  const auto lsb = [shift](std::int64_t raw) {
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(raw) << shift) >> shift;
-  };
+  const q_format format = format_;
+  const auto lsb = [format](std::int64_t raw) { return format.lsb(raw); };
   const std::uint64_t tolerance = tolerance_;
   std::uint64_t largest_magnitude = largest_magnitude_;
   std::size_t largest_at = res_m.size();  // none in this block

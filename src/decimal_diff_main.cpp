@@ -34,7 +34,8 @@ constexpr std::string_view usage =
     "their fixed-point format, and tell whether they agree. Every entry is\n"
     "compared. Each DIR is checked in turn; the current directory by default.\n"
     "\n"
-    "  -f, --format=FMT   the results' format QM.N (or QN for Q1.N); default Q1.11\n"
+    "  -f, --format=FMT   the results' format QM.N (or QN for Q1.N), UQM.N unsigned;\n"
+    "                     default Q1.11\n"
     "  -n, --count=COUNT  compare only the first COUNT entries of each file\n"
     "  -t, --tolerance=N  let entries differ by up to N LSB (0 to 2^W-1; default 0)\n"
     "      --min-snr=DB   fail also when the signal-to-noise ratio is below DB dB\n"
@@ -51,6 +52,8 @@ constexpr std::string_view usage =
     "      --model-encoding=FORM, --impl-encoding=FORM, --samples-encoding=FORM\n"
     "                     the same for one file\n"
     "      --weak=unknown take VHDL's weak L and H as unknown, not as 0 and 1\n"
+    "      --word-bits=B  the results' hex and binary words are B-bit patterns,\n"
+    "                     sign-extended (fffc in 16 bits is -4)\n"
     "      --json         one JSON object per directory per line instead of the text\n"
     "      --junit=FILE   also write a JUnit XML report into FILE\n"
     "      --html=FILE    also write a page of every directory into FILE\n"
@@ -170,13 +173,28 @@ decimal::encoding parse_encoding(std::string_view option, std::string_view text)
   return *form;
 }
 
-decimal::q_format parse_format(std::string_view text) {
+decimal::q_format parse_format(std::string_view option, std::string_view text) {
   const std::optional<decimal::q_format> format = decimal::parse_q_format(text);
   if (!format) {
-    throw usage_error("invalid format " + decimal::quote(text) +
-                      ": expected QM.N or QN, with M from 1 and M + N from 1 to 32 bits");
+    const std::string invalid = "invalid " + std::string(option) + " " + decimal::quote(text);
+    if (const std::optional<decimal::q_format> here = decimal::foreign_q_format(text)) {
+      throw usage_error(invalid + ": that format is " + here->name() + " here" +
+                        (text.starts_with('Q') ? ", where M counts the sign bit" : ""));
+    }
+    throw usage_error(invalid +
+                      ": expected QM.N or QN (signed, M from 1), or UQM.N or UQN (unsigned), "
+                      "M + N from 1 to 32 bits");
   }
   return *format;
+}
+
+unsigned parse_word_bits(std::string_view text) {
+  const std::optional<std::uint64_t> n = parse_whole(text, 8, 64);
+  if (!n) {
+    throw usage_error("invalid word size " + decimal::quote(text) +
+                      ": expected a whole number of bits from 8 to 64");
+  }
+  return static_cast<unsigned>(*n);
 }
 
 double parse_decibels(std::string_view text) {
@@ -215,7 +233,8 @@ options parse_command_line(int argc, char** argv) {
     max_delay,
     color,
     html,
-    weak
+    weak,
+    word_bits
   };
   static const option long_options[] = {
       {"format", required_argument, nullptr, 'f'},
@@ -237,6 +256,7 @@ options parse_command_line(int argc, char** argv) {
       {"junit", required_argument, nullptr, junit},
       {"html", required_argument, nullptr, html},
       {"weak", required_argument, nullptr, weak},
+      {"word-bits", required_argument, nullptr, word_bits},
       {"color", optional_argument, nullptr, color},
       {"colour", optional_argument, nullptr, color},
       {"quiet", no_argument, nullptr, 'q'},
@@ -259,7 +279,7 @@ options parse_command_line(int argc, char** argv) {
   for (int c; (c = getopt_long(argc, argv, ":f:n:t:e:qh", long_options, nullptr)) != -1;) {
     switch (c) {
       case 'f':
-        rules.format = parse_format(optarg);
+        rules.format = parse_format("format", optarg);
         break;
       case 'n':
         rules.count = parse_count(optarg);
@@ -309,6 +329,9 @@ options parse_command_line(int argc, char** argv) {
                             ": expected unknown or known");
         }
         batch.encodings.weak_unknown = std::string_view(optarg) == "unknown";
+        break;
+      case word_bits:
+        batch.encodings.word_bits = parse_word_bits(optarg);
         break;
       case samples_encoding:
         samples_form = batch.encodings.samples = parse_encoding("samples encoding", optarg);
@@ -378,6 +401,18 @@ options parse_command_line(int argc, char** argv) {
                       "\": it must be below the count " + std::to_string(*rules.count));
   }
   if (tolerance) rules.tolerance = parse_tolerance(*tolerance, rules.format);
+  if (const unsigned bits = batch.encodings.word_bits; bits != 0) {
+    if (!decimal::is_radix(batch.encodings.results_m) &&
+        !decimal::is_radix(batch.encodings.results_c)) {
+      throw usage_error(
+          "--word-bits sizes hex and binary words: neither result file is written so");
+    }
+    if (static_cast<int>(bits) < rules.format.width()) {
+      throw usage_error("invalid word size \"" + std::to_string(bits) + "\": narrower than " +
+                        rules.format.name() + "'s " + std::to_string(rules.format.width()) +
+                        " bits");
+    }
+  }
   batch.progress = ::isatty(STDERR_FILENO) == 1;
   batch.color = decimal::use_color(color_given, ::isatty(STDOUT_FILENO) == 1,
                                    std::getenv("NO_COLOR"), std::getenv("TERM"));

@@ -137,8 +137,14 @@ radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std:
       std::size_t line = line_;
       std::size_t line_start = line_start_;
       const auto plain_words = bits_per_digit_ == 4 ? read_plain_words<4> : read_plain_words<1>;
-      plain_words(p, chunk.data() + chunk.size(), next, out.data() + out.size(),
-                  static_cast<std::uint64_t>(range_.max), offset_, chunk.data(), line, line_start);
+      // A word of a wider container is sign-extended, by the slow path,
+      // once its top bit is set.
+      const std::uint64_t plain_max =
+          range_.word_bits == 0 ? static_cast<std::uint64_t>(range_.max)
+                                : std::min(static_cast<std::uint64_t>(range_.max),
+                                           (std::uint64_t{1} << (range_.word_bits - 1)) - 1);
+      plain_words(p, chunk.data() + chunk.size(), next, out.data() + out.size(), plain_max, offset_,
+                  chunk.data(), line, line_start);
       count_ += static_cast<std::size_t>(next - (out.data() + written));
       written = static_cast<std::size_t>(next - out.data());
       i = static_cast<std::size_t>(p - chunk.data());
@@ -196,7 +202,7 @@ radix_parser::progress radix_parser::feed(std::string_view chunk, std::span<std:
     // it, nor any word past max_word_size: an endless one must not keep the
     // run reading.
     if (word_length_ > shown_word_size &&
-        (malformed_ || pattern_ >= magnitude_cap || word_length_ > max_word_size)) {
+        (malformed_ || beyond_every_number() || word_length_ > max_word_size)) {
       too_long_ = word_length_ > max_word_size;
       end_word(value);
     }
@@ -241,6 +247,7 @@ void radix_parser::begin_word(std::size_t line, std::size_t column) {
   digits_ = 0;
   magnitude_ = 0;
   pattern_ = 0;
+  wider_than_64_bits_ = false;
 }
 
 void radix_parser::add_to_word(char c) {
@@ -299,10 +306,36 @@ void radix_parser::add_to_word(char c) {
     return;
   }
   ++digits_;
+  if (range_.word_bits != 0 && !address_) {
+    // Up to 64 bits: leading zeros and all, a wide container's word.
+    if ((pattern_ >> (64 - bits)) != 0) wider_than_64_bits_ = true;
+    if (wider_than_64_bits_) return;
+    magnitude_ = (magnitude_ << bits) | digit;
+    pattern_ = (pattern_ << bits) | pattern_digit;
+    return;
+  }
   if (pattern_ < magnitude_cap) {
     magnitude_ = (magnitude_ << bits) | digit;
     pattern_ = (pattern_ << bits) | pattern_digit;
   }
+}
+
+bool radix_parser::beyond_every_number() const noexcept {
+  if (range_.word_bits == 0 || address_) return pattern_ >= magnitude_cap;
+  return wider_than_64_bits_ || (range_.word_bits < 64 && pattern_ >> range_.word_bits != 0);
+}
+
+std::int64_t radix_parser::sign_extended() const {
+  const unsigned bits = range_.word_bits;
+  if (beyond_every_number()) {
+    fail_word(shown_word(false) + " does not fit a " + std::to_string(bits) +
+              "-bit word (--word-bits=" + std::to_string(bits) + ")");
+  }
+  if (bits == 64) return static_cast<std::int64_t>(magnitude_);
+  const std::uint64_t sign = std::uint64_t{1} << (bits - 1);
+  return magnitude_ < sign
+             ? static_cast<std::int64_t>(magnitude_)
+             : static_cast<std::int64_t>(magnitude_) - static_cast<std::int64_t>(sign << 1);
 }
 
 bool radix_parser::end_word(std::int64_t& value) {
@@ -333,11 +366,16 @@ bool radix_parser::end_word(std::int64_t& value) {
   const std::string between =
       " (not between " + std::to_string(range_.min) + " and " + std::to_string(range_.max) + ")";
   if (first_unknown_ != 0) {
-    // Whatever its unknown bits, the word must fit the format's width. Only
-    // digits, "_" and the unknown letters: safe to show as they are.
-    if (pattern_ > static_cast<std::uint64_t>(range_.max)) {
-      fail_word(shown_word(false) + " does not fit " + range_.format +
-                " with its unknown bits set" + between);
+    // Whatever its unknown bits, the word must fit the format's width (or
+    // the container's). Only digits, "_" and the unknown letters: safe to
+    // show as they are.
+    if (range_.word_bits != 0 ? beyond_every_number()
+                              : pattern_ > static_cast<std::uint64_t>(range_.max)) {
+      const std::string container =
+          range_.word_bits != 0 ? "a " + std::to_string(range_.word_bits) + "-bit word" : "";
+      fail_word(shown_word(false) + " does not fit " +
+                (container.empty() ? range_.format : container) + " with its unknown bits set" +
+                (container.empty() ? between : ""));
     }
     ++count_;
     ++unknown_;
@@ -346,7 +384,7 @@ bool radix_parser::end_word(std::int64_t& value) {
   }
   if (weak_digit_) ++weak_;
   const auto magnitude = static_cast<std::int64_t>(magnitude_);
-  value = negative_ ? -magnitude : magnitude;
+  value = negative_ ? -magnitude : range_.word_bits != 0 ? sign_extended() : magnitude;
   if (value < range_.min || value > range_.max) {
     if (range_.format.empty()) {
       fail_word("number out of range: " + shown_word(true) + between);
@@ -356,14 +394,19 @@ bool radix_parser::end_word(std::int64_t& value) {
     // 16 bits) is a common bench habit: say what the word holds.
     std::string hint;
     const unsigned word_bits = static_cast<unsigned>(digits_) * bits_per_digit_;
-    if (!negative_ && word_bits < 40 && value > range_.max) {
+    if (!negative_ && range_.word_bits == 0 && word_bits < 40 && value > range_.max) {
       const std::int64_t extended = value - (std::int64_t{1} << word_bits);
       if (extended >= range_.min && extended < 0) {
         hint = "; as a " + std::to_string(word_bits) + "-bit word it is " +
-               std::to_string(extended) + ", sign-extended: write the format's own bits";
+               std::to_string(extended) +
+               ", sign-extended: see --word-bits=" + std::to_string(word_bits);
       }
     }
-    fail_word(shown_word(false) + " does not fit " + range_.format + between + hint);
+    const std::string as_word = range_.word_bits != 0 && !negative_
+                                    ? " (" + std::to_string(value) + " as a " +
+                                          std::to_string(range_.word_bits) + "-bit word)"
+                                    : "";
+    fail_word(shown_word(false) + as_word + " does not fit " + range_.format + between + hint);
   }
   ++count_;
   return true;

@@ -112,13 +112,22 @@ entry_stream::entry_stream(const run_paths& paths, const q_format& format,
       // thread for a block of them.
       without_helpers_(is_raw(paths.encodings.results_m) && is_raw(paths.encodings.results_c)) {
   const run_encodings& forms = paths.encodings;
-  const number_range results{.min = format.lowest_raw(),
-                             .max = format.highest_raw(),
-                             .format = format.name(),
-                             .unknowns = true,
-                             .weak_unknown = forms.weak_unknown,
-                             .max_word_size = longest_word,
-                             .comments = true};
+  const auto results = [&](encoding form) {
+    number_range range{.min = format.lowest_raw(),
+                       .max = format.highest_raw(),
+                       .format = format.name(),
+                       .unknowns = true,
+                       .weak_unknown = forms.weak_unknown,
+                       .max_word_size = longest_word,
+                       .comments = true};
+    if (forms.word_bits != 0 && is_radix(form)) {
+      // A container's word stands for its sign-extended value: it must be one of the format's.
+      range.min = format.lowest_lsb();
+      range.max = format.highest_lsb();
+      range.word_bits = forms.word_bits;
+    }
+    return range;
+  };
   if (has_samples_) {
     open_numbers_file(samples_, *paths.samples, forms.samples, samples_text_,
                       samples_range(forms.samples), samples_failure_);
@@ -134,9 +143,10 @@ entry_stream::entry_stream(const run_paths& paths, const q_format& format,
         "the model and the implementation are the same file: " + shown_name(paths.results_m) +
         (paths.results_m == paths.results_c ? "" : " and " + shown_name(paths.results_c)));
   }
-  open_numbers_file(model_, paths.results_m, forms.results_m, model_text_, results, model_failure_);
+  open_numbers_file(model_, paths.results_m, forms.results_m, model_text_, results(forms.results_m),
+                    model_failure_);
   open_numbers_file(implementation_, paths.results_c, forms.results_c, implementation_text_,
-                    results, implementation_failure_);
+                    results(forms.results_c), implementation_failure_);
   max_delay_ = delay.max_delay;
   delay_ = delay.automatic ? search_delay(format, delay.max_delay) : delay.entries;
   const std::uint64_t lag =

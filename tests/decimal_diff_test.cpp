@@ -284,15 +284,24 @@ INSTANTIATE_TEST_SUITE_P(
         usage_case{{"--junit"}, "option \"--junit\" needs a value"},
         // An unset shell variable must not mean the current directory.
         usage_case{{""}, "invalid directory \"\": the name is empty"},
+        // Formats as other tools write them: what they are here.
         usage_case{{"-f", "Q0.11"},
-                   "invalid format \"Q0.11\": expected QM.N or QN, with M from 1 and M + N from "
-                   "1 to 32 bits"},
+                   "invalid format \"Q0.11\": that format is Q1.11 here, where M counts the sign "
+                   "bit"},
+        usage_case{{"-f", "sfix16_En15"},
+                   "invalid format \"sfix16_En15\": that format is Q1.15 here"},
         usage_case{{"--format=Q1.32"},
-                   "invalid format \"Q1.32\": expected QM.N or QN, with M from 1 and M + N from "
-                   "1 to 32 bits"},
+                   "invalid format \"Q1.32\": expected QM.N or QN (signed, M from 1), or UQM.N or "
+                   "UQN (unsigned), M + N from 1 to 32 bits"},
         usage_case{{"--format="},
-                   "invalid format \"\": expected QM.N or QN, with M from 1 and M + N from 1 to "
-                   "32 bits"},
+                   "invalid format \"\": expected QM.N or QN (signed, M from 1), or UQM.N or UQN "
+                   "(unsigned), M + N from 1 to 32 bits"},
+        usage_case{{"--word-bits=16"},
+                   "--word-bits sizes hex and binary words: neither result file is written so"},
+        usage_case{{"-e", "hex", "--word-bits=65"},
+                   "invalid word size \"65\": expected a whole number of bits from 8 to 64"},
+        usage_case{{"-e", "hex", "--word-bits=8"},
+                   "invalid word size \"8\": narrower than Q1.11's 12 bits"},
         usage_case{{"-n", "0"}, "invalid count \"0\": expected a whole number from 1"},
         usage_case{{"--count=-3"}, "invalid count \"-3\": expected a whole number from 1"},
         usage_case{{"--count=1e3"}, "invalid count \"1e3\": expected a whole number from 1"},
@@ -339,6 +348,35 @@ TEST_F(DecimalDiffVectors, AnErrorLateInALongRunFails) {
             "summary: 1 of 1000 entries differ by more than 2 LSB; largest 300 LSB at index 500; "
             "mean 0.300 LSB, rms 9.487 LSB, snr 20.46 dB\n"
             "verdict: fail: 1 entry beyond 2 LSB\n");
+}
+
+// An ADC's 12-bit codes: a wrap where the model saturates (4095 + 11 read
+// as 6) is a whole scale off, not the 7 LSB that signed bits would make it.
+TEST_F(DecimalDiffVectors, AnUnsignedWrapFails) {
+  const std::string dir = write_run("run", {4090, 4095, 0}, {4090, 6, 0});
+  const outcome wrapped = run({"-f", "UQ12.0", "-t", "7", "--samples=none", dir}, scratch_.path());
+  EXPECT_EQ(wrapped.status, 1);
+  EXPECT_EQ(wrapped.out.substr(0, wrapped.out.find('\n')),
+            "index:1, res_m:4095.000000, res_c:6.000000, diff:-4089");
+  const outcome signed_bits = run({"-f", "Q12.0", "-t", "7", "-q", dir}, scratch_.path());
+  EXPECT_EQ(signed_bits.status, 0);
+  write_run("negative", {0}, {-1});
+  const outcome negative = run({"-f", "UQ12.0", "negative"}, scratch_.path());
+  EXPECT_EQ(negative.status, 2);
+  EXPECT_EQ(negative.err,
+            "decimal-diff: negative/results_c.txt:1:1: -1 does not fit UQ12.0 (not between 0 "
+            "and 4095)\n");
+}
+
+// A 14-bit result written sign-extended in 16-bit hex words.
+TEST_F(DecimalDiffVectors, ContainerWordsAreSignExtended) {
+  scratch_.write("run/results_m.txt", "-4\n8191\n-8192\n");
+  scratch_.write("run/results_c.txt", "fffc\n1fff\ne000\n");
+  const outcome result =
+      run({"-f", "Q1.13", "--impl-encoding=hex", "--word-bits=16", "--samples=none", "run"},
+          scratch_.path());
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
 }
 
 TEST_F(DecimalDiffVectors, ResultsOfDifferentLengthsAreTrouble) {

@@ -43,7 +43,41 @@ INSTANTIATE_TEST_SUITE_P(
                     spelling{"Q1.11x", std::nullopt}, spelling{"Q+1.11", std::nullopt},
                     spelling{"Q1.-1", std::nullopt}, spelling{" Q1.11", std::nullopt},
                     spelling{"Q1.1.1", std::nullopt}, spelling{"Q999999999999.1", std::nullopt},
-                    spelling{"", std::nullopt}));
+                    spelling{"", std::nullopt},
+                    // Unsigned: no sign bit, so M may be 0; UQN is UQ0.N.
+                    spelling{"UQ0.12", q_format{0, 12, true}},
+                    spelling{"UQ12", q_format{0, 12, true}},
+                    spelling{"UQ12.0", q_format{12, 0, true}},
+                    spelling{"UQ0.32", q_format{0, 32, true}},  // the widest
+                    spelling{"UQ0.33", std::nullopt}, spelling{"UQ0.0", std::nullopt},
+                    spelling{"UQ0", std::nullopt}, spelling{"uQ1.11", std::nullopt},
+                    spelling{"U1.11", std::nullopt}));
+
+struct foreign_spelling {
+  const char* text;
+  std::optional<q_format> here;
+};
+
+void PrintTo(const foreign_spelling& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+class ForeignSpelling : public testing::TestWithParam<foreign_spelling> {};
+
+TEST_P(ForeignSpelling, SaysWhatItIsHere) {
+  EXPECT_EQ(decimal::foreign_q_format(GetParam().text), GetParam().here);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ForeignSpelling,
+    testing::Values(foreign_spelling{"Q0.15", q_format{1, 15}},        // ARM: M without the sign
+                    foreign_spelling{"Q0.31", q_format{1, 31}},        // the widest
+                    foreign_spelling{"Q1.31", std::nullopt},           // valid here: no hint
+                    foreign_spelling{"Q0.32", std::nullopt},           // 33 bits either way
+                    foreign_spelling{"sfix16_En15", q_format{1, 15}},  // MATLAB
+                    foreign_spelling{"ufix12_En12", q_format{0, 12, true}},
+                    foreign_spelling{"sfix8", q_format{8, 0}},
+                    foreign_spelling{"sfix16_En16", std::nullopt},  // no sign bit left
+                    foreign_spelling{"sfix40_En20", std::nullopt},  // over 32 bits
+                    foreign_spelling{"fix16_En15", std::nullopt}));
 
 struct extreme {
   q_format format;
@@ -69,6 +103,7 @@ constexpr q_format q1_11{1, 11};
 constexpr q_format q1_15{1, 15};
 constexpr q_format q1_31{1, 31};
 constexpr q_format q32_0{32, 0};
+constexpr q_format uq0_12{0, 12, true};
 
 INSTANTIATE_TEST_SUITE_P(
     Table, QFormatValue,
@@ -79,7 +114,10 @@ INSTANTIATE_TEST_SUITE_P(
                     extreme{q1_15, 32767, 32767}, extreme{q1_15, 65535, -1},
                     extreme{q1_31, INT32_MIN, INT32_MIN}, extreme{q1_31, 2147483648, INT32_MIN},
                     extreme{q1_31, INT32_MAX, INT32_MAX}, extreme{q1_31, 4294967295, -1},
-                    extreme{q32_0, 4294967295, -1}, extreme{q32_0, INT32_MIN, INT32_MIN}));
+                    extreme{q32_0, 4294967295, -1}, extreme{q32_0, INT32_MIN, INT32_MIN},
+                    // Unsigned: every pattern is its own value, the top one too.
+                    extreme{uq0_12, 0, 0}, extreme{uq0_12, 4095, 4095}, extreme{uq0_12, 2048, 2048},
+                    extreme{q_format{0, 32, true}, 4294967295, 4294967295}));
 
 TEST(QFormat, RangeOfEachWidth) {
   struct range {
@@ -89,10 +127,19 @@ TEST(QFormat, RangeOfEachWidth) {
   };
   for (const range& r :
        {range{q1_0, -1, 1}, range{q1_11, -2048, 4095}, range{q_format{4, 12}, -32768, 65535},
-        range{q1_31, -2147483648, 4294967295}}) {
+        range{q1_31, -2147483648, 4294967295}, range{uq0_12, 0, 4095}}) {
     EXPECT_EQ(r.format.lowest_raw(), r.lowest) << r.format.name();
     EXPECT_EQ(r.format.highest_raw(), r.highest) << r.format.name();
   }
+}
+
+// An ADC's 12-bit code that wraps past full scale (4095 + 11 reads 6) is
+// 4089 LSB off, not 6 as the same bits read signed would be.
+TEST(QFormat, UnsignedWrapIsAWholeScaleAway) {
+  EXPECT_EQ(decimal::lsb_difference(uq0_12, 4095, 6), -4089);
+  EXPECT_EQ(decimal::lsb_difference(q_format{12, 0}, 4095, 6), 7);
+  EXPECT_EQ(uq0_12.real(4095), 0x1.ffep-1);
+  EXPECT_EQ(uq0_12.name(), "UQ0.12");
 }
 
 // The wrap pair: the largest code against the smallest is the largest

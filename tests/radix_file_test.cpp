@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "decimal/error.hpp"
+#include "decimal/q_format.hpp"
 #include "decimal/raw_file.hpp"
 #include "scratch_dir.hpp"
 
@@ -130,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "3ffc fffc",
                   {},
                   "t.txt:1:6: fffc does not fit W14 (not between -8192 and 16383); as a 16-bit "
-                  "word it is -4, sign-extended: write the format's own bits"},
+                  "word it is -4, sign-extended: see --word-bits=16"},
         word_case{"w16_extremes", 4, width(16), "ffff 8000", {65535, 32768}, ""},
         word_case{"w16_past",
                   4,
@@ -354,6 +355,73 @@ INSTANTIATE_TEST_SUITE_P(
                               {},
                               "t.txt:1:5: -0x801 does not fit W12 (not between -2048 and 4095)",
                               true}));
+
+// A narrower result in a wider container word (--word-bits): its value
+// sign-extended from the word's top bit must fit the format.
+number_range in_word(int bits, unsigned word_bits, bool is_unsigned = false) {
+  const decimal::q_format format{is_unsigned ? 0 : 1, bits - (is_unsigned ? 0 : 1), is_unsigned};
+  return {.min = format.lowest_lsb(),
+          .max = format.highest_lsb(),
+          .format = format.name(),
+          .unknowns = true,
+          .word_bits = word_bits};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WordBits, RadixWords,
+    testing::Values(
+        // Into the format: the extremes of Q1.13 from both sides of a 16-bit word.
+        word_case{
+            "q14_in_16_bits", 4, in_word(14, 16), "fffc 1fff e000 0", {-4, 8191, -8192, 0}, ""},
+        // Out of it, after a word that fitted: positive and negative.
+        word_case{"positive_past_the_format",
+                  4,
+                  in_word(14, 16),
+                  "fffc 2000",
+                  {},
+                  "t.txt:1:6: 2000 (8192 as a 16-bit word) does not fit Q1.13 (not between "
+                  "-8192 and 8191)"},
+        word_case{"negative_past_the_format",
+                  4,
+                  in_word(14, 16),
+                  "1 dfff",
+                  {},
+                  "t.txt:1:3: dfff (-8193 as a 16-bit word) does not fit Q1.13 (not between "
+                  "-8192 and 8191)"},
+        word_case{"wider_than_the_word",
+                  4,
+                  in_word(14, 16),
+                  "0 1fffc",
+                  {},
+                  "t.txt:1:3: 1fffc does not fit a 16-bit word (--word-bits=16)"},
+        // Leading zeros are no wider: a 16-bit pattern is its value.
+        word_case{"leading_zeros", 4, in_word(14, 16), "0000fffc", {-4}, ""},
+        word_case{"binary_in_a_byte", 1, in_word(6, 8), "11111100 00011111", {-4, 31}, ""},
+        // 64-bit words, past where words of the format's own width stop growing.
+        word_case{
+            "in_64_bits", 4, in_word(32, 64), "fffffffffffffffc 7fffffff", {-4, INT32_MAX}, ""},
+        word_case{"past_64_bits",
+                  4,
+                  in_word(32, 64),
+                  "1 1_0000_0000_0000_0000",
+                  {},
+                  "t.txt:1:3: 1_0000_0000_0000_0000 does not fit a 64-bit word (--word-bits=64)"},
+        word_case{"unknown_bits_within_the_word", 4, in_word(14, 16), "1 fxfc", {1, x}, ""},
+        word_case{"unknown_bits_past_the_word",
+                  4,
+                  in_word(14, 16),
+                  "1 x0000",
+                  {},
+                  "t.txt:1:3: x0000 does not fit a 16-bit word with its unknown bits set"},
+        // Unsigned: a top bit set is negative, which no unsigned value is.
+        word_case{"unsigned_in_16_bits", 4, in_word(12, 16, true), "0fff 0", {4095, 0}, ""},
+        word_case{"unsigned_negative",
+                  4,
+                  in_word(12, 16, true),
+                  "0 ffff",
+                  {},
+                  "t.txt:1:3: ffff (-1 as a 16-bit word) does not fit UQ0.12 (not between 0 and "
+                  "4095)"}));
 
 // Where the buffer holds a whole word and the byte after it, its digits are
 // read without a check of the buffer's end for each: every length up to 8

@@ -23,6 +23,11 @@ constexpr bool is_raw(encoding form) noexcept {
          form != encoding::chex;
 }
 
+// Whether words of `form` are hex or binary patterns.
+constexpr bool is_radix(encoding form) noexcept {
+  return form == encoding::hex || form == encoding::bin || form == encoding::chex;
+}
+
 // The encoding a name such as "hex" or "s16le" stands for.
 std::optional<encoding> parse_encoding(std::string_view name);
 

@@ -60,6 +60,11 @@ class radix_parser {
   void add_to_word(char c);
   // Ends the word; returns whether it was a number, written to `value`.
   bool end_word(std::int64_t& value);
+  // Whether the word's digits so far are more than any number it may hold.
+  bool beyond_every_number() const noexcept;
+  // The value of a known word of range_.word_bits bits, sign-extended;
+  // fails when the word is wider.
+  std::int64_t sign_extended() const;
   [[noreturn]] void fail_word(const std::string& what) const;
   // The word as written, cut short for a message.
   std::string shown_word(bool quoted) const;
@@ -104,6 +109,7 @@ class radix_parser {
   // unknown bit set.
   std::uint64_t magnitude_ = 0;
   std::uint64_t pattern_ = 0;
+  bool wider_than_64_bits_ = false;  // with range_.word_bits, where the digits grow on
 };
 
 // A file of hex or binary words (see text_reader).

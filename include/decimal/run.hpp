@@ -62,6 +62,9 @@ struct run_encodings {
   encoding results_m = encoding::dec;
   encoding results_c = encoding::dec;
   bool weak_unknown = false;  // the results' weak L and H are unknown, not 0 and 1
+  // The results' hex and binary words are patterns of this many bits,
+  // sign-extended (0: of the format's own width).
+  unsigned word_bits = 0;
 };
 
 // The files of one of decimal-diff's runs; it may do without the samples.

@@ -29,6 +29,10 @@ struct number_range {
   // A word that starts "#" or "//" begins a comment to the end of the line
   // (Octave's header, a C bench's note).
   bool comments = false;
+  // Hex and binary words are patterns of this many bits (0: of any width),
+  // two's complement, and stand for their sign-extended value: a narrower
+  // result in a wider word (fffc in 16 bits is -4).
+  unsigned word_bits = 0;
 };
 
 // Longer than any word a bench writes, however many leading zeros.
