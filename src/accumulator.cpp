@@ -139,6 +139,7 @@ bool accumulator::add(std::span<const std::int64_t> res_m, std::span<const std::
   constexpr std::size_t narrow_block = std::size_t{1} << 15;
   // Until a difference is found, the largest (0) is at the first entry known in both.
   if (entries_ == 0 && !res_m.empty()) largest_index_ = first_index_ + unknown_;
+  if (real_model_) return add_real(res_m, res_c, differences);
   if (format_.width() > 24) return add_block<uint128>(res_m, res_c, differences);
   bool beyond = false;
   for (std::size_t at = 0; at < res_m.size(); at += narrow_block) {
@@ -208,20 +209,48 @@ bool accumulator::add_block(std::span<const std::int64_t> res_m,
   return beyond != 0;
 }
 
+bool accumulator::add_real(std::span<const std::int64_t> res_m, std::span<const std::int64_t> res_c,
+                           std::span<std::int64_t> differences) {
+  std::uint64_t beyond = 0;
+  for (std::size_t i = 0; i < res_m.size(); ++i) {
+    const double model = real_of_word(res_m[i]);
+    const double d = static_cast<double>(format_.lsb(res_c[i])) - model;
+    differences[i] = real_word(d);
+    const double magnitude = std::fabs(d);
+    beyond += magnitude > real_tolerance_ ? 1 : 0;
+    if (magnitude > std::fabs(largest_real_)) {
+      largest_real_ = d;
+      largest_ = std::llround(d);
+      largest_index_ = first_index_ + entries_ + unknown_ + i;
+    }
+    real_sum_ += d;
+    real_sum_of_squares_ += static_cast<long double>(d) * d;
+    real_model_energy_ += static_cast<long double>(model) * model;
+    histogram_.add(std::llround(d));
+  }
+  entries_ += res_m.size();
+  beyond_tolerance_ += beyond;
+  return beyond != 0;
+}
+
 double accumulator::mean() const noexcept {
   if (entries_ == 0) return 0;
-  return static_cast<double>(wide(sum_) / static_cast<long double>(entries_));
+  const long double sum = real_model_ ? real_sum_ : wide(sum_);
+  return static_cast<double>(sum / static_cast<long double>(entries_));
 }
 
 double accumulator::rms() const noexcept {
   if (entries_ == 0) return 0;
-  return static_cast<double>(std::sqrt(wide(sum_of_squares_) / static_cast<long double>(entries_)));
+  const long double squares = real_model_ ? real_sum_of_squares_ : wide(sum_of_squares_);
+  return static_cast<double>(std::sqrt(squares / static_cast<long double>(entries_)));
 }
 
 double accumulator::snr_db() const noexcept {
-  if (sum_of_squares_ == 0) return std::numeric_limits<double>::infinity();
-  if (model_energy_ == 0) return -std::numeric_limits<double>::infinity();
-  return static_cast<double>(10 * std::log10(wide(model_energy_) / wide(sum_of_squares_)));
+  const long double squares = real_model_ ? real_sum_of_squares_ : wide(sum_of_squares_);
+  const long double energy = real_model_ ? real_model_energy_ : wide(model_energy_);
+  if (squares == 0) return std::numeric_limits<double>::infinity();
+  if (energy == 0) return -std::numeric_limits<double>::infinity();
+  return static_cast<double>(10 * std::log10(energy / squares));
 }
 
 }  // namespace decimal

@@ -168,19 +168,13 @@ destinations check_destinations(const batch_settings& settings,
   return to;
 }
 
-std::string encoding_name(encoding form) {
-  static constexpr std::array<const char*, 9> names = {"dec",   "hex",   "bin",   "chex", "s8",
-                                                       "s16le", "s16be", "s32le", "s32be"};
-  return names.at(static_cast<std::size_t>(form));
-}
-
 // The settings of the call, as the JUnit report lists them.
 std::vector<report_property> report_settings(const batch_settings& settings) {
   const verdict_rules& rules = settings.rules;
   std::vector<report_property> list = {
       {"version", DECIMAL_VERSION},
       {"format", rules.format.name()},
-      {"tolerance", std::to_string(rules.tolerance)},
+      {"tolerance", shortest_decimal(rules.tolerance)},
   };
   if (rules.min_snr_db) list.push_back({"min_snr_db", shortest_decimal(*rules.min_snr_db)});
   if (rules.count) list.push_back({"count", std::to_string(*rules.count)});
@@ -194,9 +188,9 @@ std::vector<report_property> report_settings(const batch_settings& settings) {
   list.push_back({"model", shown_name(settings.results_m_name)});
   list.push_back({"impl", shown_name(settings.results_c_name)});
   list.push_back({"samples", settings.samples_name ? shown_name(*settings.samples_name) : "none"});
-  list.push_back({"model_encoding", encoding_name(settings.encodings.results_m)});
-  list.push_back({"impl_encoding", encoding_name(settings.encodings.results_c)});
-  list.push_back({"samples_encoding", encoding_name(settings.encodings.samples)});
+  list.push_back({"model_encoding", std::string(encoding_name(settings.encodings.results_m))});
+  list.push_back({"impl_encoding", std::string(encoding_name(settings.encodings.results_c))});
+  list.push_back({"samples_encoding", std::string(encoding_name(settings.encodings.samples))});
   return list;
 }
 

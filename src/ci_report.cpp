@@ -133,7 +133,12 @@ std::string json_head(const directory_report& report, const json_settings& setti
     line["reasons"] = report.verdict->reasons;
   }
   line["format"] = settings.rules.format.name();
-  line["tolerance"] = settings.rules.tolerance;
+  // A whole number stays one, as integer runs have always had it.
+  if (const double tolerance = settings.rules.tolerance; tolerance == std::floor(tolerance)) {
+    line["tolerance"] = static_cast<std::uint64_t>(tolerance);
+  } else {
+    line["tolerance"] = tolerance;
+  }
   line["skipped"] = settings.skipped;
   if (const delay_setting& delay = settings.rules.delay; delay.given) {
     // A delay still to be found when the run fell into trouble is unknown.

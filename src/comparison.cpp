@@ -66,12 +66,75 @@ std::vector<std::pair<char, std::uint64_t>> unknown_letter_tally(const accumulat
   return tally;
 }
 
+namespace {
+
+// `value` with three decimals, unless they round it to or past `limit`, which
+// it exceeds: then as many as tell it from the limit.
+std::string beyond_limit(double value, double limit) {
+  const std::string shown = fixed(value, 3);
+  return std::fabs(std::stod(shown)) > limit ? shown : shortest_decimal(value);
+}
+
+}  // namespace
+
+double accuracy_rms_limit(int fraction_bits, int level) {
+  return std::ldexp(1.0, fraction_bits - level + 1) / std::sqrt(12.0);
+}
+
+double accuracy_largest_limit(int fraction_bits, int level) {
+  return std::ldexp(1.0, fraction_bits - level + 2);
+}
+
+namespace {
+
+bool meets_level(const accumulator& figures, int level) {
+  const int n = figures.format().fraction_bits;
+  return figures.rms() <= accuracy_rms_limit(n, level) &&
+         std::fabs(figures.largest_lsb()) <= accuracy_largest_limit(n, level);
+}
+
+}  // namespace
+
+std::optional<int> highest_accuracy_level(const accumulator& figures) {
+  std::optional<int> highest;
+  // Each level's limits are half the last's: the levels met run from 1 up.
+  for (int level = 1; level <= max_accuracy_level && meets_level(figures, level); ++level) {
+    highest = level;
+  }
+  return highest;
+}
+
+std::string rounding_lines(const accumulator& figures, bool rounding, bool accuracy_line,
+                           const std::optional<int>& accuracy) {
+  std::string out;
+  if (rounding) {
+    std::array<char, 160> text;
+    const int n = std::snprintf(text.data(), text.size(),
+                                "rounding: mean %.3f LSB, rms %.3f LSB (ideal rounding: mean 0, "
+                                "rms %.3f LSB)\n",
+                                figures.mean(), figures.rms(), 1 / std::sqrt(12.0));
+    out.append(text.data(), static_cast<std::size_t>(n));
+  }
+  if (accuracy_line) {
+    out += "accuracy: ";
+    if (accuracy) {
+      out += "level " + std::to_string(*accuracy) +
+             (meets_level(figures, *accuracy) ? " met; " : " not met; ");
+    }
+    const std::optional<int> highest = highest_accuracy_level(figures);
+    out += "highest level met: " + (highest ? std::to_string(*highest) : "none") + '\n';
+  }
+  return out;
+}
+
 std::vector<std::string> fail_reasons(const accumulator& figures,
-                                      const std::optional<double>& min_snr_db) {
+                                      const std::optional<double>& min_snr_db,
+                                      const std::optional<double>& max_mean,
+                                      const std::optional<int>& accuracy) {
   std::vector<std::string> reasons;
   if (const std::uint64_t beyond = figures.beyond_tolerance(); beyond != 0) {
     reasons.push_back(std::to_string(beyond) + (beyond == 1 ? " entry" : " entries") + " beyond " +
-                      std::to_string(figures.tolerance()) + " LSB");
+                      shortest_decimal(figures.tolerance()) + " LSB");
   }
   if (const std::uint64_t unknown = figures.unknown(); unknown != 0) {
     reasons.push_back(std::to_string(unknown) + (unknown == 1 ? " entry" : " entries") +
@@ -95,12 +158,28 @@ std::vector<std::string> fail_reasons(const accumulator& figures,
     reasons.push_back("snr " + fixed(shown, 2) + " dB below " + shortest_decimal(*min_snr_db) +
                       " dB");
   }
+  // The mean and the levels are over the entries known in both, as the SNR is.
+  if (max_mean && figures.entries() != 0 && std::fabs(figures.mean()) > *max_mean) {
+    reasons.push_back("mean " + beyond_limit(figures.mean(), *max_mean) + " LSB beyond \u00b1" +
+                      shortest_decimal(*max_mean) + " LSB");
+  }
+  if (accuracy && figures.entries() != 0 && !meets_level(figures, *accuracy)) {
+    const int n = figures.format().fraction_bits;
+    const double rms_limit = accuracy_rms_limit(n, *accuracy);
+    const double largest_limit = accuracy_largest_limit(n, *accuracy);
+    const std::string why =
+        figures.rms() > rms_limit
+            ? "rms " + beyond_limit(figures.rms(), rms_limit) + " > " + fixed(rms_limit, 3)
+            : "largest " + shortest_decimal(std::fabs(figures.largest_lsb())) + " > " +
+                  shortest_decimal(largest_limit);
+    reasons.push_back("accuracy level " + std::to_string(*accuracy) + " not met (" + why + " LSB)");
+  }
   return reasons;
 }
 
 char* render_entry_line(char* out, const q_format& format, std::uint64_t index, std::int64_t res_m,
                         std::int64_t res_c, std::optional<std::int64_t> sample,
-                        std::int64_t difference) {
+                        std::int64_t difference, bool real_model) {
   char* const limit = out + max_entry_line;
   const int decimals = format.decimals();
   out = put(out, "index:");
@@ -111,7 +190,13 @@ char* render_entry_line(char* out, const q_format& format, std::uint64_t index, 
     return std::to_chars(out, limit, format.real(raw), std::chars_format::fixed, decimals).ptr;
   };
   out = put(out, ", res_m:");
-  out = result(res_m);
+  if (real_model && !is_unknown(res_m) && res_m != missing_value) {
+    out = std::to_chars(out, limit, std::ldexp(real_of_word(res_m), -format.fraction_bits),
+                        std::chars_format::fixed, decimals)
+              .ptr;
+  } else {
+    out = result(res_m);
+  }
   out = put(out, ", res_c:");
   out = result(res_c);
   if (sample) {
@@ -121,14 +206,16 @@ char* render_entry_line(char* out, const q_format& format, std::uint64_t index, 
   out = put(out, ", diff:");
   out = is_unknown(difference)        ? put(out, "x")
         : difference == missing_value ? put(out, "none")
-                                      : std::to_chars(out, limit, difference).ptr;
+        : real_model
+            ? std::to_chars(out, limit, real_of_word(difference), std::chars_format::fixed, 3).ptr
+            : std::to_chars(out, limit, difference).ptr;
   *out++ = '\n';
   return out;
 }
 
 char* render_entry_line(char* out, const q_format& format, const entry_beyond& entry) {
   return render_entry_line(out, format, entry.index, entry.res_m, entry.res_c, entry.sample,
-                           entry.difference);
+                           entry.difference, entry.real_model);
 }
 
 std::string summary_figures(const accumulator& figures, const std::optional<double>& min_snr_db,
@@ -138,7 +225,7 @@ std::string summary_figures(const accumulator& figures, const std::optional<doub
   if (skipped != 0) entries += " (" + std::to_string(skipped) + " skipped)";
   std::string summary = std::to_string(figures.beyond_tolerance()) + " of " + std::to_string(all) +
                         " " + entries + (all == 1 ? " differs" : " differ") + " by more than " +
-                        std::to_string(figures.tolerance()) + " LSB";
+                        shortest_decimal(figures.tolerance()) + " LSB";
   if (figures.unknown() != 0) {
     summary += ", " + std::to_string(figures.unknown()) + " unknown (";
     for (const auto& [letter, n] : unknown_letter_tally(figures)) {
@@ -160,12 +247,14 @@ std::string summary_figures(const accumulator& figures, const std::optional<doub
   }
   if (figures.entries() == 0) return summary + lead_in_text;  // no figure to give
   std::array<char, 240> text;
-  const int n = std::snprintf(text.data(), text.size(),
-                              "; largest %lld LSB at index %llu; mean %.3f LSB, rms %.3f LSB, snr "
-                              "%.2f dB",
-                              static_cast<long long>(figures.largest()),
-                              static_cast<unsigned long long>(figures.largest_index()),
-                              figures.mean(), figures.rms(), figures.snr_db());
+  const std::string largest =
+      figures.real_model() ? fixed(figures.largest_lsb(), 3) : std::to_string(figures.largest());
+  const int n =
+      std::snprintf(text.data(), text.size(),
+                    "; largest %s LSB at index %llu; mean %.3f LSB, rms %.3f LSB, snr "
+                    "%.2f dB",
+                    largest.c_str(), static_cast<unsigned long long>(figures.largest_index()),
+                    figures.mean(), figures.rms(), figures.snr_db());
   summary.append(text.data(), static_cast<std::size_t>(n));
   if (min_snr_db) summary += " (minimum " + shortest_decimal(*min_snr_db) + " dB)";
   return summary + lead_in_text;
@@ -174,7 +263,7 @@ std::string summary_figures(const accumulator& figures, const std::optional<doub
 std::string render_closing(const run_verdict& verdict, const std::optional<double>& min_snr_db) {
   const std::string delay = verdict.delay ? delay_line(*verdict.delay) + '\n' : "";
   return delay + render_closing(verdict.figures, min_snr_db, verdict.reasons, verdict.skipped,
-                                verdict.delay ? verdict.delay->entries : 0);
+                                verdict.delay ? verdict.delay->entries : 0, verdict.rounding);
 }
 
 std::string histogram_line(const accumulator& figures) {
@@ -201,9 +290,9 @@ std::string verdict_line(const std::vector<std::string>& reasons) {
 
 std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
                            const std::vector<std::string>& reasons, std::uint64_t skipped,
-                           std::int64_t lead_in) {
+                           std::int64_t lead_in, const std::string& rounding) {
   return histogram_line(figures) +
-         "summary: " + summary_figures(figures, min_snr_db, skipped, lead_in) + '\n' +
+         "summary: " + summary_figures(figures, min_snr_db, skipped, lead_in) + '\n' + rounding +
          verdict_line(reasons);
 }
 
@@ -225,8 +314,12 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
   }
   // Indices are the model's: a lagging model's first entries have no counterpart.
   const std::uint64_t first_index = stream->first_index();
+  const bool real_model = stream->real_model();
   run_verdict verdict{
-      accumulator(rules.format, rules.tolerance, first_index + rules.skip), {}, rules.skip, {}};
+      accumulator(rules.format, rules.tolerance, first_index + rules.skip, real_model),
+      {},
+      rules.skip,
+      {}};
 
   if (plot_data != nullptr) plot_data->skip(first_index);
   accumulator& figures = verdict.figures;
@@ -253,8 +346,14 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
           plot_data->skip(1);  // nothing to draw
           continue;
         }
-        plot_data->add(rules.format.lsb(model[i]), rules.format.lsb(implementation[i]),
-                       differences[i]);
+        if (real_model) {
+          plot_data->add(real_of_word(model[i]),
+                         static_cast<double>(rules.format.lsb(implementation[i])),
+                         real_of_word(differences[i]));
+        } else {
+          plot_data->add(rules.format.lsb(model[i]), rules.format.lsb(implementation[i]),
+                         differences[i]);
+        }
       }
     }
     if (any_beyond && !verdict.first_beyond) {
@@ -272,7 +371,8 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
     for (std::size_t i = 0; i < model.size() && wanted; ++i) {
       if (!is_unknown(differences[i]) && !figures.beyond(differences[i])) continue;
       wanted = beyond({first_index + first + from + i, model[i], implementation[i],
-                       samples.empty() ? std::nullopt : std::optional(samples[i]), differences[i]});
+                       samples.empty() ? std::nullopt : std::optional(samples[i]), differences[i],
+                       real_model});
     }
   }
   // The leading file's entries that the lagging one ended before: each
@@ -285,9 +385,9 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
     for (std::size_t i = 0; i < unpaired.size(); ++i) {
       figures.add_missing(model);
       if (!wanted) continue;
-      wanted = beyond({first + i, model ? unpaired[i] : missing_value,
-                       model ? missing_value : unpaired[i],
-                       samples.empty() ? std::nullopt : std::optional(samples[i]), missing_value});
+      wanted = beyond(
+          {first + i, model ? unpaired[i] : missing_value, model ? missing_value : unpaired[i],
+           samples.empty() ? std::nullopt : std::optional(samples[i]), missing_value, real_model});
     }
   }
   figures.add_weak(stream->weak());
@@ -300,7 +400,9 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
     throw error(shown_name(paths.results_m) + ": --skip=" + std::to_string(rules.skip) +
                 " leaves none of its " + std::to_string(stream->entries()) + " entries");
   }
-  verdict.reasons = fail_reasons(figures, rules.min_snr_db);
+  verdict.reasons = fail_reasons(figures, rules.min_snr_db, rules.max_mean, rules.accuracy);
+  verdict.rounding = rounding_lines(figures, real_model || rules.max_mean || rules.accuracy,
+                                    real_model || rules.accuracy, rules.accuracy);
   return verdict;
 }
 

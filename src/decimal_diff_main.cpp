@@ -92,15 +92,56 @@ std::optional<std::uint64_t> parse_whole(std::string_view text, std::uint64_t mi
   return n;
 }
 
-std::uint64_t parse_tolerance(std::string_view text, const decimal::q_format& format) {
+// A plain decimal number, such as 0.5 or 72.5: no sign, exponent or "inf".
+std::optional<double> parse_plain_decimal(std::string_view text) {
+  double value = 0;
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string_view::npos ||
+      !whole_match(text, std::from_chars(text.data(), text.data() + text.size(), value,
+                                         std::chars_format::fixed))) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// With a model that may be real, a tolerance may be a fraction of an LSB.
+double parse_tolerance(std::string_view text, const decimal::q_format& format, bool real_model) {
   const auto largest = static_cast<std::uint64_t>(format.highest_raw());
+  const std::string for_format = format == decimal::q_format{} ? "" : " for " + format.name();
+  if (real_model) {
+    const std::optional<double> lsb = parse_plain_decimal(text);
+    if (!lsb || *lsb > static_cast<double>(largest)) {
+      throw usage_error("invalid tolerance " + decimal::quote(text) +
+                        ": expected a number of LSB from 0 to " + std::to_string(largest) +
+                        for_format + ", such as 1 or 0.5");
+    }
+    return *lsb;
+  }
   const std::optional<std::uint64_t> n = parse_whole(text, 0, largest);
   if (!n) {
     throw usage_error("invalid tolerance " + decimal::quote(text) +
                       ": expected a whole number from 0 to " + std::to_string(largest) +
-                      (format == decimal::q_format{} ? "" : " for " + format.name()));
+                      for_format);
   }
-  return *n;
+  return static_cast<double>(*n);
+}
+
+double parse_max_mean(std::string_view text) {
+  const std::optional<double> lsb = parse_plain_decimal(text);
+  if (!lsb) {
+    throw usage_error("invalid maximum mean " + decimal::quote(text) +
+                      ": expected a number of LSB from 0, such as 0.25");
+  }
+  return *lsb;
+}
+
+int parse_accuracy(std::string_view text) {
+  const std::optional<std::uint64_t> k = parse_whole(text, 1, decimal::max_accuracy_level);
+  if (!k) {
+    throw usage_error("invalid accuracy level " + decimal::quote(text) +
+                      ": expected a whole number from 1 to " +
+                      std::to_string(decimal::max_accuracy_level));
+  }
+  return static_cast<int>(*k);
 }
 
 std::uint64_t parse_skip(std::string_view text) {
@@ -234,7 +275,10 @@ options parse_command_line(int argc, char** argv) {
     color,
     html,
     weak,
-    word_bits
+    word_bits,
+    model_format,
+    max_mean,
+    accuracy
   };
   static const option long_options[] = {
       {"format", required_argument, nullptr, 'f'},
@@ -257,6 +301,9 @@ options parse_command_line(int argc, char** argv) {
       {"html", required_argument, nullptr, html},
       {"weak", required_argument, nullptr, weak},
       {"word-bits", required_argument, nullptr, word_bits},
+      {"model-format", required_argument, nullptr, model_format},
+      {"max-mean", required_argument, nullptr, max_mean},
+      {"accuracy", required_argument, nullptr, accuracy},
       {"color", optional_argument, nullptr, color},
       {"colour", optional_argument, nullptr, color},
       {"quiet", no_argument, nullptr, 'q'},
@@ -330,6 +377,15 @@ options parse_command_line(int argc, char** argv) {
         }
         batch.encodings.weak_unknown = std::string_view(optarg) == "unknown";
         break;
+      case model_format:
+        batch.encodings.model_format = parse_format("model format", optarg);
+        break;
+      case max_mean:
+        rules.max_mean = parse_max_mean(optarg);
+        break;
+      case accuracy:
+        rules.accuracy = parse_accuracy(optarg);
+        break;
       case word_bits:
         batch.encodings.word_bits = parse_word_bits(optarg);
         break;
@@ -400,7 +456,24 @@ options parse_command_line(int argc, char** argv) {
     throw usage_error("invalid skip \"" + std::to_string(rules.skip) +
                       "\": it must be below the count " + std::to_string(*rules.count));
   }
-  if (tolerance) rules.tolerance = parse_tolerance(*tolerance, rules.format);
+  const decimal::run_encodings& forms = batch.encodings;
+  for (const auto& [form, whose] : {std::pair(forms.results_c, "implementation's results"),
+                                    std::pair(forms.samples, "samples")}) {
+    if (decimal::is_real(form)) {
+      throw usage_error("the " + std::string(whose) + " must be integers of the format, not " +
+                        std::string(decimal::encoding_name(form)) +
+                        ": only the model's may be real values");
+    }
+  }
+  if (forms.model_format && decimal::is_real(forms.results_m)) {
+    throw usage_error("--model-format reads the model's integers: a " +
+                      std::string(decimal::encoding_name(forms.results_m)) +
+                      " model holds real values of its own");
+  }
+  const bool real_model = decimal::is_real(forms.results_m) ||
+                          forms.results_m == decimal::encoding::npy ||
+                          (forms.model_format && !(*forms.model_format == rules.format));
+  if (tolerance) rules.tolerance = parse_tolerance(*tolerance, rules.format, real_model);
   if (const unsigned bits = batch.encodings.word_bits; bits != 0) {
     if (!decimal::is_radix(batch.encodings.results_m) &&
         !decimal::is_radix(batch.encodings.results_c)) {

@@ -3,25 +3,26 @@
 #include <array>
 #include <utility>
 
+#include "decimal/npy_file.hpp"
 #include "decimal/radix_file.hpp"
 #include "decimal/raw_file.hpp"
+#include "decimal/real_file.hpp"
 
 namespace decimal {
 
+namespace {
+
+constexpr std::array<std::string_view, 15> names{"dec",   "hex",   "bin",   "chex",  "s8",
+                                                 "s16le", "s16be", "s32le", "s32be", "real",
+                                                 "f32le", "f32be", "f64le", "f64be", "npy"};
+
+}  // namespace
+
+std::string_view encoding_name(encoding form) { return names.at(static_cast<std::size_t>(form)); }
+
 std::optional<encoding> parse_encoding(std::string_view name) {
-  static constexpr std::array<std::pair<std::string_view, encoding>, 9> names{{
-      {"dec", encoding::dec},
-      {"hex", encoding::hex},
-      {"bin", encoding::bin},
-      {"chex", encoding::chex},
-      {"s8", encoding::s8},
-      {"s16le", encoding::s16le},
-      {"s16be", encoding::s16be},
-      {"s32le", encoding::s32le},
-      {"s32be", encoding::s32be},
-  }};
-  for (const auto& [spelling, form] : names) {
-    if (spelling == name) return form;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == name) return static_cast<encoding>(i);
   }
   return std::nullopt;
 }
@@ -37,8 +38,25 @@ number_range samples_range(encoding form) {
 }
 
 std::unique_ptr<number_source> open_numbers(const std::string& path, encoding form,
-                                            std::span<char> buffer, number_range range) {
+                                            std::span<char> buffer, number_range range,
+                                            bool reals) {
+  const auto floats = [&](unsigned size, bool big_endian) {
+    return std::make_unique<raw_reader>(
+        path, buffer, raw_word{size, big_endian, raw_kind::ieee_float}, std::move(range));
+  };
   switch (form) {
+    case encoding::real:
+      return std::make_unique<real_reader>(path, buffer, std::move(range));
+    case encoding::f32le:
+      return floats(4, false);
+    case encoding::f32be:
+      return floats(4, true);
+    case encoding::f64le:
+      return floats(8, false);
+    case encoding::f64be:
+      return floats(8, true);
+    case encoding::npy:
+      return open_npy(path, buffer, std::move(range), reals);
     case encoding::dec:
       return std::make_unique<value_reader>(path, buffer, std::move(range));
     case encoding::hex:

@@ -26,7 +26,7 @@ envelope::envelope(std::size_t max_columns, std::uint64_t first_index)
   columns_.reserve(max_columns);
 }
 
-void envelope::add(std::int64_t model, std::int64_t implementation, std::int64_t difference) {
+void envelope::add(double model, double implementation, double difference) {
   const envelope_column entry{entries_,       entries_,       model,      model,
                               implementation, implementation, difference, difference};
   ++entries_;

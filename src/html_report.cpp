@@ -105,21 +105,17 @@ std::string figure_cells(const accumulator& figures) {
 // model, implementation and difference, in LSB), numbers only.
 std::string chart_data(const page_details& details, const run_verdict& verdict) {
   std::string data = "{\"fraction_bits\":" + std::to_string(details.format.fraction_bits) +
-                     ",\"tolerance\":" + std::to_string(details.tolerance);
+                     ",\"tolerance\":" + shortest_decimal(details.tolerance);
   if (verdict.first_beyond) data += ",\"first_beyond\":" + std::to_string(*verdict.first_beyond);
   data += ",\"columns\":[";
   bool first = true;
   for (const envelope_column& c : details.chart->columns()) {
     data += first ? "[" : ",[";
     first = false;
-    bool first_number = true;
-    for (const std::int64_t n :
-         {static_cast<std::int64_t>(c.first), static_cast<std::int64_t>(c.last), c.model_min,
-          c.model_max, c.implementation_min, c.implementation_max, c.difference_min,
-          c.difference_max}) {
-      if (!first_number) data += ',';
-      first_number = false;
-      data += std::to_string(n);
+    data += std::to_string(c.first) + ',' + std::to_string(c.last);
+    for (const double n : {c.model_min, c.model_max, c.implementation_min, c.implementation_max,
+                           c.difference_min, c.difference_max}) {
+      data += ',' + shortest_decimal(n);
     }
     data += ']';
   }

@@ -285,14 +285,14 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   // Per column: its middle index; the least and greatest model result,
   // implementation result and difference, all in LSB.
   s += "$results << EOD\n";
-  std::int64_t lowest = 0;
-  std::int64_t highest = 0;
+  double lowest = 0;
+  double highest = 0;
   for (const envelope_column& c : columns) {
     const auto middle = static_cast<double>(c.first + c.last) / 2;
     s += shortest_decimal(middle);
-    for (const std::int64_t n : {c.model_min, c.model_max, c.implementation_min,
-                                 c.implementation_max, c.difference_min, c.difference_max}) {
-      s += ' ' + std::to_string(n);
+    for (const double n : {c.model_min, c.model_max, c.implementation_min, c.implementation_max,
+                           c.difference_min, c.difference_max}) {
+      s += ' ' + shortest_decimal(n);
     }
     s += '\n';
     lowest = std::min(lowest, c.difference_min);
@@ -363,8 +363,10 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   // the middle, fitted to the data and the band, never past what the format
   // can hold.
   const auto tolerance = static_cast<std::int64_t>(
-      std::min<std::uint64_t>(input.rules.tolerance, static_cast<std::uint64_t>(q.highest_raw())));
-  const std::int64_t reach = std::max({-lowest, highest, tolerance, std::int64_t{1}});
+      std::ceil(std::min(input.rules.tolerance, static_cast<double>(q.highest_raw()))));
+  const std::int64_t reach =
+      std::max({static_cast<std::int64_t>(std::ceil(-lowest)),
+                static_cast<std::int64_t>(std::ceil(highest)), tolerance, std::int64_t{1}});
   const std::int64_t limit = q.highest_raw();
   const std::int64_t edge = std::min(reach + std::max<std::int64_t>(1, reach / 8), limit);
   s += "set xlabel 'index'\nset ylabel 'difference (LSB)'\n";

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -18,15 +19,25 @@ namespace decimal {
 
 raw_reader::raw_reader(const std::string& path, std::span<char> buffer, unsigned size,
                        bool big_endian, number_range range)
-    : file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)),
-      name_(shown_name(path)),
-      // Whole words only, so that one never straddles two reads.
-      buffer_(buffer.first(buffer.size() / size * size)),
-      size_(size),
-      big_endian_(big_endian),
-      range_(std::move(range)) {
+    : raw_reader(path, buffer, raw_word{size, big_endian}, std::move(range)) {}
+
+raw_reader::raw_reader(const std::string& path, std::span<char> buffer, raw_word word,
+                       number_range range)
+    : raw_reader(file_descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), shown_name(path),
+                 buffer, word, std::move(range)) {
   if (file_.get() < 0) throw os_error(name_, errno);
 }
+
+raw_reader::raw_reader(file_descriptor file, std::string name, std::span<char> buffer,
+                       raw_word word, number_range range)
+    : file_(std::move(file)),
+      name_(std::move(name)),
+      // Whole words only, so that one never straddles two reads.
+      buffer_(buffer.first(buffer.size() / word.size * word.size)),
+      size_(word.size),
+      big_endian_(word.big_endian),
+      kind_(word.kind),
+      range_(std::move(range)) {}
 
 namespace {
 
@@ -105,7 +116,53 @@ bool raw_reader::convert_words(const char* bytes, std::size_t words, std::int64_
   }
 }
 
+void raw_reader::convert_other_words(const char* bytes, std::size_t words, std::int64_t* out) {
+  for (std::size_t w = 0; w < words; ++w) {
+    std::uint64_t word = 0;
+    for (unsigned b = 0; b < size_; ++b) {
+      const auto byte =
+          static_cast<unsigned char>(bytes[w * size_ + (big_endian_ ? b : size_ - 1 - b)]);
+      word = (word << 8) | byte;
+    }
+    const auto fail = [&](const std::string& what) {
+      count_ += w;
+      throw parse_error(name_ + ": word " + std::to_string(count_ + 1) + " (byte " +
+                            std::to_string(count_ * size_) + "): " + what,
+                        0, 0);
+    };
+    if (kind_ == raw_kind::ieee_float) {
+      const double value = size_ == 4 ? std::bit_cast<float>(static_cast<std::uint32_t>(word))
+                                      : std::bit_cast<double>(word);
+      if (!std::isfinite(value)) fail("not a finite number: " + shortest_decimal(value));
+      const double lsb = std::ldexp(value, range_.real_scale);
+      if (!(std::fabs(lsb) < max_real_lsb)) {
+        fail(shortest_decimal(value) + " is 2^52 LSB or more of " + range_.format +
+             ", past what is compared exactly");
+      }
+      out[w] = real_word(lsb);
+      continue;
+    }
+    const unsigned bits = 8 * size_;
+    if (kind_ == raw_kind::unsigned_integer && bits == 64 && word > INT64_MAX) {
+      fail(std::to_string(word) + " does not fit " + range_.format);
+    }
+    // Sign-extended from the word's top bit when the word is signed.
+    const std::uint64_t sign =
+        kind_ == raw_kind::signed_integer ? std::uint64_t{1} << (bits - 1) : 0;
+    const auto value = static_cast<std::int64_t>((word ^ sign) - sign);
+    if (value < range_.min || value > range_.max) {
+      const std::string number = std::to_string(value);
+      fail((range_.format.empty() ? "number out of range: " + number
+                                  : number + " does not fit " + range_.format) +
+           " (not between " + std::to_string(range_.min) + " and " + std::to_string(range_.max) +
+           ")");
+    }
+    out[w] = value;
+  }
+}
+
 bool raw_reader::every_word_fits() const noexcept {
+  if (kind_ != raw_kind::signed_integer || size_ == 8) return false;
   const std::int64_t sign = std::int64_t{1} << (8 * size_ - 1);
   return range_.min <= -sign && range_.max >= sign - 1;
 }
@@ -134,7 +191,9 @@ std::size_t raw_reader::read(std::span<std::int64_t> out, bool values) {
     const std::size_t held = partial_ + static_cast<std::size_t>(n);
     const std::size_t words = held / size_;
     std::int64_t* const into = out.data() + got;  // room for them: see `wanted`
-    if (convert && !convert_words(buffer_.data(), words, into)) {
+    if (kind_ != raw_kind::signed_integer || size_ == 8) {
+      convert_other_words(buffer_.data(), words, into);
+    } else if (convert && !convert_words(buffer_.data(), words, into)) {
       // The first word out of range is told; those before it count as read.
       std::size_t w = 0;
       while (into[w] >= range_.min && into[w] <= range_.max) ++w;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -72,6 +73,8 @@ class replayed_source final : public number_source {
   std::size_t unknown() const noexcept override {
     return unknown_again_ + (file_->unknown() - unknown_in_head_);
   }
+  std::size_t weak() const noexcept override { return file_->weak(); }
+  bool real() const noexcept override { return file_->real(); }
   const std::string& name() const noexcept override { return file_->name(); }
 
  private:
@@ -83,12 +86,43 @@ class replayed_source final : public number_source {
   std::size_t unknown_again_ = 0;
 };
 
+// A model's integers of a wider (or narrower) format, handed on as the
+// real_word()s of their values in LSB of the implementation's format:
+// exact, as each is an integer below 2^32 times a power of two.
+class rescaled_source final : public number_source {
+ public:
+  rescaled_source(std::unique_ptr<number_source> file, const q_format& model_format,
+                  const q_format& format)
+      : file_(std::move(file)),
+        model_format_(model_format),
+        shift_(format.fraction_bits - model_format.fraction_bits) {}
+
+  std::size_t read(std::span<std::int64_t> out, bool values) override {
+    const std::size_t got = file_->read(out, values);
+    for (std::int64_t& n : out.first(got)) {
+      if (!is_unknown(n))
+        n = real_word(std::ldexp(static_cast<double>(model_format_.lsb(n)), shift_));
+    }
+    return got;
+  }
+  std::size_t count() const noexcept override { return file_->count(); }
+  std::size_t unknown() const noexcept override { return file_->unknown(); }
+  std::size_t weak() const noexcept override { return file_->weak(); }
+  bool real() const noexcept override { return true; }
+  const std::string& name() const noexcept override { return file_->name(); }
+
+ private:
+  std::unique_ptr<number_source> file_;
+  q_format model_format_;
+  int shift_;
+};
+
 // Opens a file of numbers, keeping an error to be told in its turn.
 void open_numbers_file(std::unique_ptr<number_source>& file, const std::string& path, encoding form,
                        std::span<char> buffer, const number_range& range,
-                       std::exception_ptr& failure) {
+                       std::exception_ptr& failure, bool reals = false) {
   try {
-    file = open_numbers(path, form, buffer, range);
+    file = open_numbers(path, form, buffer, range, reals);
   } catch (const error&) {
     failure = std::current_exception();
   }
@@ -112,22 +146,26 @@ entry_stream::entry_stream(const run_paths& paths, const q_format& format,
       // thread for a block of them.
       without_helpers_(is_raw(paths.encodings.results_m) && is_raw(paths.encodings.results_c)) {
   const run_encodings& forms = paths.encodings;
-  const auto results = [&](encoding form) {
-    number_range range{.min = format.lowest_raw(),
-                       .max = format.highest_raw(),
-                       .format = format.name(),
+  const auto results = [&](encoding form, const q_format& of) {
+    number_range range{.min = of.lowest_raw(),
+                       .max = of.highest_raw(),
+                       .format = of.name(),
                        .unknowns = true,
                        .weak_unknown = forms.weak_unknown,
                        .max_word_size = longest_word,
                        .comments = true};
     if (forms.word_bits != 0 && is_radix(form)) {
       // A container's word stands for its sign-extended value: it must be one of the format's.
-      range.min = format.lowest_lsb();
-      range.max = format.highest_lsb();
+      range.min = of.lowest_lsb();
+      range.max = of.highest_lsb();
       range.word_bits = forms.word_bits;
     }
     return range;
   };
+  const q_format model_format = forms.model_format.value_or(format);
+  number_range model_range = results(forms.results_m, model_format);
+  // A real model's values are read in the implementation's LSB, whatever the model's format.
+  model_range.real_scale = format.fraction_bits;
   if (has_samples_) {
     open_numbers_file(samples_, *paths.samples, forms.samples, samples_text_,
                       samples_range(forms.samples), samples_failure_);
@@ -143,10 +181,13 @@ entry_stream::entry_stream(const run_paths& paths, const q_format& format,
         "the model and the implementation are the same file: " + shown_name(paths.results_m) +
         (paths.results_m == paths.results_c ? "" : " and " + shown_name(paths.results_c)));
   }
-  open_numbers_file(model_, paths.results_m, forms.results_m, model_text_, results(forms.results_m),
-                    model_failure_);
+  open_numbers_file(model_, paths.results_m, forms.results_m, model_text_, model_range,
+                    model_failure_, true);
+  if (model_ && !model_->real() && !(model_format == format)) {
+    model_ = std::make_unique<rescaled_source>(std::move(model_), model_format, format);
+  }
   open_numbers_file(implementation_, paths.results_c, forms.results_c, implementation_text_,
-                    results(forms.results_c), implementation_failure_);
+                    results(forms.results_c, format), implementation_failure_);
   max_delay_ = delay.max_delay;
   delay_ = delay.automatic ? search_delay(format, delay.max_delay) : delay.entries;
   const std::uint64_t lag =
@@ -179,7 +220,18 @@ std::int64_t entry_stream::search_delay(const q_format& format, std::uint32_t ma
     search_failed_ = true;
     return 0;
   }
-  search_ = find_delay(heads[0], heads[1], format, max_delay, totals);
+  // A real model is scored by its values rounded to whole LSB of the format.
+  std::vector<std::int64_t> rounded;
+  if (model_->real()) {
+    rounded.reserve(heads[0].size());
+    for (const std::int64_t n : heads[0]) {
+      rounded.push_back(is_unknown(n)
+                            ? n
+                            : std::clamp<std::int64_t>(std::llround(real_of_word(n)),
+                                                       format.lowest_lsb(), format.highest_lsb()));
+    }
+  }
+  search_ = find_delay(model_->real() ? rounded : heads[0], heads[1], format, max_delay, totals);
   model_ = std::make_unique<replayed_source>(std::move(model_), std::move(heads[0]), nullptr);
   implementation_ =
       std::make_unique<replayed_source>(std::move(implementation_), std::move(heads[1]), nullptr);

@@ -21,7 +21,7 @@ using decimal::q_format;
 accumulator compare(const std::vector<std::int64_t>& model,
                     const std::vector<std::int64_t>& implementation, std::uint64_t tolerance,
                     q_format format = {}) {
-  accumulator figures(format, tolerance);
+  accumulator figures(format, static_cast<double>(tolerance));
   std::vector<std::int64_t> differences(model.size());
   figures.add(model, implementation, differences);
   return figures;

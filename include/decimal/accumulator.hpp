@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -64,12 +65,22 @@ class histogram {
 };
 
 // The figures of a comparison, fed one entry at a time: differences in LSB of
-// the format, d = s(res_c) - s(res_m), against a tolerance.
+// the format, d = s(res_c) - s(res_m), against a tolerance. With a
+// `real_model`, the model's entries are real_word()s in LSB, and each
+// difference is the real_word() of c - m, worked out in double precision,
+// with its sums in long double; the histogram counts it rounded to whole
+// LSB, halves away from zero.
 class accumulator {
  public:
-  // The first entry added has the index `first_index`.
-  accumulator(const q_format& format, std::uint64_t tolerance, std::uint64_t first_index = 0)
-      : format_(format), tolerance_(tolerance), first_index_(first_index) {}
+  // The first entry added has the index `first_index`. A fraction of an LSB
+  // in the tolerance counts only with a real model.
+  accumulator(const q_format& format, double tolerance, std::uint64_t first_index = 0,
+              bool real_model = false)
+      : format_(format),
+        real_model_(real_model),
+        tolerance_(static_cast<std::uint64_t>(tolerance)),
+        real_tolerance_(tolerance),
+        first_index_(first_index) {}
 
   // Adds the next entry; returns its difference.
   std::int64_t add(std::int64_t res_m, std::int64_t res_c);
@@ -92,12 +103,15 @@ class accumulator {
     missing_model_entries_ = model_entry;
   }
 
+  // Whether a difference as add() gives it lies beyond the tolerance.
   bool beyond(std::int64_t difference) const noexcept {
+    if (real_model_) return std::fabs(real_of_word(difference)) > real_tolerance_;
     return static_cast<std::uint64_t>(difference < 0 ? -difference : difference) > tolerance_;
   }
 
   const q_format& format() const noexcept { return format_; }
-  std::uint64_t tolerance() const noexcept { return tolerance_; }
+  bool real_model() const noexcept { return real_model_; }
+  double tolerance() const noexcept { return real_tolerance_; }
   // Entries known in both result files, and those unknown in either.
   std::uint64_t entries() const noexcept { return entries_; }
   std::uint64_t unknown() const noexcept { return unknown_; }
@@ -114,7 +128,11 @@ class accumulator {
   bool missing_model_entries() const noexcept { return missing_model_entries_; }
   std::uint64_t beyond_tolerance() const noexcept { return beyond_tolerance_; }
   // The difference of largest magnitude and the first entry where it occurs; 0 when all agree.
+  // largest() is it rounded to whole LSB (halves away from zero) with a real model.
   std::int64_t largest() const noexcept { return largest_; }
+  double largest_lsb() const noexcept {
+    return real_model_ ? largest_real_ : static_cast<double>(largest_);
+  }
   std::uint64_t largest_index() const noexcept { return largest_index_; }
   // Of the differences, in LSB; 0 for no entries.
   double mean() const noexcept;
@@ -139,12 +157,16 @@ class accumulator {
   }
 
  private:
+  bool add_real(std::span<const std::int64_t> res_m, std::span<const std::int64_t> res_c,
+                std::span<std::int64_t> differences);
   template <typename Sum>
   bool add_block(std::span<const std::int64_t> res_m, std::span<const std::int64_t> res_c,
                  std::span<std::int64_t> differences);
 
   q_format format_;
+  bool real_model_;
   std::uint64_t tolerance_;
+  double real_tolerance_;
   std::uint64_t first_index_;
   std::uint64_t entries_ = 0;
   std::uint64_t unknown_ = 0;
@@ -159,6 +181,11 @@ class accumulator {
   int128 sum_ = 0;
   uint128 sum_of_squares_ = 0;
   uint128 model_energy_ = 0;
+  // A real model's: the largest difference, and the sums.
+  double largest_real_ = 0;
+  long double real_sum_ = 0;
+  long double real_sum_of_squares_ = 0;
+  long double real_model_energy_ = 0;
   decimal::histogram histogram_;
 };
 

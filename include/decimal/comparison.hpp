@@ -20,12 +20,17 @@ namespace decimal {
 // What decimal-diff checks a run against.
 struct verdict_rules {
   q_format format{};
-  std::uint64_t tolerance = 0;         // in LSB, 0 to 2^W - 1
+  double tolerance = 0;  // in LSB, 0 to 2^W - 1; a fraction of one only with a real model
   std::optional<double> min_snr_db{};  // fail also below this SNR
+  std::optional<double> max_mean{};    // fail also when |mean| is beyond this many LSB
+  std::optional<int> accuracy{};       // fail also when this accuracy level is not met
   std::optional<std::size_t> count{};  // compare only the first COUNT entries
   std::uint64_t skip = 0;              // read and check the first SKIP pairs, but leave them out
   delay_setting delay{};
 };
+
+// Accuracy levels run from 1 to this.
+inline constexpr int max_accuracy_level = 40;
 
 // An entry beyond the tolerance, as read.
 struct entry_beyond {
@@ -34,6 +39,7 @@ struct entry_beyond {
   std::int64_t res_c;
   std::optional<std::int64_t> sample;  // none when the run has no samples
   std::int64_t difference;
+  bool real_model = false;  // res_m and the difference are real_word()s
 };
 
 // Takes each entry beyond the tolerance, in order, as long as it returns
@@ -43,8 +49,29 @@ using entry_sink = std::function<bool(const entry_beyond&)>;
 // Why a run fails, each as the verdict line gives it ("2 entries beyond 6
 // LSB", "snr 59.99 dB below 60 dB"); none when it passes. An SNR equal to the
 // minimum passes, and is never shown rounded up to it.
+// A mean beyond `max_mean` fails too ("mean -0.498 LSB beyond ±0.25 LSB"),
+// after the SNR, and then an `accuracy` level not met ("accuracy level 16 not
+// met (rms 0.312 > 0.289 LSB)").
 std::vector<std::string> fail_reasons(const accumulator& figures,
-                                      const std::optional<double>& min_snr_db);
+                                      const std::optional<double>& min_snr_db,
+                                      const std::optional<double>& max_mean = {},
+                                      const std::optional<int>& accuracy = {});
+
+// The limits of accuracy level K for N fraction bits, as audio and video
+// conformance states them: the rms of the differences at most
+// 2^(N-K+1)/sqrt(12) LSB, and the largest |difference| at most 2^(N-K+2) LSB.
+double accuracy_rms_limit(int fraction_bits, int level);
+double accuracy_largest_limit(int fraction_bits, int level);
+// The highest level from 1 to max_accuracy_level whose limits the figures
+// meet; none when not even level 1's.
+std::optional<int> highest_accuracy_level(const accumulator& figures);
+
+// "rounding: mean M LSB, rms R LSB (ideal rounding: mean 0, rms 0.289 LSB)"
+// and "accuracy: level K met; highest level met: H", each with its line feed:
+// the first when `rounding`, the second when `accuracy_line` (with "level K
+// ..." when `accuracy` names a level); "" with neither.
+std::string rounding_lines(const accumulator& figures, bool rounding, bool accuracy_line,
+                           const std::optional<int>& accuracy);
 
 // The unknown entries of each letter that has some, in std_logic's order
 // (U X Z W - L H), as the summary and JSON give them.
@@ -58,9 +85,11 @@ inline constexpr std::size_t max_entry_line = 160;
 // max_entry_line bytes) and returns its end: decimal's report line, with the
 // results in `format` printed to format.decimals() digits, and the
 // difference; without a sample, the line has no samp field.
+// With a `real_model`, res_m and the difference are real_word()s: the
+// difference is printed with three decimals.
 char* render_entry_line(char* out, const q_format& format, std::uint64_t index, std::int64_t res_m,
                         std::int64_t res_c, std::optional<std::int64_t> sample,
-                        std::int64_t difference);
+                        std::int64_t difference, bool real_model = false);
 
 // The same line for an entry.
 char* render_entry_line(char* out, const q_format& format, const entry_beyond& entry);
@@ -81,6 +110,8 @@ struct run_verdict {
   std::optional<applied_delay> delay{};  // when one was given
   // The first entry beyond the tolerance or unknown, where debugging starts.
   std::optional<std::uint64_t> first_beyond{};
+  // The rounding and accuracy lines that follow the summary, when the run has them.
+  std::string rounding{};
 
   bool pass() const noexcept { return reasons.empty(); }
 };
@@ -98,7 +129,7 @@ std::string verdict_line(const std::vector<std::string>& reasons);
 std::string render_closing(const run_verdict& verdict, const std::optional<double>& min_snr_db);
 std::string render_closing(const accumulator& figures, const std::optional<double>& min_snr_db,
                            const std::vector<std::string>& reasons, std::uint64_t skipped = 0,
-                           std::int64_t lead_in = 0);
+                           std::int64_t lead_in = 0, const std::string& rounding = {});
 
 // Reads the run (see entry_stream) and compares it by `rules`, handing each
 // entry beyond the tolerance to `beyond` and each entry compared to

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -7,13 +8,14 @@
 namespace decimal {
 
 // The entries first..last, by their extremes: the model's and the
-// implementation's results and the differences, all in LSB.
+// implementation's results and the differences, all in LSB (whole numbers
+// but for a real model's values and differences).
 struct envelope_column {
   std::uint64_t first;
   std::uint64_t last;
-  std::int64_t model_min, model_max;
-  std::int64_t implementation_min, implementation_max;
-  std::int64_t difference_min, difference_max;
+  double model_min, model_max;
+  double implementation_min, implementation_max;
+  double difference_min, difference_max;
 };
 
 // A run of any length in at most max_columns columns of equal span: while
@@ -24,7 +26,13 @@ class envelope {
   // The first entry added has the index `first_index`.
   explicit envelope(std::size_t max_columns = 2048, std::uint64_t first_index = 0);
 
-  void add(std::int64_t model, std::int64_t implementation, std::int64_t difference);
+  void add(double model, double implementation, double difference);
+  // Whole LSB, below 2^53: exact as doubles.
+  template <std::integral Model, std::integral Implementation, std::integral Difference>
+  void add(Model model, Implementation implementation, Difference difference) {
+    add(static_cast<double>(model), static_cast<double>(implementation),
+        static_cast<double>(difference));
+  }
   // Passes over the next `entries` indices: they have nothing to draw.
   void skip(std::uint64_t entries) noexcept { entries_ += entries; }
 

@@ -18,7 +18,7 @@ inline constexpr std::size_t html_entry_limit = 100;
 // its chart's columns and the first entries beyond the tolerance.
 struct page_details {
   const q_format& format;
-  std::uint64_t tolerance;
+  double tolerance;
   const envelope* chart = nullptr;
   std::vector<entry_beyond> first_beyond{};
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -55,6 +56,20 @@ constexpr std::optional<int> weak_level(char c) noexcept {
 // ended first): outside every format's range too.
 inline constexpr std::int64_t missing_value = INT64_MIN + 8;
 
+// A real model's value, in LSB of the implementation's format, travels
+// where integers do as its double's bits: -0 and the few negative
+// subnormals whose bits are unknown_value's and missing_value's (all below
+// 5e-323 LSB) are read as 0, so that a real word is never taken for them.
+constexpr std::int64_t real_word(double lsb) noexcept {
+  const auto bits = std::bit_cast<std::int64_t>(lsb);
+  return static_cast<std::uint64_t>(bits) - static_cast<std::uint64_t>(INT64_MIN) <= 8 ? 0 : bits;
+}
+constexpr double real_of_word(std::int64_t word) noexcept { return std::bit_cast<double>(word); }
+
+// Past this many LSB, a real value's difference from an integer is no longer
+// exact in a double: a real model's values must stay below it.
+inline constexpr double max_real_lsb = 0x1p52;
+
 // The numbers of one file, read in one pass whatever its encoding.
 class number_source {
  public:
@@ -74,6 +89,8 @@ class number_source {
   virtual std::size_t count() const noexcept = 0;
   virtual std::size_t unknown() const noexcept = 0;
   virtual std::size_t weak() const noexcept { return 0; }
+  // Whether the numbers are real_word()s rather than integers.
+  virtual bool real() const noexcept { return false; }
 
   // The file's name as messages show it.
   virtual const std::string& name() const noexcept = 0;

@@ -65,6 +65,9 @@ struct run_encodings {
   // The results' hex and binary words are patterns of this many bits,
   // sign-extended (0: of the format's own width).
   unsigned word_bits = 0;
+  // The model's integers are of this format (none: the implementation's),
+  // and compared in the implementation's LSB as real values.
+  std::optional<q_format> model_format{};
 };
 
 // The files of one of decimal-diff's runs; it may do without the samples.
@@ -136,6 +139,8 @@ class entry_stream {
   std::uint64_t first_index() const noexcept { return model_offset_; }
   // What the search found, when it ran.
   const std::optional<delay_search>& search() const noexcept { return search_; }
+  // Whether the model's entries are real_word()s: a real model, or one of another format.
+  bool real_model() const noexcept { return model_ && model_->real(); }
   // Words of the result files read as known from a weak letter.
   std::uint64_t weak() const noexcept {
     return (model_ ? model_->weak() : 0) + (implementation_ ? implementation_->weak() : 0);

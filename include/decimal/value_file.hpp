@@ -33,6 +33,9 @@ struct number_range {
   // two's complement, and stand for their sign-extended value: a narrower
   // result in a wider word (fffc in 16 bits is -4).
   unsigned word_bits = 0;
+  // A real value is read in LSB of a format of this many fraction bits (it
+  // is multiplied by 2^real_scale) and must stay below max_real_lsb.
+  int real_scale = 0;
 };
 
 // Longer than any word a bench writes, however many leading zeros.
