@@ -41,7 +41,9 @@ std::string_view encoding_hint(std::string_view head) {
   if (head.starts_with("\xff\xfe") || head.starts_with("\xfe\xff")) {
     return " (the file looks like UTF-16 text)";
   }
-  if (head.starts_with("\x93NUMPY")) return " (the file is a NumPy .npy file)";
+  if (head.starts_with("\x93NUMPY")) {
+    return " (the file is a NumPy .npy file: see --model-encoding=npy)";
+  }
   return {};
 }
 
