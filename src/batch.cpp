@@ -177,6 +177,8 @@ std::vector<report_property> report_settings(const batch_settings& settings) {
       {"tolerance", shortest_decimal(rules.tolerance)},
   };
   if (rules.min_snr_db) list.push_back({"min_snr_db", shortest_decimal(*rules.min_snr_db)});
+  if (rules.max_mean) list.push_back({"max_mean", shortest_decimal(*rules.max_mean)});
+  if (rules.accuracy) list.push_back({"accuracy", std::to_string(*rules.accuracy)});
   if (rules.count) list.push_back({"count", std::to_string(*rules.count)});
   list.push_back({"skip", std::to_string(rules.skip)});
   if (rules.delay.given) {
@@ -191,6 +193,12 @@ std::vector<report_property> report_settings(const batch_settings& settings) {
   list.push_back({"model_encoding", std::string(encoding_name(settings.encodings.results_m))});
   list.push_back({"impl_encoding", std::string(encoding_name(settings.encodings.results_c))});
   list.push_back({"samples_encoding", std::string(encoding_name(settings.encodings.samples))});
+  if (settings.encodings.model_format) {
+    list.push_back({"model_format", settings.encodings.model_format->name()});
+  }
+  if (settings.encodings.word_bits != 0) {
+    list.push_back({"word_bits", std::to_string(settings.encodings.word_bits)});
+  }
   return list;
 }
 
@@ -258,7 +266,7 @@ directory_report check_directory(const batch_settings& settings, const destinati
       }
       if (json && json_entries_kept < json_entry_limit) {
         if (json_entries_kept++ != 0) json_entries += ',';
-        json_entries += json_entry(entry);
+        json_entries += json_entry(entry, rules.format.fraction_bits);
       }
       const bool page_wants = page != nullptr && page_entries.size() < html_entry_limit;
       if (page_wants) page_entries.push_back(entry);
@@ -285,7 +293,8 @@ directory_report check_directory(const batch_settings& settings, const destinati
     if (to.junit) {
       const accumulator& figures = verdict.figures;
       // What a CI viewer should open on comes first; the lines, however many, last.
-      report.output = verdict_line(verdict.reasons) + "summary: " + report.summary + '\n';
+      report.output =
+          verdict_line(verdict.reasons) + "summary: " + report.summary + '\n' + verdict.rounding;
       if (verdict.delay) report.output += delay_line(*verdict.delay) + '\n';
       report.output +=
           histogram_line(figures) +

@@ -164,6 +164,8 @@ std::string json_head(const directory_report& report, const json_settings& setti
     }
   }
   if (settings.rules.min_snr_db) line["min_snr_db"] = *settings.rules.min_snr_db;
+  if (settings.rules.max_mean) line["max_mean"] = *settings.rules.max_mean;
+  if (settings.rules.accuracy) line["accuracy"] = *settings.rules.accuracy;
   if (report.verdict) {
     const accumulator& figures = report.verdict->figures;
     line["count"] = figures.entries() + figures.unknown() + figures.missing();
@@ -184,7 +186,11 @@ std::string json_head(const directory_report& report, const json_settings& setti
         line[field] = nullptr;
       }
     } else {
-      line["largest"] = figures.largest();
+      if (figures.real_model()) {
+        line["largest"] = figures.largest_lsb();
+      } else {
+        line["largest"] = figures.largest();
+      }
       line["largest_index"] = figures.largest_index();
       line["mean"] = figures.mean();
       line["rms"] = figures.rms();
@@ -205,13 +211,21 @@ std::string json_head(const directory_report& report, const json_settings& setti
       }
     }
     line["histogram"] = bins;
+    const run_verdict& verdict = *report.verdict;
+    if (verdict.shows_rounding && figures.entries() != 0) {
+      line["rounding"] = {{"mean", figures.mean()}, {"rms", figures.rms()}};
+    }
+    if (verdict.shows_accuracy && figures.entries() != 0) {
+      const std::optional<int> highest = highest_accuracy_level(figures);
+      line["accuracy_highest"] = highest ? nlohmann::ordered_json(*highest) : nullptr;
+    }
   }
   std::string text = line.dump();
   text.pop_back();  // the closing brace: the entries follow
   return text + ",\"beyond\":[";
 }
 
-std::string json_entry(const entry_beyond& entry) {
+std::string json_entry(const entry_beyond& entry, int fraction_bits) {
   nlohmann::ordered_json object;
   object["index"] = entry.index;
   // null for a value the test bench could not tell, or one that is missing.
@@ -219,14 +233,20 @@ std::string json_entry(const entry_beyond& entry) {
     return is_unknown(n) || n == missing_value ? nlohmann::ordered_json(nullptr)
                                                : nlohmann::ordered_json(n);
   };
-  object["res_m"] = known(entry.res_m);
+  // A real model's value and difference are numbers with their double's shortest decimal.
+  const auto real = [&](std::int64_t word, int exponent) {
+    return is_unknown(word) || word == missing_value
+               ? nlohmann::ordered_json(nullptr)
+               : nlohmann::ordered_json(std::ldexp(real_of_word(word), exponent));
+  };
+  object["res_m"] = entry.real_model ? real(entry.res_m, -fraction_bits) : known(entry.res_m);
   object["res_c"] = known(entry.res_c);
   if (entry.sample) {
     object["sample"] = *entry.sample;
   } else {
     object["sample"] = nullptr;
   }
-  object["diff"] = known(entry.difference);
+  object["diff"] = entry.real_model ? real(entry.difference, 0) : known(entry.difference);
   return object.dump();
 }
 

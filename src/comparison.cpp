@@ -401,8 +401,10 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
                 " leaves none of its " + std::to_string(stream->entries()) + " entries");
   }
   verdict.reasons = fail_reasons(figures, rules.min_snr_db, rules.max_mean, rules.accuracy);
-  verdict.rounding = rounding_lines(figures, real_model || rules.max_mean || rules.accuracy,
-                                    real_model || rules.accuracy, rules.accuracy);
+  verdict.shows_rounding = real_model || rules.max_mean || rules.accuracy;
+  verdict.shows_accuracy = real_model || rules.accuracy;
+  verdict.rounding =
+      rounding_lines(figures, verdict.shows_rounding, verdict.shows_accuracy, rules.accuracy);
   return verdict;
 }
 

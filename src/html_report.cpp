@@ -88,7 +88,12 @@ std::string figure_cells(const accumulator& figures) {
   const std::uint64_t magnitude = figures.largest() < 0
                                       ? 0 - static_cast<std::uint64_t>(figures.largest())
                                       : static_cast<std::uint64_t>(figures.largest());
-  cells += figure_cell(std::to_string(figures.largest()), std::to_string(magnitude));
+  if (figures.real_model()) {
+    cells += figure_cell(printed("%.3f", figures.largest_lsb()),
+                         shortest_decimal(std::fabs(figures.largest_lsb())));
+  } else {
+    cells += figure_cell(std::to_string(figures.largest()), std::to_string(magnitude));
+  }
   cells +=
       figure_cell(std::to_string(figures.largest_index()), std::to_string(figures.largest_index()));
   const std::string rms = printed("%.3f", figures.rms());
@@ -135,13 +140,20 @@ std::string entries_table(const page_details& details, std::uint64_t beyond) {
     return printed(("%." + std::to_string(decimals) + "f").c_str(), details.format.real(raw));
   };
   for (const entry_beyond& entry : details.first_beyond) {
-    table += "<tr><td>" + std::to_string(entry.index) + "</td><td>" + result(entry.res_m) +
-             "</td><td>" + result(entry.res_c) + "</td><td>" +
+    const bool real = entry.real_model && !is_unknown(entry.res_m) && entry.res_m != missing_value;
+    const std::string model =
+        real ? printed(("%." + std::to_string(decimals) + "f").c_str(),
+                       std::ldexp(real_of_word(entry.res_m), -details.format.fraction_bits))
+             : result(entry.res_m);
+    const std::string difference = is_unknown(entry.difference)        ? "x"
+                                   : entry.difference == missing_value ? "none"
+                                   : entry.real_model
+                                       ? printed("%.3f", real_of_word(entry.difference))
+                                       : std::to_string(entry.difference);
+    table += "<tr><td>" + std::to_string(entry.index) + "</td><td>" + model + "</td><td>" +
+             result(entry.res_c) + "</td><td>" +
              (entry.sample ? std::to_string(*entry.sample) : "") + "</td><td class=\"beyond\">" +
-             (is_unknown(entry.difference)        ? "x"
-              : entry.difference == missing_value ? "none"
-                                                  : std::to_string(entry.difference)) +
-             "</td></tr>\n";
+             difference + "</td></tr>\n";
   }
   return table + "</tbody></table>\n";
 }
@@ -173,7 +185,14 @@ void html_report::add(const directory_report& report, const page_details& detail
   const run_verdict& verdict_of = *report.verdict;
   sections_ += "<section id=\"" + id + "\" class=\"directory\">\n<h2>" + name + "</h2>\n<p>" +
                escaped(verdict_line(verdict_of.reasons)) +
-               "<br />summary: " + escaped(report.summary) + "</p>\n";
+               "<br />summary: " + escaped(report.summary);
+  // The rounding and accuracy lines, where the run has them.
+  for (std::string_view rest = verdict_of.rounding; !rest.empty();) {
+    const std::size_t end = rest.find('\n');
+    sections_ += "<br />" + escaped(std::string(rest.substr(0, end)));
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+  }
+  sections_ += "</p>\n";
   if (details.chart != nullptr && !details.chart->columns().empty()) {
     sections_ += "<div class=\"chart\" data-source=\"" + id +
                  "-data\"><noscript>The chart needs JavaScript; the figures are above.</noscript>"

@@ -362,11 +362,11 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   // The lower panel: whole LSB, symmetric about 0 so that the band sits in
   // the middle, fitted to the data and the band, never past what the format
   // can hold.
-  const auto tolerance = static_cast<std::int64_t>(
-      std::ceil(std::min(input.rules.tolerance, static_cast<double>(q.highest_raw()))));
-  const std::int64_t reach =
-      std::max({static_cast<std::int64_t>(std::ceil(-lowest)),
-                static_cast<std::int64_t>(std::ceil(highest)), tolerance, std::int64_t{1}});
+  // A fraction of an LSB only with a real model.
+  const double tolerance = std::min(input.rules.tolerance, static_cast<double>(q.highest_raw()));
+  const std::int64_t reach = std::max(
+      {static_cast<std::int64_t>(std::ceil(-lowest)), static_cast<std::int64_t>(std::ceil(highest)),
+       static_cast<std::int64_t>(std::ceil(tolerance)), std::int64_t{1}});
   const std::int64_t limit = q.highest_raw();
   const std::int64_t edge = std::min(reach + std::max<std::int64_t>(1, reach / 8), limit);
   s += "set xlabel 'index'\nset ylabel 'difference (LSB)'\n";
@@ -382,19 +382,25 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   std::string summary = summary_figures(figures, input.rules.min_snr_db, input.verdict.skipped,
                                         input.verdict.delay ? input.verdict.delay->entries : 0);
   const std::size_t split = summary.find("; mean ");
-  // With no figures, the summary is a single line.
-  s +=
-      "set title " + text(summary.substr(0, split)) +
-      (split == std::string::npos ? std::string() : ".\"\\n\"." + text(summary.substr(split + 2))) +
-      " textcolor rgb 'black'\n";
+  // With no figures, the summary is a single line; the rounding and accuracy lines follow it.
+  std::string rounding = input.verdict.rounding;
+  if (!rounding.empty()) rounding.pop_back();  // the last line feed
+  std::string heading_lines = text(summary.substr(0, split));
+  if (split != std::string::npos) heading_lines += ".\"\\n\"." + text(summary.substr(split + 2));
+  for (std::size_t from = 0; from < rounding.size();) {
+    const std::size_t line_end = std::min(rounding.find('\n', from), rounding.size());
+    heading_lines += ".\"\\n\"." + text(rounding.substr(from, line_end - from));
+    from = line_end + 1;
+  }
+  s += "set title " + heading_lines + " textcolor rgb 'black'\n";
   if (tolerance > 0) {
-    s += "set object 1 rectangle from graph 0, first -" + std::to_string(tolerance) +
-         " to graph 1, first " + std::to_string(tolerance) +
+    s += "set object 1 rectangle from graph 0, first -" + shortest_decimal(tolerance) +
+         " to graph 1, first " + shortest_decimal(tolerance) +
          " behind fillcolor rgb '#e8f5e9' fillstyle solid noborder\n";
   }
   // Within the tolerance and beyond it in colours of their own; the band's
   // edges over both.
-  const std::string t = std::to_string(tolerance);
+  const std::string t = shortest_decimal(tolerance);
   const auto impulses = [&](const char* column, bool beyond, const std::string& title) {
     return std::string("$results using 1:(abs($") + column + ") " + (beyond ? ">" : "<=") + " " +
            t + " ? $" + column + " : NaN) with impulses linewidth 2 linecolor rgb '" +

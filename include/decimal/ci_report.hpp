@@ -77,7 +77,8 @@ struct json_settings {
 // The object up to its "beyond" array, opened: directory, verdict, reasons
 // or message, settings, figures and histogram.
 std::string json_head(const directory_report& report, const json_settings& settings);
-std::string json_entry(const entry_beyond& entry);
+// A real model's value is given in real units of a format of `fraction_bits`.
+std::string json_entry(const entry_beyond& entry, int fraction_bits = 0);
 // Closes the array and the object, and ends the line.
 std::string json_tail();
 

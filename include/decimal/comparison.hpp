@@ -110,8 +110,11 @@ struct run_verdict {
   std::optional<applied_delay> delay{};  // when one was given
   // The first entry beyond the tolerance or unknown, where debugging starts.
   std::optional<std::uint64_t> first_beyond{};
-  // The rounding and accuracy lines that follow the summary, when the run has them.
+  // The rounding and accuracy lines that follow the summary, when the run
+  // has them (a real or wider model, --max-mean, --accuracy).
   std::string rounding{};
+  bool shows_rounding = false;
+  bool shows_accuracy = false;
 
   bool pass() const noexcept { return reasons.empty(); }
 };
