@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -151,6 +153,33 @@ TEST_F(RealModel, MaxMeanCatchesTheTruncationBias) {
       run({"-q", "--samples=none", "--model-encoding=real", "-t", "1", "--max-mean=0.25", "run"})
           .status,
       0);
+}
+
+// The JSON line gives a real model's value in real units and the
+// difference as a number, with the rounding and accuracy figures; a wider
+// model's format is among the JUnit report's properties.
+TEST_F(RealModel, ReportsCarryTheRealFigures) {
+  scratch_.write("run/results_m.txt", "0x1p-12\n0.25\n");
+  scratch_.write("run/results_c.txt", "1\n512\n");
+  const outcome json =
+      run({"--json", "--samples=none", "--model-encoding=real", "--max-mean=1", "run"});
+  EXPECT_EQ(json.status, 1);
+  EXPECT_EQ(json.out,
+            "{\"directory\":\"run\",\"verdict\":\"fail\",\"reasons\":[\"1 entry beyond 0 LSB\"],"
+            "\"format\":\"Q1.11\",\"tolerance\":0,\"skipped\":0,\"max_mean\":1.0,\"count\":2,"
+            "\"beyond_tolerance\":1,\"largest\":0.5,\"largest_index\":0,\"mean\":0.25,\"rms\":"
+            "0.3535533905932738,\"snr_db\":60.2060032745492,\"histogram\":[[0,1],[1,1]],"
+            "\"rounding\":{\"mean\":0.25,\"rms\":0.3535533905932738},\"accuracy_highest\":11,"
+            "\"beyond\":[{\"index\":0,\"res_m\":0.000244140625,\"res_c\":1,\"sample\":null,"
+            "\"diff\":0.5}]}\n");
+  scratch_.write("run/wide_m.txt", "4096\n2097152\n");
+  const outcome junit = run({"-q", "--samples=none", "--model=wide_m.txt", "--model-format=Q1.23",
+                             "--junit=j.xml", "run"});
+  EXPECT_EQ(junit.status, 0) << junit.err;
+  std::ifstream file(scratch_.path() / "j.xml");
+  const std::string xml((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_NE(xml.find("<property name=\"model_format\" value=\"Q1.23\" />"), std::string::npos)
+      << xml;
 }
 
 struct limit_case {
