@@ -37,8 +37,12 @@ constexpr std::string_view usage =
     "  -f, --format=FMT   the results' format QM.N (or QN for Q1.N), UQM.N unsigned;\n"
     "                     default Q1.11\n"
     "  -n, --count=COUNT  compare only the first COUNT entries of each file\n"
-    "  -t, --tolerance=N  let entries differ by up to N LSB (0 to 2^W-1; default 0)\n"
+    "  -t, --tolerance=N  let entries differ by up to N LSB (0 to 2^W-1; default 0);\n"
+    "                     a fraction of one with a real model (0.5: correctly rounded)\n"
     "      --min-snr=DB   fail also when the signal-to-noise ratio is below DB dB\n"
+    "      --max-mean=LSB fail also when the mean difference (a bias) is beyond LSB\n"
+    "      --accuracy=K   fail also when accuracy level K (1 to 40) is not met: rms at\n"
+    "                     most 2^(N-K+1)/sqrt(12) LSB, largest at most 2^(N-K+2) LSB\n"
     "      --plot=FILE    draw the comparison into FILE (.svg or .png) with gnuplot\n"
     "      --skip=K       leave the first K entries (a warm-up) out of the verdict\n"
     "      --delay=N      compare model entry k with implementation entry k+N\n"
@@ -48,9 +52,12 @@ constexpr std::string_view usage =
     "      --samples=NAME the samples file (default samples.txt; none for no samples)\n"
     "  -e, --encoding=FORM  how the files are written: dec (default), hex, bin\n"
     "                     (HDL words), chex (0x1f, -0x27), s8, s16le, s16be,\n"
-    "                     s32le, s32be (raw words)\n"
+    "                     s32le, s32be (raw words), npy (a NumPy .npy file)\n"
     "      --model-encoding=FORM, --impl-encoding=FORM, --samples-encoding=FORM\n"
-    "                     the same for one file\n"
+    "                     the same for one file; the model's may also be real\n"
+    "                     (0.447, -1.2e-05, 0x1.8p-3), f32le, f32be, f64le or f64be\n"
+    "                     (IEEE words), in the format's real units\n"
+    "      --model-format=FMT the model's integers are of FMT (a wider format)\n"
     "      --weak=unknown take VHDL's weak L and H as unknown, not as 0 and 1\n"
     "      --word-bits=B  the results' hex and binary words are B-bit patterns,\n"
     "                     sign-extended (fffc in 16 bits is -4)\n"
@@ -209,7 +216,8 @@ decimal::encoding parse_encoding(std::string_view option, std::string_view text)
   const std::optional<decimal::encoding> form = decimal::parse_encoding(text);
   if (!form) {
     throw usage_error("invalid " + std::string(option) + " " + decimal::quote(text) +
-                      ": expected dec, hex, bin, chex, s8, s16le, s16be, s32le or s32be");
+                      ": expected dec, hex, bin, chex, s8, s16le, s16be, s32le, s32be, real, "
+                      "f32le, f32be, f64le, f64be or npy");
   }
   return *form;
 }
