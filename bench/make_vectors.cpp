@@ -4,6 +4,10 @@
 // same values go into samples.hex, results_m.hex and results_c.hex as a
 // Verilog bench writes them ($fdisplay "%h": the 32-bit and 12-bit patterns),
 // and into samples.s16, results_m.s16 and results_c.s16 as raw s16le words.
+// The model's values before rounding, in real units, go into results_m.real
+// (printf "%.17g"), results_m.f64 (raw f64le words) and results_m.npy (a
+// NumPy float64 array); samples.npy and results_c.npy hold the integers as
+// int16 arrays.
 //
 //   make_vectors COUNT DIR
 
@@ -12,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -23,6 +28,20 @@ bool write_file(const std::string& path, const std::string& text) {
   if (file == nullptr) return false;
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
   return std::fclose(file) == 0 && written;
+}
+
+// The header of a NumPy .npy file (format 1.0) of a 1-D array, padded as numpy pads it.
+std::string npy_header(std::string_view descr, long long count) {
+  std::string dict = "{'descr': '" + std::string(descr) + "', 'fortran_order': False, 'shape': (" +
+                     std::to_string(count) + ",), }";
+  while ((10 + dict.size() + 1) % 64 != 0) dict += ' ';
+  dict += '\n';
+  std::string header = "\x93NUMPY";
+  header += '\x01';
+  header += '\x00';
+  header += static_cast<char>(dict.size() & 0xff);
+  header += static_cast<char>(dict.size() >> 8);
+  return header + dict;
 }
 
 }  // namespace
@@ -43,6 +62,8 @@ int main(int argc, char** argv) {
   std::string samples_s16;
   std::string model_s16;
   std::string implementation_s16;
+  std::string model_real;
+  std::string model_f64;
   const auto hex = [](std::string& text, long value, unsigned long mask) {
     std::array<char, 16> digits;
     const int n = std::snprintf(digits.data(), digits.size(), "%lx\n",
@@ -53,6 +74,11 @@ int main(int argc, char** argv) {
     const auto word = static_cast<std::uint16_t>(value);
     bytes += static_cast<char>(word & 0xff);
     bytes += static_cast<char>(word >> 8);
+  };
+  const auto f64le = [](std::string& bytes, double value) {
+    std::array<char, sizeof value> word;
+    std::memcpy(word.data(), &value, sizeof value);  // little-endian on the machines it runs on
+    bytes.append(word.data(), word.size());
   };
   std::uint32_t noise = 12345;
   constexpr double pi = 3.14159265358979323846;
@@ -74,7 +100,14 @@ int main(int argc, char** argv) {
     s16le(samples_s16, sample);
     s16le(model_s16, m);
     s16le(implementation_s16, c);
+    std::array<char, 32> real;
+    const int n = std::snprintf(real.data(), real.size(), "%.17g\n", y / 2048);
+    model_real.append(real.data(), static_cast<std::size_t>(n));
+    f64le(model_f64, y / 2048);
   }
+  const std::string model_npy = npy_header("<f8", count) + model_f64;
+  const std::string samples_npy = npy_header("<i2", count) + samples_s16;
+  const std::string implementation_npy = npy_header("<i2", count) + implementation_s16;
   for (const auto& [name, text] :
        {std::pair<std::string_view, const std::string&>{"samples.txt", samples},
         {"results_m.txt", model},
@@ -84,7 +117,12 @@ int main(int argc, char** argv) {
         {"results_c.hex", implementation_hex},
         {"samples.s16", samples_s16},
         {"results_m.s16", model_s16},
-        {"results_c.s16", implementation_s16}}) {
+        {"results_c.s16", implementation_s16},
+        {"results_m.real", model_real},
+        {"results_m.f64", model_f64},
+        {"results_m.npy", model_npy},
+        {"samples.npy", samples_npy},
+        {"results_c.npy", implementation_npy}}) {
     if (!write_file(dir + "/" + std::string(name), text)) {
       std::perror(dir.c_str());
       return 1;

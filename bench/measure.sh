@@ -7,7 +7,8 @@
 # numpy script computing the same figures and numdiff; and one call over
 # 1000 copies of the example against the README's shell loop over them, and
 # the report page of those copies with 50 made to fail; at
-# 10^6 entries the same values in hex and raw s16le words, and a search for
+# 10^6 entries the same values in hex and raw s16le words, a floating-point
+# model's (text reals, f64le, .npy) against the integers', and a search for
 # the delay of results 4 entries late, within 256 and within 65535; and at 10^7
 # entries, bit-exact, the JUnit and JSON reports against -q alone.
 #
@@ -50,6 +51,9 @@ max_hex_to_dec=1.3
 max_hex_per_byte=12
 max_s16_to_dec=0.5
 max_s16_per_byte=4
+max_real_to_dec=2
+max_f64_to_dec=0.6
+max_npy_to_dec=0.6
 max_auto_to_given=2
 max_wide_auto_to_given=3
 failed=0
@@ -191,6 +195,39 @@ measure_encodings() {
   done
 }
 
+# The model's values before rounding, as a floating-point model writes them:
+# text reals (%.17g) beside the integer files, raw f64le words beside s16le
+# ones, and a float64 .npy beside int16 .npy files, each against the decimal
+# words of the rounded values; at 10^7 entries, peak memory alone.
+measure_models() {
+  local name seconds kib ratio target
+  local -A options=(
+    [real]="--model-encoding=real --model=results_m.real"
+    [f64le]="--model-encoding=f64le --model=results_m.f64 --impl-encoding=s16le --impl=results_c.s16 --samples-encoding=s16le --samples=samples.s16"
+    [npy]="-e npy --model=results_m.npy --impl=results_c.npy --samples=samples.npy")
+  local -A targets=([real]=$max_real_to_dec [f64le]=$max_f64_to_dec [npy]=$max_npy_to_dec)
+  for name in real f64le npy; do
+    # shellcheck disable=SC2206
+    local args=(${options[$name]})
+    if ! "$decimal_diff" -q -t 2 "${args[@]}"; then
+      echo "decimal-diff with a $name model does not pass the generated vectors"
+      failed=1
+    fi
+    kib=$(peak_kib "$decimal_diff" -t 2 "${args[@]}")
+    ((kib <= max_diff_kib)) || failed=1
+    if ((entries != 1000000)); then
+      printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "  $name model" - - "$kib"
+      continue
+    fi
+    seconds=$(best_seconds "$runs" "$decimal_diff" -t 2 "${args[@]}")
+    ratio=$(awk -v a="$seconds" -v b="$diff_seconds" 'BEGIN {printf "%.2f", a / b}')
+    target=${targets[$name]}
+    printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "  $name model" "$seconds" - "$kib"
+    echo "          a $name model takes $ratio of the decimal words' time (target: at most $target)"
+    within "$ratio" "$target" || failed=1
+  done
+}
+
 # The implementation's results 4 entries late, as from a pipeline of 4
 # stages: the search for the delay against a run given it.
 measure_delay() {
@@ -319,6 +356,7 @@ for entries in 1000000 10000000; do
     measure_encodings
     measure_delay
   fi
+  measure_models
   if ((entries == 10000000)); then measure_reports; fi
   rm -r "$dir"
 done

@@ -209,25 +209,47 @@ bool accumulator::add_block(std::span<const std::int64_t> res_m,
   return beyond != 0;
 }
 
+namespace {
+
+// `d` (below 2^52 in magnitude) to the nearest whole number, halves away from
+// zero, as std::llround has it, without a call: d - trunc(d) is exact.
+std::int64_t nearest_whole(double d) {
+  const auto whole = static_cast<std::int64_t>(d);
+  const double fraction = d - static_cast<double>(whole);
+  return whole + (fraction >= 0.5 ? 1 : 0) - (fraction <= -0.5 ? 1 : 0);
+}
+
+}  // namespace
+
 bool accumulator::add_real(std::span<const std::int64_t> res_m, std::span<const std::int64_t> res_c,
                            std::span<std::int64_t> differences) {
   std::uint64_t beyond = 0;
+  // A block's sums in double, added up in long double: the rounding of a
+  // block of up to a block's entries stays far below the digits printed.
+  double sum = 0;
+  double sum_of_squares = 0;
+  double model_energy = 0;
+  double largest_magnitude = std::fabs(largest_real_);
   for (std::size_t i = 0; i < res_m.size(); ++i) {
     const double model = real_of_word(res_m[i]);
     const double d = static_cast<double>(format_.lsb(res_c[i])) - model;
     differences[i] = real_word(d);
     const double magnitude = std::fabs(d);
     beyond += magnitude > real_tolerance_ ? 1 : 0;
-    if (magnitude > std::fabs(largest_real_)) {
+    if (magnitude > largest_magnitude) {
+      largest_magnitude = magnitude;
       largest_real_ = d;
-      largest_ = std::llround(d);
+      largest_ = nearest_whole(d);
       largest_index_ = first_index_ + entries_ + unknown_ + i;
     }
-    real_sum_ += d;
-    real_sum_of_squares_ += static_cast<long double>(d) * d;
-    real_model_energy_ += static_cast<long double>(model) * model;
-    histogram_.add(std::llround(d));
+    sum += d;
+    sum_of_squares += d * d;
+    model_energy += model * model;
+    histogram_.add(nearest_whole(d));
   }
+  real_sum_ += sum;
+  real_sum_of_squares_ += sum_of_squares;
+  real_model_energy_ += model_energy;
   entries_ += res_m.size();
   beyond_tolerance_ += beyond;
   return beyond != 0;

@@ -31,7 +31,9 @@ std::string_view trimmed(std::string_view text) {
 // missing.
 std::string_view after_key(std::string_view header, std::string_view key) {
   for (const char quote_mark : {'\'', '"'}) {
-    const std::string spelt = quote_mark + std::string(key) + quote_mark;
+    std::string spelt(1, quote_mark);
+    spelt += key;
+    spelt += quote_mark;
     std::size_t at = header.find(spelt);
     if (at == std::string_view::npos) continue;
     at += spelt.size();

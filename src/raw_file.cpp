@@ -117,7 +117,28 @@ bool raw_reader::convert_words(const char* bytes, std::size_t words, std::int64_
 }
 
 void raw_reader::convert_other_words(const char* bytes, std::size_t words, std::int64_t* out) {
-  for (std::size_t w = 0; w < words; ++w) {
+  std::size_t w = 0;
+  if (kind_ == raw_kind::ieee_float) {
+    // The good words in a plain loop; the first bad one, if any, is told below.
+    const double scale = std::ldexp(1.0, range_.real_scale);
+    const bool swap = big_endian_ != (std::endian::native == std::endian::big);
+    for (; w < words; ++w) {
+      double value = 0;
+      if (size_ == 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes + 8 * w, 8);
+        value = std::bit_cast<double>(swap ? __builtin_bswap64(word) : word);
+      } else {
+        std::uint32_t word = 0;
+        std::memcpy(&word, bytes + 4 * w, 4);
+        value = std::bit_cast<float>(swap ? swapped(word) : word);
+      }
+      const double lsb = value * scale;             // times a power of two: exact
+      if (!(std::fabs(lsb) < max_real_lsb)) break;  // NaN too
+      out[w] = real_word(lsb);
+    }
+  }
+  for (; w < words; ++w) {
     std::uint64_t word = 0;
     for (unsigned b = 0; b < size_; ++b) {
       const auto byte =
@@ -134,13 +155,8 @@ void raw_reader::convert_other_words(const char* bytes, std::size_t words, std::
       const double value = size_ == 4 ? std::bit_cast<float>(static_cast<std::uint32_t>(word))
                                       : std::bit_cast<double>(word);
       if (!std::isfinite(value)) fail("not a finite number: " + shortest_decimal(value));
-      const double lsb = std::ldexp(value, range_.real_scale);
-      if (!(std::fabs(lsb) < max_real_lsb)) {
-        fail(shortest_decimal(value) + " is 2^52 LSB or more of " + range_.format +
-             ", past what is compared exactly");
-      }
-      out[w] = real_word(lsb);
-      continue;
+      fail(shortest_decimal(value) + " is 2^52 LSB or more of " + range_.format +
+           ", past what is compared exactly");
     }
     const unsigned bits = 8 * size_;
     if (kind_ == raw_kind::unsigned_integer && bits == 64 && word > INT64_MAX) {

@@ -45,12 +45,17 @@ class real_parser {
   const std::string& name() const noexcept { return name_; }
 
  private:
+  // A good plain word at the front of `rest`, ended by white space there,
+  // read into `out`: returns its length; 0, and `out` untouched, for any
+  // other (for the general path to read, or tell what is wrong with it).
+  std::size_t quick_word(std::string_view rest, std::int64_t& out) const;
   // The real_word() of `word`, which starts at `line`:`column`; throws when it is bad.
   std::int64_t value_of(std::string_view word, std::size_t line, std::size_t column) const;
   [[noreturn]] void fail(std::size_t line, std::size_t column, const std::string& what) const;
 
   std::string name_;
   number_range range_;
+  double scale_;  // 2^range_.real_scale
   std::size_t count_ = 0;
   // Position: bytes before the current chunk, the line, and where it began.
   std::size_t offset_ = 0;
