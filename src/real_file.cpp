@@ -111,6 +111,28 @@ real_parser::progress real_parser::feed(std::string_view chunk, std::span<std::i
   std::size_t i = 0;
   const auto column_at = [&](std::size_t at) { return offset_ + at + 1 - line_start_; };
   while (i < chunk.size() && written < out.size()) {
+    if (!in_comment_ && !in_word_) {
+      // The common run: good words, each ended by one line feed or blank.
+      std::size_t lines = 0;
+      std::size_t after_feed = 0;
+      const std::size_t before = written;
+      while (written < out.size() && i < chunk.size() && !is_space(chunk[i])) {
+        const std::size_t length = quick_word(chunk.substr(i), out[written]);
+        if (length == 0) break;
+        ++written;
+        i += length;
+        if (chunk[i++] == '\n') {
+          ++lines;
+          after_feed = i;
+        }
+      }
+      count_ += written - before;
+      if (lines != 0) {
+        line_ += lines;
+        line_start_ = offset_ + after_feed;
+      }
+      if (i == chunk.size() || written == out.size()) break;
+    }
     if (in_comment_) {
       const std::size_t feed = chunk.find('\n', i);
       if (feed == std::string_view::npos) {

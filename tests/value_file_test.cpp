@@ -648,6 +648,17 @@ INSTANTIATE_TEST_SUITE_P(
         fit_case{{32, 0},
                  "18446744073709551617",
                  "t.txt:1:1: 18446744073709551617 does not fit Q32.0 (not between -2147483648 and "
-                 "4294967295)"}));
+                 "4294967295)"},
+        // Unsigned: 0 to 2^W-1 and nothing else, a negative word least of all.
+        fit_case{{0, 12, true}, "0 4095 -0", nullptr},
+        fit_case{{0, 12, true},
+                 "0 4096",
+                 "t.txt:1:3: 4096 does not fit UQ0.12 (not between 0 and 4095)"},
+        fit_case{
+            {0, 12, true}, "4095 -1", "t.txt:1:6: -1 does not fit UQ0.12 (not between 0 and 4095)"},
+        fit_case{{32, 0, true}, "4294967295", nullptr},
+        fit_case{{32, 0, true},
+                 "1 4294967296",
+                 "t.txt:1:3: 4294967296 does not fit UQ32.0 (not between 0 and 4294967295)"}));
 
 }  // namespace
