@@ -152,8 +152,9 @@ std::string entries_table(const page_details& details, std::uint64_t beyond) {
                                        : std::to_string(entry.difference);
     table += "<tr><td>" + std::to_string(entry.index) + "</td><td>" + model + "</td><td>" +
              result(entry.res_c) + "</td><td>" +
-             (entry.sample ? std::to_string(*entry.sample) : "") + "</td><td class=\"beyond\">" +
-             difference + "</td></tr>\n";
+             (entry.sample ? std::to_string(*entry.sample) : "") + "</td><td class=\"beyond\">";
+    table += difference;
+    table += "</td></tr>\n";
   }
   return table + "</tbody></table>\n";
 }

@@ -176,6 +176,7 @@ TEST_P(NpyFiles, ReadOrToldWhatWasFound) {
     std::vector<std::int64_t> out(c.values.size() + 3);
     out.resize(file->read(out));
     std::vector<double> values;
+    values.reserve(out.size());
     for (const std::int64_t n : out) {
       values.push_back(file->real() ? decimal::real_of_word(n) : static_cast<double>(n));
     }

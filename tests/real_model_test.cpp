@@ -25,11 +25,13 @@ constexpr int fraction_bits = 11;
 // output over a ramp: real values in [-1, 1), none on a half LSB.
 std::vector<double> sine() {
   std::vector<double> x;
+  x.reserve(500);
   for (int n = 0; n < 500; ++n) x.push_back(0.9 * std::sin(2 * M_PI * n / 97.3));
   return x;
 }
 std::vector<double> filter() {
   std::vector<double> x;
+  x.reserve(500);
   double in_1 = 0;
   double in_2 = 0;
   for (int n = 0; n < 500; ++n) {
