@@ -320,12 +320,15 @@ directory_report check_directory(const batch_settings& settings, const destinati
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     progress.clear();
-    say("decimal-diff: " + report.message + "\n");
-    if (json) {
-      out.write(json_head(report, {rules, rules.skip}) + json_tail());
-    } else if (text && several) {
-      const std::string verdict = header + "verdict: trouble\n";
+    if (text && several && !json) {
+      // On a terminal, the message reads as the directory's: after its header.
+      out.write(header);
+      say("decimal-diff: " + report.message + "\n");
+      const std::string verdict = "verdict: trouble\n";
       out.write(settings.color ? with_coloured_verdict(verdict) : verdict);
+    } else {
+      say("decimal-diff: " + report.message + "\n");
+      if (json) out.write(json_head(report, {rules, rules.skip}) + json_tail());
     }
   }
   // Only once its output is out does the plot take its place.

@@ -125,7 +125,9 @@ void junit_report::write(const output_file& file) const { file.write(text()); }
 
 std::string json_head(const directory_report& report, const json_settings& settings) {
   nlohmann::ordered_json line;
-  line["directory"] = shown_name(report.directory);
+  // The path itself, for a consumer to open, where JSON can carry it.
+  line["directory"] =
+      valid_utf8(report.directory) ? report.directory : shown_name(report.directory);
   line["verdict"] = verdict_name(report.outcome);
   if (report.outcome == run_outcome::trouble) {
     line["message"] = report.message;  // printable already

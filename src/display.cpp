@@ -3,14 +3,35 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <utility>
 
 namespace decimal {
 namespace {
 
+// Unicode's invisible format characters (category Cf): the bidi controls
+// that reorder what follows them on screen (U+202E shows "tc01<U+202E>liaf_ssap"
+// as "tc01pass_fail"), zero-width ones that hide a difference between two
+// names, and the rest of the category.
+constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, 19> format_characters{{
+    {0x00ad, 0x00ad},   {0x0600, 0x0605},   {0x061c, 0x061c},   {0x06dd, 0x06dd},
+    {0x070f, 0x070f},   {0x0890, 0x0891},   {0x08e2, 0x08e2},   {0x180e, 0x180e},
+    {0x200b, 0x200f},   {0x202a, 0x202e},   {0x2060, 0x2064},   {0x2066, 0x206f},
+    {0xfeff, 0xfeff},   {0xfff9, 0xfffb},   {0x110bd, 0x110bd}, {0x110cd, 0x110cd},
+    {0x1bca0, 0x1bca3}, {0x1d173, 0x1d17a}, {0xe0001, 0xe007f},
+}};
+
+bool is_format_character(std::uint32_t code) {
+  for (const auto& [low, high] : format_characters) {
+    if (code >= low && code <= high) return true;
+  }
+  return false;
+}
+
 // The length of the UTF-8 sequence at `at` that encodes a printable
 // character XML 1.0 allows (tab and line feed when `lines`), or 0. C1
 // controls (U+0080 to U+009F) count as control characters: a terminal may
-// take U+009B for the start of an escape sequence.
+// take U+009B for the start of an escape sequence; invisible format
+// characters count as them too.
 std::size_t allowed_sequence(std::string_view bytes, std::size_t at, bool lines) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[at + i]); };
   const unsigned char lead = byte(0);
@@ -40,7 +61,7 @@ std::size_t allowed_sequence(std::string_view bytes, std::size_t at, bool lines)
   const bool shortest =
       length == 2 || (length == 3 && code >= 0x800) || (length == 4 && code >= 0x10000);
   const bool character = code >= 0xa0 && code <= 0x10ffff && !(code >= 0xd800 && code <= 0xdfff) &&
-                         code != 0xfffe && code != 0xffff;
+                         code != 0xfffe && code != 0xffff && !is_format_character(code);
   return shortest && character ? length : 0;
 }
 
@@ -78,6 +99,38 @@ std::string escaped(std::string_view bytes, bool lines) {
 std::string printable_utf8(std::string_view bytes) { return escaped(bytes, true); }
 
 std::string shown_name(std::string_view bytes) { return escaped(bytes, false); }
+
+bool valid_utf8(std::string_view bytes) {
+  for (std::size_t at = 0; at < bytes.size();) {
+    const auto lead = static_cast<unsigned char>(bytes[at]);
+    std::size_t length = 1;
+    std::uint32_t code = lead;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+      length = 2;
+      code = lead & 0x1fU;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+      length = 3;
+      code = lead & 0x0fU;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+      length = 4;
+      code = lead & 0x07U;
+    } else if (lead >= 0x80) {
+      return false;
+    }
+    if (at + length > bytes.size()) return false;
+    for (std::size_t i = 1; i < length; ++i) {
+      const auto next = static_cast<unsigned char>(bytes[at + i]);
+      if ((next & 0xc0U) != 0x80) return false;
+      code = (code << 6) | (next & 0x3fU);
+    }
+    if ((length == 3 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) ||
+        (length == 4 && (code < 0x10000 || code > 0x10ffff))) {
+      return false;
+    }
+    at += length;
+  }
+  return true;
+}
 
 std::string shortest_decimal(double value) {
   std::array<char, 400> text;  // the longest fixed form of a double, and more

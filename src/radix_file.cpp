@@ -420,9 +420,14 @@ std::string radix_parser::shown_word(bool quoted) const {
 }
 
 void radix_parser::fail_word(const std::string& what) const {
-  throw parse_error(
-      name_ + ':' + std::to_string(word_line_) + ':' + std::to_string(word_column_) + ": " + what,
-      word_line_, word_column_);
+  // A file's first word that is a .npy file's magic: say what the file is.
+  const bool npy =
+      word_line_ == 1 && word_column_ == 1 && offset_ < shown_word_size &&
+      std::string_view(kept_.data(), std::min(word_length_, kept_.size())).starts_with("\x93NUMPY");
+  throw parse_error(name_ + ':' + std::to_string(word_line_) + ':' + std::to_string(word_column_) +
+                        ": " + what +
+                        (npy ? " (the file is a NumPy .npy file: see --model-encoding=npy)" : ""),
+                    word_line_, word_column_);
 }
 
 }  // namespace decimal

@@ -430,10 +430,28 @@ INSTANTIATE_TEST_SUITE_P(
             "verdict: fail: 1 entry unknown\n",
             R"({"unknown_letters": {"X": 1}})"}));
 
+// Standard output and error on one terminal or log: a directory's trouble
+// message follows its header, never the directory before it.
+TEST_F(Batch, TroubleMessageFollowsItsHeader) {
+  make("a");
+  make("b", "trouble");
+  const outcome merged =
+      run_program("/bin/sh", scratch_.path(), scratch_.path(),
+                  {.args = {"-c", std::string("\"$0\" -q -t7 a b 2>&1; \"$0\" -t7 a b 2>&1"),
+                            DECIMAL_DIFF_BINARY}});
+  EXPECT_EQ(merged.out.substr(merged.out.find("==> b <==")),
+            "==> b <==\n"
+            "decimal-diff: b/results_c.txt:202:1: expected an integer, found \"oops\"\n"
+            "verdict: trouble\n\n"
+            "total: 1 passed, 0 failed, 1 in trouble, of 2 directories\n");
+}
+
 struct hostile_case {
   const char* edge;
   std::string name;
   std::string shown;
+  // JSON carries the path itself where it is UTF-8, escaping what JSON needs.
+  bool exact_in_json = true;
 };
 
 void PrintTo(const hostile_case& c, std::ostream* os) { *os << c.edge; }
@@ -462,19 +480,27 @@ TEST_P(HostileName, IsEscapedInHeadersMessagesAndReports) {
   EXPECT_EQ(test.child("error").attribute("message").value(), message);
   const outcome json = run({"-t7", "--json", c.name});
   const nlohmann::json line = nlohmann::json::parse(json.out);
-  EXPECT_EQ(line["directory"], c.shown);
+  EXPECT_EQ(line["directory"], c.exact_in_json ? c.name : c.shown);
   EXPECT_EQ(line["message"], message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HostileName,
-    testing::Values(hostile_case{"escape_sequence", "esc\x1b[31mred", "esc\\x1b[31mred"},
-                    hostile_case{"bell", "bell\a", "bell\\x07"},
-                    hostile_case{"carriage_return", "cr\rverdict: pass", "cr\\x0dverdict: pass"},
-                    hostile_case{"line_feed", "lf\nverdict: pass", "lf\\x0averdict: pass"},
-                    hostile_case{"tab", "a\tb", "a\\x09b"},
-                    hostile_case{"invalid_utf8", "bad\xff\xfe", "bad\\xff\\xfe"},
-                    hostile_case{"backslash", "back\\slash", "back\\\\slash"}));
+    testing::Values(
+        hostile_case{"escape_sequence", "esc\x1b[31mred", "esc\\x1b[31mred"},
+        hostile_case{"bell", "bell\a", "bell\\x07"},
+        hostile_case{"carriage_return", "cr\rverdict: pass", "cr\\x0dverdict: pass"},
+        hostile_case{"line_feed", "lf\nverdict: pass", "lf\\x0averdict: pass"},
+        hostile_case{"tab", "a\tb", "a\\x09b"},
+        hostile_case{"invalid_utf8", "bad\xff\xfe", "bad\\xff\\xfe", false},
+        hostile_case{"backslash", "back\\slash", "back\\\\slash"},
+        // A right-to-left override shows "tc01\u202Eliaf_ssap" as "tc01pass_fail".
+        hostile_case{"bidi_override", "tc01\u202eliaf_ssap", "tc01\\xe2\\x80\\xaeliaf_ssap"},
+        hostile_case{"bidi_isolate", "a\u2067b\u2069", "a\\xe2\\x81\\xa7b\\xe2\\x81\\xa9"},
+        // A zero-width space makes two names look the same.
+        hostile_case{"zero_width_space", "run\u200b1", "run\\xe2\\x80\\x8b1"},
+        // Printable letters of any script stay as they are.
+        hostile_case{"accented", "d\u00e9j\u00e0", "d\u00e9j\u00e0"}));
 
 struct layout_case {
   const char* name;

@@ -17,8 +17,13 @@ std::string printable_utf8(std::string_view bytes);
 
 // The same for a name or a word shown within one line: tab and line feed
 // are escaped too, so that a name can neither start a line nor move the
-// cursor.
+// cursor. In both, Unicode's invisible format characters (bidi controls
+// such as U+202E, zero-width spaces) are escaped like control characters.
 std::string shown_name(std::string_view bytes);
+
+// Whether `bytes` is well-formed UTF-8 (no overlong form, surrogate or code
+// past U+10FFFF), whatever characters it holds.
+bool valid_utf8(std::string_view bytes);
 
 // When decimal-diff colours its text (--color=WHEN).
 enum class color_when { automatic, always, never };
