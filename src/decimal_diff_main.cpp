@@ -4,6 +4,7 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <system_error>
 
 #include "decimal/batch.hpp"
+#include "decimal/command_line.hpp"
 #include "decimal/display.hpp"
 #include "decimal/ending_signals.hpp"
 #include "decimal/error.hpp"
@@ -264,60 +266,21 @@ std::string option_name(char** argv) {
   return std::string("-") + static_cast<char>(optopt);
 }
 
+// getopt_long's table, made from the one list of long options.
+const std::array<option, decimal::decimal_diff_options.size() + 1> long_options = [] {
+  std::array<option, decimal::decimal_diff_options.size() + 1> table{};
+  for (std::size_t i = 0; i < decimal::decimal_diff_options.size(); ++i) {
+    const decimal::long_option& o = decimal::decimal_diff_options[i];
+    const int argument = o.argument == decimal::option_argument::none       ? no_argument
+                         : o.argument == decimal::option_argument::required ? required_argument
+                                                                            : optional_argument;
+    table[i] = {o.name, argument, nullptr, o.id};
+  }
+  return table;  // ends with a zero entry
+}();
+
 options parse_command_line(int argc, char** argv) {
-  enum : int {
-    min_snr = 256,
-    plot,
-    version,
-    skip,
-    model,
-    impl,
-    samples,
-    json,
-    junit,
-    model_encoding,
-    impl_encoding,
-    samples_encoding,
-    delay,
-    max_delay,
-    color,
-    html,
-    weak,
-    word_bits,
-    model_format,
-    max_mean,
-    accuracy
-  };
-  static const option long_options[] = {
-      {"format", required_argument, nullptr, 'f'},
-      {"count", required_argument, nullptr, 'n'},
-      {"tolerance", required_argument, nullptr, 't'},
-      {"min-snr", required_argument, nullptr, min_snr},
-      {"skip", required_argument, nullptr, skip},
-      {"delay", required_argument, nullptr, delay},
-      {"max-delay", required_argument, nullptr, max_delay},
-      {"model", required_argument, nullptr, model},
-      {"impl", required_argument, nullptr, impl},
-      {"samples", required_argument, nullptr, samples},
-      {"encoding", required_argument, nullptr, 'e'},
-      {"model-encoding", required_argument, nullptr, model_encoding},
-      {"impl-encoding", required_argument, nullptr, impl_encoding},
-      {"samples-encoding", required_argument, nullptr, samples_encoding},
-      {"plot", required_argument, nullptr, plot},
-      {"json", no_argument, nullptr, json},
-      {"junit", required_argument, nullptr, junit},
-      {"html", required_argument, nullptr, html},
-      {"weak", required_argument, nullptr, weak},
-      {"word-bits", required_argument, nullptr, word_bits},
-      {"model-format", required_argument, nullptr, model_format},
-      {"max-mean", required_argument, nullptr, max_mean},
-      {"accuracy", required_argument, nullptr, accuracy},
-      {"color", optional_argument, nullptr, color},
-      {"colour", optional_argument, nullptr, color},
-      {"quiet", no_argument, nullptr, 'q'},
-      {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, version},
-      {nullptr, 0, nullptr, 0}};
+  using namespace decimal;  // the option ids
   options chosen;
   decimal::batch_settings& batch = chosen.batch;
   decimal::verdict_rules& rules = batch.rules;
@@ -331,7 +294,7 @@ options parse_command_line(int argc, char** argv) {
   std::optional<decimal::encoding> impl_form;
   std::optional<decimal::encoding> samples_form;
   opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, ":f:n:t:e:qh", long_options, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, ":f:n:t:e:qh", long_options.data(), nullptr)) != -1;) {
     switch (c) {
       case 'f':
         rules.format = parse_format("format", optarg);
@@ -342,25 +305,25 @@ options parse_command_line(int argc, char** argv) {
       case 't':
         tolerance = optarg;
         break;
-      case min_snr:
+      case option_min_snr:
         rules.min_snr_db = parse_decibels(optarg);
         break;
-      case skip:
+      case option_skip:
         rules.skip = parse_skip(optarg);
         break;
-      case delay:
+      case option_delay:
         rules.delay = parse_delay(optarg);
         break;
-      case max_delay:
+      case option_max_delay:
         max_delay_given = parse_max_delay(optarg);
         break;
-      case model:
+      case option_model:
         batch.results_m_name = parse_file_name("model file name", optarg);
         break;
-      case impl:
+      case option_impl:
         batch.results_c_name = parse_file_name("implementation file name", optarg);
         break;
-      case samples:
+      case option_samples:
         batch.samples_name = parse_file_name("samples file name", optarg);
         if (*batch.samples_name == "none") batch.samples_name.reset();
         break;
@@ -372,51 +335,51 @@ options parse_command_line(int argc, char** argv) {
         if (!samples_form) batch.encodings.samples = form;
         break;
       }
-      case model_encoding:
+      case option_model_encoding:
         model_form = batch.encodings.results_m = parse_encoding("model encoding", optarg);
         break;
-      case impl_encoding:
+      case option_impl_encoding:
         impl_form = batch.encodings.results_c = parse_encoding("implementation encoding", optarg);
         break;
-      case weak:
+      case option_weak:
         if (std::string_view(optarg) != "unknown" && std::string_view(optarg) != "known") {
           throw usage_error("invalid --weak " + decimal::quote(optarg) +
                             ": expected unknown or known");
         }
         batch.encodings.weak_unknown = std::string_view(optarg) == "unknown";
         break;
-      case model_format:
+      case option_model_format:
         batch.encodings.model_format = parse_format("model format", optarg);
         break;
-      case max_mean:
+      case option_max_mean:
         rules.max_mean = parse_max_mean(optarg);
         break;
-      case accuracy:
+      case option_accuracy:
         rules.accuracy = parse_accuracy(optarg);
         break;
-      case word_bits:
+      case option_word_bits:
         batch.encodings.word_bits = parse_word_bits(optarg);
         break;
-      case samples_encoding:
+      case option_samples_encoding:
         samples_form = batch.encodings.samples = parse_encoding("samples encoding", optarg);
         break;
-      case plot:
+      case option_plot:
         if (!decimal::plot_format_of(optarg)) {
           throw usage_error("invalid plot file " + decimal::quote(optarg) +
                             ": the name must end in .svg or .png");
         }
         batch.plot_file = optarg;
         break;
-      case json:
+      case option_json:
         batch.json = true;
         break;
-      case junit:
+      case option_junit:
         batch.junit_file = parse_file_name("JUnit report name", optarg);
         break;
-      case color:
+      case option_color:
         color_given = parse_color(optarg);
         break;
-      case html:
+      case option_html:
         batch.html_file = parse_file_name("HTML page name", optarg);
         break;
       case 'q':
@@ -425,7 +388,7 @@ options parse_command_line(int argc, char** argv) {
       case 'h':
         chosen.action = options::help;
         return chosen;
-      case version:
+      case option_version:
         chosen.action = options::version;
         return chosen;
       case ':':
@@ -440,7 +403,7 @@ options parse_command_line(int argc, char** argv) {
         // word in `given`, so the option must be the one it names.
         if (given.starts_with("--") && given.find('=') != std::string_view::npos) {
           const std::string_view name = given.substr(2, given.find('=') - 2);
-          for (const option* o = long_options; o->name != nullptr; ++o) {
+          for (const option* o = long_options.data(); o->name != nullptr; ++o) {
             if (std::string_view(o->name).starts_with(name) && o->val == optopt) {
               throw usage_error("option " + decimal::quote(given.substr(0, given.find('='))) +
                                 " takes no value");

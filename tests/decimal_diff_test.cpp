@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "decimal/command_line.hpp"
 #include "run_program.hpp"
 #include "scratch_dir.hpp"
 
@@ -592,6 +593,25 @@ TEST_F(DecimalDiff, HelpAndVersion) {
   const outcome version = run({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "decimal-diff " DECIMAL_VERSION "\n");
+}
+
+// The parser's options, each told of in --help, the manual page and the
+// completion script: none can be added to one and forgotten in another.
+TEST_F(DecimalDiff, EveryOptionIsDocumentedAndCompleted) {
+  const std::string help = run({"--help"}).out;
+  const std::string man = read_file(DECIMAL_DIFF_MAN_PAGE);
+  const std::string completion = read_file(DECIMAL_COMPLETION);
+  for (const decimal::long_option& o : decimal::decimal_diff_options) {
+    const std::string name = std::string("--") + o.name;
+    if (name == "--colour") continue;  // the other spelling of --color
+    EXPECT_NE(help.find(name), std::string::npos) << name << " in --help";
+    // groff writes a hyphen in a name as \-.
+    std::string in_man = "\\-\\-";
+    for (const char c : std::string_view(o.name))
+      in_man += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(man.find(in_man), std::string::npos) << name << " in the manual page";
+    EXPECT_NE(completion.find(name), std::string::npos) << name << " in the completion";
+  }
 }
 
 struct plot_case {
