@@ -168,6 +168,28 @@ destinations check_destinations(const batch_settings& settings,
   return to;
 }
 
+// "decimal-diff" and the options that change the verdict, as a suite's name:
+// "decimal-diff -f Q1.15 -t 2".
+std::string default_suite_name(const batch_settings& settings) {
+  const verdict_rules& rules = settings.rules;
+  std::string name = "decimal-diff";
+  if (!(rules.format == q_format{})) name += " -f " + rules.format.name();
+  if (settings.encodings.model_format) {
+    name += " --model-format=" + settings.encodings.model_format->name();
+  }
+  if (rules.tolerance != 0) name += " -t " + shortest_decimal(rules.tolerance);
+  if (rules.min_snr_db) name += " --min-snr=" + shortest_decimal(*rules.min_snr_db);
+  if (rules.max_mean) name += " --max-mean=" + shortest_decimal(*rules.max_mean);
+  if (rules.accuracy) name += " --accuracy=" + std::to_string(*rules.accuracy);
+  if (rules.count) name += " -n " + std::to_string(*rules.count);
+  if (rules.skip != 0) name += " --skip=" + std::to_string(rules.skip);
+  if (rules.delay.given) {
+    name += " --delay=" +
+            (rules.delay.automatic ? std::string("auto") : std::to_string(rules.delay.entries));
+  }
+  return name;
+}
+
 // The settings of the call, as the JUnit report lists them.
 std::vector<report_property> report_settings(const batch_settings& settings) {
   const verdict_rules& rules = settings.rules;
@@ -358,7 +380,8 @@ int run_batch(const batch_settings& settings) {
       settings.directories.empty() ? std::vector<std::string>{""} : settings.directories;
   const destinations to = check_destinations(settings, directories);
   const bool several = directories.size() > 1;
-  junit_report junit(report_settings(settings));
+  junit_report junit(report_settings(settings),
+                     settings.junit_suite.value_or(default_suite_name(settings)));
   std::optional<html_report> page;
   if (to.html) page.emplace(report_settings(settings));
   std::size_t passed = 0;

@@ -43,7 +43,8 @@ const char* verdict_name(run_outcome outcome) {
   return "trouble";
 }
 
-junit_report::junit_report(std::vector<report_property> settings) : settings_(std::move(settings)) {
+junit_report::junit_report(std::vector<report_property> settings, std::string suite)
+    : settings_(std::move(settings)), suite_(printable_utf8(suite)) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   std::array<char, 32> text{};
@@ -72,7 +73,7 @@ std::string junit_report::text() const {
     seconds += report.seconds;
   }
   const auto counts = [&](pugi::xml_node node) {
-    node.append_attribute("name") = "decimal-diff";
+    node.append_attribute("name") = suite_.c_str();
     node.append_attribute("tests") = static_cast<unsigned long long>(reports_.size());
     node.append_attribute("failures") = static_cast<unsigned long long>(failures);
     node.append_attribute("errors") = static_cast<unsigned long long>(errors);
@@ -94,14 +95,19 @@ std::string junit_report::text() const {
   }
   for (const directory_report& report : reports_) {
     pugi::xml_node test = suite.append_child("testcase");
-    test.append_attribute("name") = shown_name(report.directory).c_str();
-    test.append_attribute("classname") = "decimal-diff";
+    // A glob's trailing "/" (vectors/*/) is no part of the test's name, so
+    // that its history holds whichever way the directories were named.
+    std::string_view directory = report.directory;
+    while (directory.size() > 1 && directory.ends_with('/')) directory.remove_suffix(1);
+    test.append_attribute("name") = shown_name(directory).c_str();
+    test.append_attribute("classname") = suite_.c_str();
     test.append_attribute("time") = seconds_text(report.seconds).c_str();
     std::string summary_line = "verdict: trouble";
     if (report.outcome == run_outcome::trouble) {
       pugi::xml_node error = test.append_child("error");
       error.append_attribute("message") = report.message.c_str();  // printable already
       error.append_attribute("type") = "trouble";
+      error.text() = report.message.c_str();
     } else {
       if (report.outcome == run_outcome::fail) {
         pugi::xml_node failure = test.append_child("failure");

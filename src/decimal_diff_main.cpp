@@ -65,6 +65,8 @@ constexpr std::string_view usage =
     "                     sign-extended (fffc in 16 bits is -4)\n"
     "      --json         one JSON object per directory per line instead of the text\n"
     "      --junit=FILE   also write a JUnit XML report into FILE\n"
+    "      --junit-suite=NAME  its suite's name (default: decimal-diff and the\n"
+    "                     options that change the verdict, such as -t 2)\n"
     "      --html=FILE    also write a page of every directory into FILE\n"
     "      --color[=WHEN] colour the verdicts: always, never or auto (default)\n"
     "  -q, --quiet        print nothing; the exit status tells\n"
@@ -375,6 +377,9 @@ options parse_command_line(int argc, char** argv) {
         break;
       case option_junit:
         batch.junit_file = parse_file_name("JUnit report name", optarg);
+        break;
+      case option_junit_suite:
+        batch.junit_suite = parse_file_name("JUnit suite name", optarg);
         break;
       case option_color:
         color_given = parse_color(optarg);

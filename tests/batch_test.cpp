@@ -156,7 +156,7 @@ TEST_F(Batch, JunitReportOfAMix) {
   const pugi::xml_node suites = document.child("testsuites");
   const pugi::xml_node suite = suites.child("testsuite");
   for (const pugi::xml_node node : {suites, suite}) {
-    EXPECT_STREQ(node.attribute("name").value(), "decimal-diff");
+    EXPECT_STREQ(node.attribute("name").value(), "decimal-diff -t 7 --min-snr=30");
     EXPECT_EQ(node.attribute("tests").as_int(), 4);
     EXPECT_EQ(node.attribute("failures").as_int(), 2);
     EXPECT_EQ(node.attribute("errors").as_int(), 1);
@@ -190,6 +190,31 @@ TEST_F(Batch, JunitReportOfAMix) {
   EXPECT_STREQ(error.attribute("message").value(),
                "trouble/results_c.txt:202:1: expected an integer, found \"oops\"");
   EXPECT_STREQ(error.attribute("type").value(), "trouble");
+  EXPECT_STREQ(error.child_value(), error.attribute("message").value());
+}
+
+// Two calls' reports merge as two suites, each named for its settings (or
+// as given), and a glob's trailing "/" is no part of a test's name.
+TEST_F(Batch, JunitReportsOfTwoCallsMerge) {
+  make("pass");
+  const std::string first = (scratch_.path() / "first.xml").string();
+  const std::string second = (scratch_.path() / "second.xml").string();
+  EXPECT_EQ(run({"-q", "-t7", "--junit=" + first, "pass/"}).status, 0);
+  EXPECT_EQ(run({"-q", "-f", "Q1.11", "-t", "7", "--delay=0", "--junit=" + second,
+                 "--junit-suite=nightly Q1.11", "pass"})
+                .status,
+            0);
+  std::vector<std::string> suites;
+  for (const std::string& report : {first, second}) {
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_file(report.c_str()));
+    const pugi::xml_node suite = document.child("testsuites").child("testsuite");
+    suites.emplace_back(suite.attribute("name").value());
+    EXPECT_STREQ(suite.child("testcase").attribute("name").value(), "pass");
+    EXPECT_STREQ(suite.child("testcase").attribute("classname").value(),
+                 suite.attribute("name").value());
+  }
+  EXPECT_EQ(suites, (std::vector<std::string>{"decimal-diff -t 7", "nightly Q1.11"}));
 }
 
 TEST_F(Batch, JunitReportReplacesItsFileOnlyOnceWhole) {

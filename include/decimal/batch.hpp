@@ -18,7 +18,8 @@ struct batch_settings {
   std::vector<std::string> directories;  // none: the current directory
   std::optional<std::string> plot_file;  // for a single directory
   std::optional<std::string> junit_file;
-  std::optional<std::string> html_file;  // the page of every directory
+  std::optional<std::string> junit_suite;  // none: decimal-diff and the verdict's options
+  std::optional<std::string> html_file;    // the page of every directory
   bool quiet = false;
   bool json = false;
   bool color = false;

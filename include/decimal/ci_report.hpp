@@ -47,8 +47,10 @@ struct report_property {
 // and its settings as properties), one testcase per directory.
 class junit_report {
  public:
-  // The call starts now, with these settings.
-  explicit junit_report(std::vector<report_property> settings);
+  // The call starts now, with these settings; its suite and the class of
+  // its cases are named `suite`, so that the reports of two calls merge as
+  // two suites.
+  explicit junit_report(std::vector<report_property> settings, std::string suite = "decimal-diff");
 
   void add(directory_report report);
 
@@ -61,6 +63,7 @@ class junit_report {
 
  private:
   std::vector<report_property> settings_;
+  std::string suite_;
   std::string timestamp_;  // ISO 8601, local time, no zone
   std::string hostname_;
   std::vector<directory_report> reports_;

@@ -31,6 +31,7 @@ enum option_id : int {
   option_model_format,
   option_max_mean,
   option_accuracy,
+  option_junit_suite,
 };
 
 struct long_option {
@@ -41,7 +42,7 @@ struct long_option {
 
 // decimal-diff's long options: the one list that its parser takes, and that
 // a test holds its --help, manual page and completion to.
-inline constexpr std::array<long_option, 28> decimal_diff_options{{
+inline constexpr std::array<long_option, 29> decimal_diff_options{{
     {"format", option_argument::required, 'f'},
     {"count", option_argument::required, 'n'},
     {"tolerance", option_argument::required, 't'},
@@ -64,6 +65,7 @@ inline constexpr std::array<long_option, 28> decimal_diff_options{{
     {"plot", option_argument::required, option_plot},
     {"json", option_argument::none, option_json},
     {"junit", option_argument::required, option_junit},
+    {"junit-suite", option_argument::required, option_junit_suite},
     {"html", option_argument::required, option_html},
     {"color", option_argument::optional, option_color},
     {"colour", option_argument::optional, option_color},
