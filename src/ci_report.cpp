@@ -43,7 +43,7 @@ const char* verdict_name(run_outcome outcome) {
   return "trouble";
 }
 
-junit_report::junit_report(std::vector<report_property> settings, std::string suite)
+junit_report::junit_report(std::vector<report_property> settings, const std::string& suite)
     : settings_(std::move(settings)), suite_(printable_utf8(suite)) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};

@@ -50,7 +50,8 @@ class junit_report {
   // The call starts now, with these settings; its suite and the class of
   // its cases are named `suite`, so that the reports of two calls merge as
   // two suites.
-  explicit junit_report(std::vector<report_property> settings, std::string suite = "decimal-diff");
+  explicit junit_report(std::vector<report_property> settings,
+                        const std::string& suite = "decimal-diff");
 
   void add(directory_report report);
 
