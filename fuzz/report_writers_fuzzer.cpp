@@ -1,9 +1,10 @@
 // Feeds arbitrary directory names, trouble messages and entries (unknown and
 // missing ones among them) to the writers of the JSON line, the JUnit report
 // and the page, and checks that each is what its readers take: the JSON line
-// parses, on one line, with the directory as shown and null for every value
-// the files did not give; the JUnit report and the page are well-formed XML
-// with a testcase and a row for each directory.
+// parses, on one line, with the directory as the path (escaped only when it
+// is not UTF-8) and null for every value the files did not give; the JUnit
+// report and the page are well-formed XML with a testcase and a row for each
+// directory.
 //
 // Input: a byte for the width (1 to 32); then directories, each a byte of
 // flags (bit 0: in trouble; bits 1-2: a delay of -1, 0 or 1), a byte for
@@ -115,7 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     line += decimal::json_tail();
     check(line.find('\n') == line.size() - 1);
     const nlohmann::json parsed = nlohmann::json::parse(line);
-    check(parsed["directory"] == decimal::shown_name(report.directory));
+    // The path itself where it is UTF-8, escaped where it is not.
+    check(parsed["directory"] == (decimal::valid_utf8(report.directory)
+                                      ? report.directory
+                                      : decimal::shown_name(report.directory)));
     check(parsed["beyond"].size() == entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const nlohmann::json& e = parsed["beyond"][i];
