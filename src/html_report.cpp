@@ -225,6 +225,16 @@ std::string html_report::text() const {
   page += page_element("style", dygraphs_style);
   page += page_element("style", page_style);
   page += "</head>\n<body>\n<header>\n<h1>decimal-diff " DECIMAL_VERSION "</h1>\n";
+  // The call's verdict at a glance, worded so that it reads without colour too.
+  const std::string all = std::to_string(directories_);
+  const char* overall = in_trouble_ != 0 ? "trouble" : failed_ != 0 ? "fail" : "pass";
+  const std::string banner =
+      in_trouble_ != 0 ? "TROUBLE: " + std::to_string(in_trouble_) + " of " + all +
+                             " directories in trouble, " + std::to_string(failed_) + " failed"
+      : failed_ != 0
+          ? "FAIL: " + std::to_string(failed_) + " of " + all + " directories failed, 0 in trouble"
+          : "PASS: all " + all + " directories passed";
+  page += "<p class=\"banner " + std::string(overall) + "\" role=\"status\">" + banner + "</p>\n";
   page += "<p class=\"totals\">total: " + totals + "</p>\n<dl class=\"settings\">\n";
   for (const report_property& setting : settings_) {
     if (setting.name == "version") continue;

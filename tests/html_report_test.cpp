@@ -100,6 +100,11 @@ TEST_F(HtmlPage, IsWellFormedSelfContainedAndEscaped) {
   EXPECT_TRUE(
       html.select_node("//p[@class='totals'][text()='total: 1 passed, 2 failed, 1 in "
                        "trouble, of 4 directories']"));
+  // The overall verdict first, in words: trouble outweighs failures.
+  EXPECT_STREQ(html.select_node("//header/p[1]").node().attribute("class").value(),
+               "banner trouble");
+  EXPECT_STREQ(html.select_node("//header/p[1]").node().text().get(),
+               "TROUBLE: 1 of 4 directories in trouble, 2 failed");
   EXPECT_LT(page.size(), std::size_t{300 + 2 * 200} << 10);
 }
 
