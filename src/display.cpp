@@ -27,18 +27,19 @@ bool is_format_character(std::uint32_t code) {
   return false;
 }
 
-// The length of the UTF-8 sequence at `at` that encodes a printable
-// character XML 1.0 allows (tab and line feed when `lines`), or 0. C1
-// controls (U+0080 to U+009F) count as control characters: a terminal may
-// take U+009B for the start of an escape sequence; invisible format
-// characters count as them too.
-std::size_t allowed_sequence(std::string_view bytes, std::size_t at, bool lines) {
+// A character's UTF-8 sequence: its length (0 when the bytes at the start
+// are none) and its code.
+struct utf8_sequence {
+  std::size_t length;
+  std::uint32_t code;
+};
+
+// The sequence at `at` of `bytes` (not past its end), whatever character it
+// encodes; overlong forms, surrogates and codes past U+10FFFF are left to the caller.
+utf8_sequence decode_utf8(std::string_view bytes, std::size_t at) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[at + i]); };
   const unsigned char lead = byte(0);
-  if (lead < 0x80) {
-    if (lead == '\t' || lead == '\n') return lines ? 1 : 0;
-    return lead >= 0x20 && lead != 0x7f ? 1 : 0;
-  }
+  if (lead < 0x80) return {1, lead};
   std::size_t length = 0;
   std::uint32_t code = 0;
   if (lead >= 0xc2 && lead <= 0xdf) {
@@ -51,18 +52,38 @@ std::size_t allowed_sequence(std::string_view bytes, std::size_t at, bool lines)
     length = 4;
     code = lead & 0x07U;
   } else {
-    return 0;
+    return {0, 0};
   }
-  if (at + length > bytes.size()) return 0;
+  if (at + length > bytes.size()) return {0, 0};
   for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xc0U) != 0x80) return 0;
+    if ((byte(i) & 0xc0U) != 0x80) return {0, 0};
     code = (code << 6) | (byte(i) & 0x3fU);
   }
-  const bool shortest =
-      length == 2 || (length == 3 && code >= 0x800) || (length == 4 && code >= 0x10000);
-  const bool character = code >= 0xa0 && code <= 0x10ffff && !(code >= 0xd800 && code <= 0xdfff) &&
-                         code != 0xfffe && code != 0xffff && !is_format_character(code);
-  return shortest && character ? length : 0;
+  return {length, code};
+}
+
+// Whether a sequence's code is in its shortest form and no surrogate.
+bool well_formed(const utf8_sequence& s) {
+  return s.length == 1 || s.length == 2 ||
+         (s.length == 3 && s.code >= 0x800 && !(s.code >= 0xd800 && s.code <= 0xdfff)) ||
+         (s.length == 4 && s.code >= 0x10000 && s.code <= 0x10ffff);
+}
+
+// The length of the UTF-8 sequence at `at` that encodes a printable
+// character XML 1.0 allows (tab and line feed when `lines`), or 0. C1
+// controls (U+0080 to U+009F) count as control characters: a terminal may
+// take U+009B for the start of an escape sequence; invisible format
+// characters count as them too.
+std::size_t allowed_sequence(std::string_view bytes, std::size_t at, bool lines) {
+  const unsigned char lead = static_cast<unsigned char>(bytes[at]);
+  if (lead < 0x80) {
+    if (lead == '\t' || lead == '\n') return lines ? 1 : 0;
+    return lead >= 0x20 && lead != 0x7f ? 1 : 0;
+  }
+  const utf8_sequence s = decode_utf8(bytes, at);
+  const bool character =
+      s.code >= 0xa0 && s.code != 0xfffe && s.code != 0xffff && !is_format_character(s.code);
+  return s.length != 0 && well_formed(s) && character ? s.length : 0;
 }
 
 std::string escaped(std::string_view bytes, bool lines) {
@@ -102,32 +123,9 @@ std::string shown_name(std::string_view bytes) { return escaped(bytes, false); }
 
 bool valid_utf8(std::string_view bytes) {
   for (std::size_t at = 0; at < bytes.size();) {
-    const auto lead = static_cast<unsigned char>(bytes[at]);
-    std::size_t length = 1;
-    std::uint32_t code = lead;
-    if (lead >= 0xc2 && lead <= 0xdf) {
-      length = 2;
-      code = lead & 0x1fU;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-      length = 3;
-      code = lead & 0x0fU;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-      length = 4;
-      code = lead & 0x07U;
-    } else if (lead >= 0x80) {
-      return false;
-    }
-    if (at + length > bytes.size()) return false;
-    for (std::size_t i = 1; i < length; ++i) {
-      const auto next = static_cast<unsigned char>(bytes[at + i]);
-      if ((next & 0xc0U) != 0x80) return false;
-      code = (code << 6) | (next & 0x3fU);
-    }
-    if ((length == 3 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) ||
-        (length == 4 && (code < 0x10000 || code > 0x10ffff))) {
-      return false;
-    }
-    at += length;
+    const utf8_sequence s = decode_utf8(bytes, at);
+    if (s.length == 0 || !well_formed(s)) return false;
+    at += s.length;
   }
   return true;
 }

@@ -13,14 +13,7 @@
 namespace decimal {
 namespace {
 
-constexpr std::array<bool, 256> space_bytes = [] {
-  std::array<bool, 256> table{};
-  for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'})
-    table[static_cast<unsigned char>(c)] = true;
-  return table;
-}();
-
-bool is_space(char c) { return space_bytes[static_cast<unsigned char>(c)]; }
+bool is_space(char c) { return is_white_space(c); }
 
 // Long enough to recognise a word in a message, short enough for one line.
 constexpr std::size_t shown_word_size = 40;

@@ -23,14 +23,7 @@
 namespace decimal {
 namespace {
 
-constexpr std::array<bool, 256> space_bytes = [] {
-  std::array<bool, 256> table{};
-  for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'})
-    table[static_cast<unsigned char>(c)] = true;
-  return table;
-}();
-
-bool is_space(char c) { return space_bytes[static_cast<unsigned char>(c)]; }
+bool is_space(char c) { return is_white_space(c); }
 
 // 0 to 9 for a decimal digit, 10 or more for any other byte.
 unsigned digit_value(char c) { return unsigned{static_cast<unsigned char>(c)} - unsigned{'0'}; }

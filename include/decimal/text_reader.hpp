@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,15 @@
 #include "decimal/number_source.hpp"
 
 namespace decimal {
+
+// The bytes that separate words: blank, \t, \n, \v, \f and \r.
+inline constexpr std::array<bool, 256> white_space_bytes = [] {
+  std::array<bool, 256> table{};
+  for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'})
+    table[static_cast<unsigned char>(c)] = true;
+  return table;
+}();
+inline bool is_white_space(char c) { return white_space_bytes[static_cast<unsigned char>(c)]; }
 
 // What a parser made of a chunk of text.
 struct chunk_progress {
