@@ -225,19 +225,14 @@ std::vector<report_property> report_settings(const batch_settings& settings) {
 }
 
 // What a directory's lines beyond the tolerance give the JUnit report: the
-// first of them up to its limit, whole; the rest are only counted.
+// first junit_line_limit of them; the rest are only counted.
 class junit_lines {
  public:
   // Takes a line; returns whether it wants more.
   bool append(std::string_view line) {
-    if (full_ || kept_.size() + line.size() > output_limit) {
-      full_ = true;
-      return false;
-    }
-    if (kept_.empty()) kept_.reserve(output_limit);  // one allocation: its pages are costly
+    if (lines_ == junit_line_limit) return false;
     kept_.append(line);
-    ++lines_;
-    return true;
+    return ++lines_ < junit_line_limit;
   }
 
   // The lines kept, and how many of `all` were left out; the lines go with it.
@@ -253,7 +248,6 @@ class junit_lines {
  private:
   std::string kept_;
   std::uint64_t lines_ = 0;
-  bool full_ = false;
 };
 
 // Checks one directory, writes its output and adds it to the page, if any;
@@ -383,7 +377,7 @@ int run_batch(const batch_settings& settings) {
   junit_report junit(report_settings(settings),
                      settings.junit_suite.value_or(default_suite_name(settings)));
   std::optional<html_report> page;
-  if (to.html) page.emplace(report_settings(settings));
+  if (to.html) page.emplace(report_settings(settings), call_origin::now(settings.options));
   std::size_t passed = 0;
   std::size_t failed = 0;
   std::size_t in_trouble = 0;

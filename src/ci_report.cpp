@@ -43,19 +43,26 @@ const char* verdict_name(run_outcome outcome) {
   return "trouble";
 }
 
-junit_report::junit_report(std::vector<report_property> settings, const std::string& suite)
-    : settings_(std::move(settings)), suite_(printable_utf8(suite)) {
+call_origin call_origin::now(std::string options) {
+  call_origin origin;
+  origin.options = std::move(options);
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   std::array<char, 32> text{};
   if (::localtime_r(&now, &local) != nullptr) {
-    timestamp_.assign(text.data(),
-                      std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &local));
+    origin.timestamp.assign(text.data(),
+                            std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &local));
   }
   std::array<char, 256> host{};
-  if (::gethostname(host.data(), host.size() - 1) == 0) hostname_ = printable_utf8(host.data());
-  if (hostname_.empty()) hostname_ = "localhost";
+  if (::gethostname(host.data(), host.size() - 1) == 0) {
+    origin.hostname = printable_utf8(host.data());
+  }
+  if (origin.hostname.empty()) origin.hostname = "localhost";
+  return origin;
 }
+
+junit_report::junit_report(std::vector<report_property> settings, const std::string& suite)
+    : settings_(std::move(settings)), suite_(printable_utf8(suite)), origin_(call_origin::now()) {}
 
 void junit_report::add(directory_report report) { reports_.push_back(std::move(report)); }
 
@@ -85,8 +92,8 @@ std::string junit_report::text() const {
   counts(suite);
   suite.append_attribute("skipped") = 0;
   suite.append_attribute("time") = seconds_text(seconds).c_str();
-  suite.append_attribute("timestamp") = timestamp_.c_str();
-  suite.append_attribute("hostname") = hostname_.c_str();
+  suite.append_attribute("timestamp") = origin_.timestamp.c_str();
+  suite.append_attribute("hostname") = origin_.hostname.c_str();
   pugi::xml_node properties = suite.append_child("properties");
   for (const report_property& setting : settings_) {
     pugi::xml_node property = properties.append_child("property");

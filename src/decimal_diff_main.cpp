@@ -420,6 +420,12 @@ options parse_command_line(int argc, char** argv) {
       }
     }
   }
+  batch.options = "decimal-diff";
+  for (int i = 1; i < optind; ++i) {
+    const std::string word = decimal::shown_name(argv[i]);
+    const bool plain = word.find_first_of(" '\"\\$`;&|<>()*?[]#~") == std::string::npos;
+    batch.options += plain ? " " + word : " '" + word + "'";
+  }
   for (int i = optind; i < argc; ++i) {
     // An unset shell variable must not quietly mean the current directory.
     if (*argv[i] == '\0') throw usage_error("invalid directory \"\": the name is empty");

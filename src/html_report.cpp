@@ -1,11 +1,13 @@
 #include "decimal/html_report.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
 #include <utility>
 
+#include "decimal/alignment.hpp"
 #include "decimal/display.hpp"
 
 // The chart library and the page's own script and style, embedded at build
@@ -78,12 +80,14 @@ std::string empty_cells(int count) {
 }
 
 // The figures of a run that was read, as table cells: compared, beyond,
-// largest, at index, rms, snr.
+// unknown, largest, at index, rms, snr.
 std::string figure_cells(const accumulator& figures) {
   const std::uint64_t compared = figures.entries() + figures.unknown() + figures.missing();
-  std::string cells = figure_cell(std::to_string(compared), std::to_string(compared)) +
-                      figure_cell(std::to_string(figures.beyond_tolerance()),
-                                  std::to_string(figures.beyond_tolerance()));
+  std::string cells =
+      figure_cell(std::to_string(compared), std::to_string(compared)) +
+      figure_cell(std::to_string(figures.beyond_tolerance()),
+                  std::to_string(figures.beyond_tolerance())) +
+      figure_cell(std::to_string(figures.unknown()), std::to_string(figures.unknown()));
   if (figures.entries() == 0) return cells + empty_cells(4);  // none known in both
   const std::uint64_t magnitude = figures.largest() < 0
                                       ? 0 - static_cast<std::uint64_t>(figures.largest())
@@ -161,49 +165,73 @@ std::string entries_table(const page_details& details, std::uint64_t beyond) {
 
 }  // namespace
 
-html_report::html_report(std::vector<report_property> settings) : settings_(std::move(settings)) {}
+html_report::html_report(std::vector<report_property> settings, call_origin origin)
+    : settings_(std::move(settings)), origin_(std::move(origin)) {}
 
 void html_report::add(const directory_report& report, const page_details& details) {
-  std::string id = "d";  // appended, not "d" + ...: GCC 12 warns falsely of the latter
-  id += std::to_string(++directories_);
-  const std::string name = escaped(shown_name(report.directory));
+  const std::size_t id = ++directories_;
   const char* verdict = verdict_name(report.outcome);
   passed_ += report.outcome == run_outcome::pass ? 1 : 0;
   failed_ += report.outcome == run_outcome::fail ? 1 : 0;
   in_trouble_ += report.outcome == run_outcome::trouble ? 1 : 0;
-  const bool with_section = report.outcome == run_outcome::fail;
-  rows_ += "<tr class=\"" + std::string(verdict) + "\" data-verdict=\"" + verdict + "\"><td>" +
-           (with_section ? "<a href=\"#" + id + "\">" + name + "</a>" : name) +
-           "</td><td class=\"verdict\">" + verdict + "</td>";
+  const int rank = report.outcome == run_outcome::trouble ? 0
+                   : report.outcome == run_outcome::fail  ? 1
+                                                          : 2;
+  const place at{rank, shown_name(report.directory), id};
+  std::string cells =
+      "<td class=\"verdict\" data-value=\"" + std::to_string(rank) + "\">" + verdict + "</td>";
   if (report.outcome == run_outcome::trouble) {
-    rows_ += "<td class=\"message\">" + escaped(report.message) + "</td>" + empty_cells(6);
+    cells += "<td class=\"message\">" + escaped(report.message) + "</td>" + empty_cells(7);
   } else {
-    rows_ += "<td>" + escaped(joined_reasons(report.verdict->reasons)) + "</td>" +
-             figure_cells(report.verdict->figures);
+    const accumulator& figures = report.verdict->figures;
+    // Reasons sort by how many entries they hold against the run.
+    const std::uint64_t against =
+        figures.beyond_tolerance() + figures.unknown() + figures.missing();
+    cells += "<td data-value=\"" + std::to_string(against) + "\">" +
+             escaped(joined_reasons(report.verdict->reasons)) + "</td>" + figure_cells(figures);
   }
-  rows_ += "</tr>\n";
-  if (!with_section) return;
-  const run_verdict& verdict_of = *report.verdict;
-  sections_ += "<section id=\"" + id + "\" class=\"directory\">\n<h2>" + name + "</h2>\n<p>" +
-               escaped(verdict_line(verdict_of.reasons)) +
-               "<br />summary: " + escaped(report.summary);
-  // The rounding and accuracy lines, where the run has them.
-  for (std::string_view rest = verdict_of.rounding; !rest.empty();) {
-    const std::size_t end = rest.find('\n');
-    sections_ += "<br />" + escaped(std::string(rest.substr(0, end)));
-    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+  const std::string delay = report.delay ? std::to_string(report.delay->entries) : "";
+  cells += figure_cell(delay, delay);
+  rows_.push_back({at, verdict, std::move(cells)});
+  if (report.outcome == run_outcome::pass) return;
+  // Sections for the first html_section_limit in the page's order only.
+  const auto later = [](const section& a, const section& b) { return a.at < b.at; };
+  if (sections_.size() == html_section_limit && !(at < sections_.front().at)) return;
+
+  std::string html = "<section id=\"d" + std::to_string(id) + "\" class=\"directory " + verdict +
+                     "\">\n<h2>" + escaped(at.name) + "</h2>\n<p>";
+  if (report.outcome == run_outcome::trouble) {
+    html += "verdict: trouble<br />" + escaped(report.message);
+    if (report.delay) html += "<br />" + escaped(delay_line(*report.delay));
+    html += "</p>\n";
+  } else {
+    const run_verdict& verdict_of = *report.verdict;
+    html += escaped(verdict_line(verdict_of.reasons)) + "<br />summary: " + escaped(report.summary);
+    std::string lines = verdict_of.rounding;
+    if (report.delay) lines += delay_line(*report.delay) + '\n';
+    lines += histogram_line(verdict_of.figures);
+    for (std::string_view rest = lines; !rest.empty();) {
+      const std::size_t end = rest.find('\n');
+      html += "<br />" + escaped(std::string(rest.substr(0, end)));
+      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    }
+    html += "</p>\n";
+    if (details.chart != nullptr && !details.chart->columns().empty()) {
+      const std::string source = "d" + std::to_string(id) + "-data";
+      html += "<div class=\"chart\" data-source=\"" + source +
+              "\"><noscript>The chart needs JavaScript; the figures are above.</noscript>"
+              "</div>\n<script type=\"application/json\" id=\"" +
+              source + "\">" + chart_data(details, verdict_of) + "</script>\n";
+    }
+    html += entries_table(details, verdict_of.figures.beyond_tolerance() +
+                                       verdict_of.figures.unknown() + verdict_of.figures.missing());
   }
-  sections_ += "</p>\n";
-  if (details.chart != nullptr && !details.chart->columns().empty()) {
-    sections_ += "<div class=\"chart\" data-source=\"" + id +
-                 "-data\"><noscript>The chart needs JavaScript; the figures are above.</noscript>"
-                 "</div>\n<script type=\"application/json\" id=\"" +
-                 id + "-data\">" + chart_data(details, verdict_of) + "</script>\n";
+  sections_.push_back({at, html + "</section>\n"});
+  std::push_heap(sections_.begin(), sections_.end(), later);
+  if (sections_.size() > html_section_limit) {
+    std::pop_heap(sections_.begin(), sections_.end(), later);
+    sections_.pop_back();
   }
-  sections_ +=
-      entries_table(details, verdict_of.figures.beyond_tolerance() + verdict_of.figures.unknown() +
-                                 verdict_of.figures.missing()) +
-      "</section>\n";
 }
 
 std::string html_report::text() const {
@@ -235,25 +263,69 @@ std::string html_report::text() const {
           ? "FAIL: " + std::to_string(failed_) + " of " + all + " directories failed, 0 in trouble"
           : "PASS: all " + all + " directories passed";
   page += "<p class=\"banner " + std::string(overall) + "\" role=\"status\">" + banner + "</p>\n";
-  page += "<p class=\"totals\">total: " + totals + "</p>\n<dl class=\"settings\">\n";
+  page += "<p class=\"totals\">total: " + totals + "</p>\n";
+  page += "<p class=\"origin\">made " + escaped(origin_.timestamp) + " on " +
+          escaped(origin_.hostname) +
+          (origin_.options.empty() ? std::string()
+                                   : " by <code>" + escaped(origin_.options) + "</code>") +
+          "</p>\n<dl class=\"settings\">\n";
   for (const report_property& setting : settings_) {
     if (setting.name == "version") continue;
     page += "<dt>" + escaped(setting.name) + "</dt><dd>" + escaped(setting.value) + "</dd>\n";
   }
+  // Without scripts every row shows; with them the table opens on the
+  // directories that did not pass, when there are any.
+  const bool all_passed = passed_ == directories_;
   page +=
-      "</dl>\n</header>\n<main>\n"
-      "<p id=\"controls\" hidden=\"hidden\"><label>Show <select id=\"filter\">"
-      "<option value=\"all\">all directories</option><option value=\"fail\">failed</option>"
-      "<option value=\"trouble\">in trouble</option></select></label> "
-      "(click a column's heading to sort by it)</p>\n"
-      "<table id=\"directories\">\n<thead><tr><th>directory</th><th>verdict</th>"
-      "<th>reasons or trouble</th><th class=\"number\">compared</th>"
-      "<th class=\"number\">beyond</th><th class=\"number\">largest (LSB)</th>"
+      "</dl>\n</header>\n<main>\n<p id=\"controls\" hidden=\"hidden\"><label>Show <select "
+      "id=\"filter\">";
+  for (const auto& [value, label] :
+       std::array<std::pair<const char*, const char*>, 5>{{{"not-pass", "not passed"},
+                                                           {"fail", "failed"},
+                                                           {"trouble", "in trouble"},
+                                                           {"pass", "passed"},
+                                                           {"all", "all directories"}}}) {
+    const bool chosen = std::string_view(value) == (all_passed ? "all" : "not-pass");
+    page += "<option value=\"" + std::string(value) + "\"" +
+            (chosen ? " selected=\"selected\"" : "") + ">" + label + "</option>";
+  }
+  page +=
+      "</select></label> (click a column's heading to sort by it)</p>\n"
+      "<div class=\"scroll\"><table id=\"directories\">\n<thead><tr><th>directory</th>"
+      "<th aria-sort=\"ascending\">verdict</th><th>reasons or trouble</th>"
+      "<th class=\"number\">compared</th><th class=\"number\">beyond</th>"
+      "<th class=\"number\">unknown</th><th class=\"number\">largest (LSB)</th>"
       "<th class=\"number\">at index</th><th class=\"number\">rms (LSB)</th>"
-      "<th class=\"number\">snr</th></tr></thead>\n<tbody>\n";
-  page += rows_;
-  page += "</tbody>\n</table>\n";
-  page += sections_;
+      "<th class=\"number\">snr</th><th class=\"number\">delay</th></tr></thead>\n<tbody>\n";
+  std::vector<const row*> in_order;
+  in_order.reserve(rows_.size());
+  for (const row& r : rows_) in_order.push_back(&r);
+  std::sort(in_order.begin(), in_order.end(),
+            [](const row* a, const row* b) { return a->at < b->at; });
+  std::vector<const section*> shown;
+  shown.reserve(sections_.size());
+  for (const section& s : sections_) shown.push_back(&s);
+  std::sort(shown.begin(), shown.end(),
+            [](const section* a, const section* b) { return a->at < b->at; });
+  std::vector<std::size_t> with_section;
+  with_section.reserve(shown.size());
+  for (const section* s : shown) with_section.push_back(s->at.id);
+  std::sort(with_section.begin(), with_section.end());
+  for (const row* r : in_order) {
+    const std::string name = escaped(r->at.name);
+    const bool linked = std::binary_search(with_section.begin(), with_section.end(), r->at.id);
+    page += "<tr class=\"" + r->verdict + "\" data-verdict=\"" + r->verdict + "\"><td>" +
+            (linked ? "<a href=\"#d" + std::to_string(r->at.id) + "\">" + name + "</a>" : name) +
+            "</td>" + r->cells + "</tr>\n";
+  }
+  page += "</tbody>\n</table></div>\n";
+  const std::size_t left_out = failed_ + in_trouble_ - shown.size();
+  if (left_out != 0) {
+    page += "<p class=\"left-out\">The sections of the first " + std::to_string(shown.size()) +
+            " directories that did not pass follow; " + std::to_string(left_out) +
+            " more were left out, and the table above has their figures.</p>\n";
+  }
+  for (const section* s : shown) page += s->html;
   page += "</main>\n";
   page += page_element("script", dygraphs_script);
   page += page_element("script", page_script);

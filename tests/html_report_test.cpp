@@ -83,7 +83,7 @@ TEST_F(HtmlPage, IsWellFormedSelfContainedAndEscaped) {
   EXPECT_EQ(policy.find("script-src 'unsafe-inline'"), std::string::npos) << policy;
   EXPECT_NE(policy.find("style-src-elem 'sha256-"), std::string::npos) << policy;
   EXPECT_EQ(html.select_nodes("//script[not(@type)]").size(), 2U);
-  // One row per directory, in the order given, the name as the terminal shows it.
+  // One row per directory, worst first, then by name as the terminal shows it.
   std::vector<std::string> names;
   std::vector<std::string> verdicts;
   for (const pugi::xpath_node& row : html.select_nodes("//table[@id='directories']/tbody/tr")) {
@@ -91,21 +91,72 @@ TEST_F(HtmlPage, IsWellFormedSelfContainedAndEscaped) {
     if (names.back().empty()) names.back() = row.node().child("td").child("a").text().get();
     verdicts.emplace_back(row.node().attribute("data-verdict").value());
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"pass", "fail", "trouble",
-                                             decimal::shown_name(hostile_name)}));
-  EXPECT_EQ(verdicts, (std::vector<std::string>{"pass", "fail", "trouble", "fail"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"trouble", "fail", decimal::shown_name(hostile_name),
+                                             "pass"}));
+  EXPECT_EQ(verdicts, (std::vector<std::string>{"trouble", "fail", "fail", "pass"}));
+  // A section for each that did not pass, a chart for each failure.
+  EXPECT_EQ(html.select_nodes("//section").size(), 3U);
   EXPECT_EQ(html.select_nodes("//div[@class='chart']").size(), 2U);
   EXPECT_TRUE(html.select_node("//td[@class='message']"));
-  // The figures are there without any script.
+  // The figures are there without any script, the unknown count among them.
   EXPECT_TRUE(
       html.select_node("//p[@class='totals'][text()='total: 1 passed, 2 failed, 1 in "
                        "trouble, of 4 directories']"));
+  EXPECT_TRUE(html.select_node("//th[text()='unknown']"));
+  EXPECT_TRUE(html.select_node("//section/p[contains(., 'histogram: -90:1 -7:2 -6:24')]"));
+  // The table opens on those that did not pass, sorted by verdict.
+  EXPECT_STREQ(html.select_node("//option[@selected]").node().attribute("value").value(),
+               "not-pass");
+  EXPECT_STREQ(html.select_node("//th[@aria-sort]").node().text().get(), "verdict");
+  // When, where and how it was made.
+  const std::string origin = html.select_node("//p[@class='origin']").node().text().get();
+  EXPECT_TRUE(origin.starts_with("made ")) << origin;
+  EXPECT_NE(origin.find(" on "), std::string::npos) << origin;
+  EXPECT_EQ(html.select_node("//p[@class='origin']/code").node().text().get(),
+            std::string("decimal-diff -q -t7 --samples=samples.txt --html=page.html"));
   // The overall verdict first, in words: trouble outweighs failures.
   EXPECT_STREQ(html.select_node("//header/p[1]").node().attribute("class").value(),
                "banner trouble");
   EXPECT_STREQ(html.select_node("//header/p[1]").node().text().get(),
                "TROUBLE: 1 of 4 directories in trouble, 2 failed");
   EXPECT_LT(page.size(), std::size_t{300 + 2 * 200} << 10);
+}
+
+// A farm where most fail: every directory has its row, only the first that
+// did not pass in the page's order have sections, and the page says so.
+TEST_F(HtmlPage, KeepsSectionsForTheFirstThatDidNotPass) {
+  std::vector<std::string> directories;
+  for (int i = 0; i < 103; ++i) {
+    const std::string name = "run" + std::to_string(1000 - i);  // given last to first
+    scratch_.write(name + "/results_m.txt", "1\n2\n");
+    scratch_.write(name + "/results_c.txt", i == 50 ? "1\n2\n" : "1\n3\n");
+    directories.push_back(name);
+  }
+  scratch_.write("broken/results_m.txt", "1\n");
+  scratch_.write("broken/results_c.txt", "1\n2\n");
+  directories.push_back("broken");
+  std::vector<std::string> args = {"-q", "--samples=none", "--html=page.html"};
+  args.insert(args.end(), directories.begin(), directories.end());
+  const outcome result =
+      run_program(DECIMAL_DIFF_BINARY, scratch_.path(), scratch_.path(), {.args = args});
+  ASSERT_EQ(result.status, 2) << result.err;
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_file((scratch_.path() / "page.html").c_str()));
+  EXPECT_EQ(document.select_nodes("//table[@id='directories']/tbody/tr").size(), 104U);
+  const pugi::xpath_node_set sections = document.select_nodes("//section");
+  ASSERT_EQ(sections.size(), 100U);
+  // Trouble first, then the failures by name: run1000, run898 to run996
+  // (run950 passed); run997 to run999 are rows only.
+  EXPECT_STREQ(sections[0].node().child("h2").text().get(), "broken");
+  EXPECT_STREQ(sections[1].node().child("h2").text().get(), "run1000");
+  EXPECT_STREQ(sections[2].node().child("h2").text().get(), "run898");
+  EXPECT_STREQ(sections[99].node().child("h2").text().get(), "run996");
+  EXPECT_EQ(document.select_nodes("//tbody/tr/td/a").size(), 100U);
+  EXPECT_FALSE(document.select_node("//tbody/tr/td/a[text()='run997']"));
+  EXPECT_TRUE(document.select_node("//tbody/tr/td[text()='run997']"));
+  EXPECT_NE(std::string(document.select_node("//p[@class='left-out']").node().text().get())
+                .find("3 more were left out"),
+            std::string::npos);
 }
 
 // Debian's chromium, if installed.
@@ -130,13 +181,40 @@ constexpr const char* page_probe = R"(<script>
   document.addEventListener("securitypolicyviolation", function (e) {
     errors.push("blocked: " + e.blockedURI);
   });
+  // The browser tells the page what came into view when it draws a frame,
+  // which headless chromium does when it likes: here the probe tells it, at
+  // load and after scrolling, from where each observed element is.
+  const observed = [];
+  let inView = null;
+  window.IntersectionObserver = function (callback) {
+    inView = callback;
+    this.observe = function (target) { observed.push(target); };
+    this.unobserve = function (target) { observed.splice(observed.indexOf(target), 1); };
+  };
+  const frame = function () {
+    inView(observed.slice().map(function (target) {
+      const box = target.getBoundingClientRect();
+      return {target: target, isIntersecting: box.top < window.innerHeight && box.bottom > 0};
+    }));
+  };
   window.addEventListener("load", function () {
     const seen = {};
     try {
       const rows = Array.from(document.querySelectorAll("#directories tbody tr"));
       seen.rows = rows.map(function (r) { return r.dataset.verdict; });
-      seen.charts = Array.from(document.querySelectorAll("div.chart")).filter(function (c) {
-        return c.querySelector("canvas");
+      seen.shown_at_first = rows.filter(function (r) { return !r.hidden; }).map(function (r) {
+        return r.dataset.verdict;
+      });
+      const charts = Array.from(document.querySelectorAll("div.chart"));
+      const drawn = function () {
+        return charts.filter(function (c) { return c.querySelector("canvas"); }).length;
+      };
+      // Only what is on screen is drawn before scrolling.
+      frame();
+      seen.drawn_before_scrolling = drawn();
+      seen.on_screen = charts.filter(function (c) {
+        const box = c.getBoundingClientRect();
+        return box.top < window.innerHeight && box.bottom > 0;
       }).length;
       const filter = document.getElementById("filter");
       filter.value = "fail";
@@ -144,9 +222,13 @@ constexpr const char* page_probe = R"(<script>
       seen.shown_when_failed = rows.filter(function (r) { return !r.hidden; }).map(function (r) {
         return r.dataset.verdict;
       });
-      // Drag across the middle of the last chart, the longest run's.
-      const charts = document.querySelectorAll("div.chart");
-      const chart = charts[charts.length - 1];
+      // Scroll to the longest run's chart and drag across its middle.
+      const chart = charts.find(function (c) {
+        return c.closest("section").querySelector("h2").textContent === "long";
+      });
+      chart.scrollIntoView();
+      frame();
+      seen.drawn_after_scrolling = drawn();
       const ticks = function () {
         return Array.from(chart.querySelectorAll(".dygraph-axis-label-x")).map(function (l) {
           return l.textContent;
@@ -229,8 +311,11 @@ TEST_F(HtmlPage, WorksInARealBrowser) {
   const nlohmann::json seen = nlohmann::json::parse(text);
   EXPECT_EQ(seen["errors"], nlohmann::json::array());
   EXPECT_EQ(seen["requests"], nlohmann::json::array());
-  EXPECT_EQ(seen["rows"], nlohmann::json({"pass", "fail", "trouble", "fail", "fail"}));
-  EXPECT_EQ(seen["charts"], 3);
+  EXPECT_EQ(seen["rows"], nlohmann::json({"trouble", "fail", "fail", "fail", "pass"}));
+  EXPECT_EQ(seen["shown_at_first"], nlohmann::json({"trouble", "fail", "fail", "fail"}));
+  EXPECT_EQ(seen["drawn_before_scrolling"], seen["on_screen"]);
+  EXPECT_LT(seen["on_screen"], 3);
+  EXPECT_GT(seen["drawn_after_scrolling"], seen["drawn_before_scrolling"]);
   EXPECT_EQ(seen["shown_when_failed"], nlohmann::json({"fail", "fail", "fail"}));
   EXPECT_NE(seen["zoomed_ticks"], seen["ticks"]);
 }

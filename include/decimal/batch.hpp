@@ -22,9 +22,9 @@ struct batch_settings {
   std::optional<std::string> html_file;    // the page of every directory
   bool quiet = false;
   bool json = false;
-  bool color = false;
-  bool progress = false;  // a line of progress on standard error, a terminal  // the text's
-                          // verdicts and differences beyond the tolerance in colour
+  bool color = false;     // the text's verdicts and differences beyond the tolerance in colour
+  bool progress = false;  // a line of progress on standard error, a terminal
+  std::string options;    // the command line's options, as the page states them
 };
 
 // Exit statuses, as cmp and diff have them.

@@ -25,21 +25,30 @@ struct directory_report {
   std::optional<applied_delay> delay;  // the delay used, in trouble too once it was known
   std::string summary;                 // the summary line as the text has it, without "summary: "
   // What a CI viewer opens on: the verdict, summary, delay and histogram
-  // lines, then the lines beyond the tolerance, cut at a line's end past
-  // output_limit.
+  // lines, then the first junit_line_limit lines beyond the tolerance.
   std::string output;
   double seconds = 0;
 };
 
-// How much of a directory's lines beyond the tolerance the JUnit report
+// How many of a directory's lines beyond the tolerance the JUnit report
 // keeps, and how many entries the JSON line lists; the counts tell the rest.
-inline constexpr std::size_t output_limit = std::size_t{1} << 20;
+inline constexpr std::size_t junit_line_limit = 100;
 inline constexpr std::size_t json_entry_limit = 1000;
 
 // A setting of the call, as the JUnit report lists it.
 struct report_property {
   std::string name;
   std::string value;
+};
+
+// When, where and how a call ran, as its reports state it.
+struct call_origin {
+  std::string timestamp;  // ISO 8601, local time, no zone
+  std::string hostname;
+  std::string options;  // the command line's options, without its directories
+
+  // This moment on this host.
+  static call_origin now(std::string options = {});
 };
 
 // A JUnit XML report as strict consumers take it: a <testsuites> root
@@ -65,8 +74,7 @@ class junit_report {
  private:
   std::vector<report_property> settings_;
   std::string suite_;
-  std::string timestamp_;  // ISO 8601, local time, no zone
-  std::string hostname_;
+  call_origin origin_;
   std::vector<directory_report> reports_;
 };
 

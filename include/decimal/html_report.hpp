@@ -23,16 +23,24 @@ struct page_details {
   std::vector<entry_beyond> first_beyond{};
 };
 
-// One self-contained HTML page for every directory of a call: the version,
-// the settings and the totals; a table of the directories that can be
-// filtered and sorted; for each failed one a chart of both results and the
-// difference with the tolerance band (the chart library and every script and
-// style inline, nothing fetched) and its first entries beyond the tolerance.
-// Without JavaScript the table and the figures still show. Each directory
-// is rendered when it is added, so that only the page is held.
+// How many directories that did not pass get a section of their own (a
+// chart and their entries) on the page; the rest are rows of the table.
+inline constexpr std::size_t html_section_limit = 100;
+
+// One self-contained HTML page for every directory of a call: a banner of
+// the call's verdict, when, where and how it ran, and the totals; a table of
+// the directories, worst first (trouble, fail, pass, then by name), that can
+// be filtered and sorted; for the first html_section_limit that did not
+// pass, in that order, a section with the delay and histogram lines and, for
+// a failed one, a chart of both results and the difference with the
+// tolerance band and its first entries beyond the tolerance (the chart
+// library and every script and style inline, nothing fetched; each chart
+// drawn when it comes into view). Without JavaScript the table and the
+// figures still show. Only the rows and the sections kept are held.
 class html_report {
  public:
-  explicit html_report(std::vector<report_property> settings);
+  explicit html_report(std::vector<report_property> settings,
+                       call_origin origin = call_origin::now());
 
   void add(const directory_report& report, const page_details& details);
 
@@ -44,9 +52,27 @@ class html_report {
   void write(const output_file& file) const;
 
  private:
+  // Where a directory stands in the page's order.
+  struct place {
+    int rank;  // 0 trouble, 1 fail, 2 pass
+    std::string name;
+    std::size_t id;  // the order given, among equal names
+    auto operator<=>(const place&) const = default;
+  };
+  struct row {
+    place at;
+    std::string verdict;
+    std::string cells;  // after the directory's
+  };
+  struct section {
+    place at;
+    std::string html;
+  };
+
   std::vector<report_property> settings_;
-  std::string rows_;
-  std::string sections_;
+  call_origin origin_;
+  std::vector<row> rows_;
+  std::vector<section> sections_;  // a heap, the last in order on top
   std::size_t directories_ = 0;
   std::size_t passed_ = 0;
   std::size_t failed_ = 0;

@@ -7,11 +7,16 @@
 
   const filter = document.getElementById("filter");
   document.getElementById("controls").hidden = false;
-  filter.addEventListener("change", function () {
+  const showChosen = function () {
     for (const row of rows) {
-      row.hidden = filter.value !== "all" && row.dataset.verdict !== filter.value;
+      const verdict = row.dataset.verdict;
+      row.hidden =
+        filter.value === "not-pass" ? verdict === "pass"
+        : filter.value !== "all" && verdict !== filter.value;
     }
-  });
+  };
+  filter.addEventListener("change", showChosen);
+  showChosen();
 
   // A cell's key: its data-value as a number when it has one, else its text.
   function key(row, column) {
@@ -19,13 +24,17 @@
     if (cell.dataset.value === undefined) return cell.textContent;
     return cell.dataset.value === "" ? NaN : Number(cell.dataset.value);
   }
-  let sorted = { column: -1, ascending: true };
-  Array.from(table.tHead.rows[0].cells).forEach(function (heading, column) {
+  // The page opens sorted by verdict, worst first, then by name.
+  const headings = Array.from(table.tHead.rows[0].cells);
+  let sorted = { column: 1, ascending: true };
+  headings.forEach(function (heading, column) {
     heading.tabIndex = 0;
     heading.title = "sort by " + heading.textContent;
     const sort = function () {
       const ascending = sorted.column === column ? !sorted.ascending : true;
       sorted = { column: column, ascending: ascending };
+      for (const other of headings) other.removeAttribute("aria-sort");
+      heading.setAttribute("aria-sort", ascending ? "ascending" : "descending");
       const order = rows.slice().sort(function (a, b) {
         const x = key(a, column);
         const y = key(b, column);
@@ -56,7 +65,8 @@
     return String(Number(n.toPrecision(6)));
   }
 
-  for (const chart of document.querySelectorAll("div.chart")) {
+  // Draws one chart from the data beside it.
+  function draw(chart) {
     const data = JSON.parse(document.getElementById(chart.dataset.source).textContent);
     const scale = Math.pow(2, -data.fraction_bits);
     const tolerance = data.tolerance;
@@ -124,5 +134,24 @@
         }
       },
     });
+  }
+
+  // Each chart is drawn when it comes near the screen, never all at load,
+  // so that a page of a thousand failures opens as fast as one of a few.
+  const charts = document.querySelectorAll("div.chart");
+  if ("IntersectionObserver" in window) {
+    const observer = new IntersectionObserver(
+      function (entries) {
+        for (const entry of entries) {
+          if (!entry.isIntersecting) continue;
+          observer.unobserve(entry.target);
+          draw(entry.target);
+        }
+      },
+      { rootMargin: "200px 0px" },
+    );
+    for (const chart of charts) observer.observe(chart);
+  } else {
+    for (const chart of charts) draw(chart);
   }
 })();
