@@ -289,14 +289,30 @@ std::string html_report::text() const {
     page += "<option value=\"" + std::string(value) + "\"" +
             (chosen ? " selected=\"selected\"" : "") + ">" + label + "</option>";
   }
-  page +=
-      "</select></label> (click a column's heading to sort by it)</p>\n"
-      "<div class=\"scroll\"><table id=\"directories\">\n<thead><tr><th>directory</th>"
-      "<th aria-sort=\"ascending\">verdict</th><th>reasons or trouble</th>"
-      "<th class=\"number\">compared</th><th class=\"number\">beyond</th>"
-      "<th class=\"number\">unknown</th><th class=\"number\">largest (LSB)</th>"
-      "<th class=\"number\">at index</th><th class=\"number\">rms (LSB)</th>"
-      "<th class=\"number\">snr</th><th class=\"number\">delay</th></tr></thead>\n<tbody>\n";
+  page += "</select></label> (click a column's heading to sort by it)</p>\n";
+  // The page's script comes before the table, so that a long page can be
+  // used while it is still read; the chart library at the end.
+  page += page_element("script", page_script);
+  page += "<div class=\"scroll\"><table id=\"directories\" data-filter=\"" +
+          std::string(all_passed ? "all" : "not-pass") + "\">\n<thead><tr>";
+  for (const auto& [heading, numeric] :
+       std::array<std::pair<const char*, bool>, 11>{{{"directory", false},
+                                                     {"verdict", false},
+                                                     {"reasons or trouble", false},
+                                                     {"compared", true},
+                                                     {"beyond", true},
+                                                     {"unknown", true},
+                                                     {"largest (LSB)", true},
+                                                     {"at index", true},
+                                                     {"rms (LSB)", true},
+                                                     {"snr", true},
+                                                     {"delay", true}}}) {
+    page += std::string("<th tabindex=\"0\" title=\"sort by ") + heading + "\"" +
+            (numeric ? " class=\"number\"" : "") +
+            (std::string_view(heading) == "verdict" ? " aria-sort=\"ascending\"" : "") + ">" +
+            heading + "</th>";
+  }
+  page += "</tr></thead>\n<tbody>\n";
   std::vector<const row*> in_order;
   in_order.reserve(rows_.size());
   for (const row& r : rows_) in_order.push_back(&r);
@@ -328,7 +344,6 @@ std::string html_report::text() const {
   for (const section* s : shown) page += s->html;
   page += "</main>\n";
   page += page_element("script", dygraphs_script);
-  page += page_element("script", page_script);
   page += "</body>\n</html>\n";
   return page;
 }

@@ -201,8 +201,9 @@ constexpr const char* page_probe = R"(<script>
     const seen = {};
     try {
       const rows = Array.from(document.querySelectorAll("#directories tbody tr"));
+      const shown = function (r) { return getComputedStyle(r).display !== "none"; };
       seen.rows = rows.map(function (r) { return r.dataset.verdict; });
-      seen.shown_at_first = rows.filter(function (r) { return !r.hidden; }).map(function (r) {
+      seen.shown_at_first = rows.filter(shown).map(function (r) {
         return r.dataset.verdict;
       });
       const charts = Array.from(document.querySelectorAll("div.chart"));
@@ -219,9 +220,15 @@ constexpr const char* page_probe = R"(<script>
       const filter = document.getElementById("filter");
       filter.value = "fail";
       filter.dispatchEvent(new Event("change"));
-      seen.shown_when_failed = rows.filter(function (r) { return !r.hidden; }).map(function (r) {
+      seen.shown_when_failed = rows.filter(shown).map(function (r) {
         return r.dataset.verdict;
       });
+      // Numbers sort as numbers, the trouble's empty cell last, and the column says so.
+      const compared = document.querySelectorAll("#directories thead th")[3];
+      compared.click();
+      seen.compared_ascending = Array.from(document.querySelectorAll("#directories tbody tr"))
+          .map(function (r) { return r.cells[3].textContent; });
+      seen.compared_sort = compared.getAttribute("aria-sort");
       // Scroll to the longest run's chart and drag across its middle.
       const chart = charts.find(function (c) {
         return c.closest("section").querySelector("h2").textContent === "long";
@@ -317,6 +324,8 @@ TEST_F(HtmlPage, WorksInARealBrowser) {
   EXPECT_LT(seen["on_screen"], 3);
   EXPECT_GT(seen["drawn_after_scrolling"], seen["drawn_before_scrolling"]);
   EXPECT_EQ(seen["shown_when_failed"], nlohmann::json({"fail", "fail", "fail"}));
+  EXPECT_EQ(seen["compared_ascending"], nlohmann::json({"201", "201", "201", "1000000", ""}));
+  EXPECT_EQ(seen["compared_sort"], "ascending");
   EXPECT_NE(seen["zoomed_ticks"], seen["ticks"]);
 }
 
