@@ -17,6 +17,7 @@
 
 #include "decimal/ci_report.hpp"
 #include "decimal/display.hpp"
+#include "decimal/ending_signals.hpp"
 #include "decimal/envelope.hpp"
 #include "decimal/error.hpp"
 #include "decimal/held_output.hpp"
@@ -35,27 +36,39 @@ void say(const std::string& text) {
 
 // "checked 312 of 1000 directories: 2 failed, 0 in trouble" on standard
 // error, a terminal, rewritten in place as the directories are checked;
-// cleared before anything else is written, so that it never mixes with it.
+// cleared before anything else is written to that terminal, so that it
+// never mixes with it, and at the end, or by a signal that ends the call.
 class progress_line {
  public:
-  explicit progress_line(bool shown) : shown_(shown) {}
+  explicit progress_line(bool shown)
+      : shown_(shown), output_on_terminal_(::isatty(STDOUT_FILENO) == 1) {}
   progress_line(const progress_line&) = delete;
   progress_line& operator=(const progress_line&) = delete;
   ~progress_line() { clear(); }
 
   void show(const std::string& text) {
     if (!shown_) return;
+    erase_line_on_ending_signal(true);
     say("\r" + text + "\x1b[K");
     drawn_ = true;
   }
 
+  // Before a line on standard error.
   void clear() {
-    if (drawn_) say("\r\x1b[K");
+    if (!drawn_) return;
+    erase_line_on_ending_signal(false);
+    say("\r\x1b[K");
     drawn_ = false;
+  }
+
+  // Before text on standard output, which may be the same terminal.
+  void before_output() {
+    if (output_on_terminal_) clear();
   }
 
  private:
   bool shown_;
+  bool output_on_terminal_;
   bool drawn_ = false;
 };
 
@@ -319,7 +332,7 @@ directory_report check_directory(const batch_settings& settings, const destinati
     report.verdict = std::move(verdict);
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    progress.clear();
+    progress.before_output();
     if (json) {
       out.write(json_head(report, {rules, rules.skip}) + json_entries + json_tail());
     } else if (text) {
@@ -392,7 +405,7 @@ int run_batch(const batch_settings& settings) {
   std::optional<output_file::prepared> held_plot;
   for (std::size_t i = 0; i < directories.size(); ++i) {
     if (several && i > 0 && !settings.quiet && !settings.json) {
-      progress.clear();
+      progress.before_output();
       out.write("\n");
     }
     directory_report report = check_directory(settings, to, page ? &*page : nullptr, progress, out,

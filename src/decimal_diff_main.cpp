@@ -468,7 +468,10 @@ options parse_command_line(int argc, char** argv) {
                         " bits");
     }
   }
-  batch.progress = ::isatty(STDERR_FILENO) == 1;
+  // A dumb terminal (an editor's compile buffer) cannot rewrite a line.
+  const char* terminal = std::getenv("TERM");
+  batch.progress =
+      ::isatty(STDERR_FILENO) == 1 && (terminal == nullptr || std::string_view(terminal) != "dumb");
   batch.color = decimal::use_color(color_given, ::isatty(STDOUT_FILENO) == 1,
                                    std::getenv("NO_COLOR"), std::getenv("TERM"));
   if (max_delay_given) {

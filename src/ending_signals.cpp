@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 namespace decimal {
 namespace {
@@ -21,11 +22,17 @@ std::array<char, PATH_MAX> temporary_name{};
 std::atomic<bool> temporary_set{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
+std::atomic<bool> line_drawn{false};
+
 constexpr std::array<int, 4> ending_signals = {SIGTERM, SIGINT, SIGHUP, SIGPIPE};
 
 extern "C" void undo_and_end(int signal_number) {
   if (const pid_t group = drawing_group.load(); group > 0) ::kill(-group, SIGKILL);
   if (temporary_set.load()) ::unlink(temporary_name.data());
+  if (line_drawn.load()) {
+    constexpr std::string_view erase = "\r\x1b[K";
+    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, erase.data(), erase.size());
+  }
   struct sigaction plain {};
   plain.sa_handler = SIG_DFL;
   ::sigaction(signal_number, &plain, nullptr);
@@ -64,6 +71,11 @@ void remove_on_ending_signal(const std::string& path) {
 }
 
 void forget_on_ending_signal() { temporary_set.store(false); }
+
+void erase_line_on_ending_signal(bool drawn) {
+  install_handlers();
+  line_drawn.store(drawn);
+}
 
 ending_signals_held::ending_signals_held() {
   install_handlers();

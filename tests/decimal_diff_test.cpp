@@ -546,6 +546,7 @@ struct progress_case {
   std::vector<std::string> options;
   bool terminal;  // standard error
   bool shown;
+  std::vector<std::pair<std::string, std::string>> environment{};
 };
 
 void PrintTo(const progress_case& c, std::ostream* os) { *os << c.edge; }
@@ -553,37 +554,101 @@ void PrintTo(const progress_case& c, std::ostream* os) { *os << c.edge; }
 class DecimalDiffProgress : public DecimalDiff,
                             public testing::WithParamInterface<progress_case> {};
 
+// Standard output goes to a file: the line stays while the text goes there.
 TEST_P(DecimalDiffProgress, OnlyOnATerminalForSeveralDirectories) {
   const progress_case& c = GetParam();
   const pseudo_terminal terminal;
   ASSERT_FALSE(terminal.name().empty()) << "no pseudo-terminal";
   copy_example("a");
   copy_example("b");
-  scratch_.write("b/results_c.txt", "oops\n");
+  copy_example("c");
+  scratch_.write("c/results_c.txt", "oops\n");
   std::vector<std::string> args = c.options;
-  args.insert(args.end(), {"-t7", "a", "b"});
-  run_options options;
+  args.insert(args.end(), {"-t7", "a", "b", "c"});
+  run_options options{.environment = c.environment};
   if (c.terminal) options.stderr_path = terminal.name();
   const outcome result = run(args, scratch_.path(), options);
   EXPECT_EQ(result.status, 2);
   const std::string err = c.terminal ? terminal.written(true) : result.err;
   const std::string trouble =
-      "decimal-diff: b/results_c.txt:1:1: expected an integer, found \"oops\"";
+      "decimal-diff: c/results_c.txt:1:1: expected an integer, found \"oops\"";
   if (!c.shown) {
     EXPECT_EQ(err, trouble + (c.terminal ? "\r\n" : "\n"));
     return;
   }
   // Each line replaces the last; the message starts on a cleared line; at
   // the end the line is gone.
-  EXPECT_EQ(err, "\rchecked 1 of 2 directories: 0 failed, 0 in trouble\x1b[K\r\x1b[K" + trouble +
-                     "\r\n\rchecked 2 of 2 directories: 0 failed, 1 in trouble\x1b[K\r\x1b[K");
+  EXPECT_EQ(err,
+            "\rchecked 1 of 3 directories: 0 failed, 0 in trouble\x1b[K"
+            "\rchecked 2 of 3 directories: 0 failed, 0 in trouble\x1b[K\r\x1b[K" +
+                trouble + "\r\n\rchecked 3 of 3 directories: 0 failed, 1 in trouble\x1b[K\r\x1b[K");
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, DecimalDiffProgress,
-                         testing::Values(progress_case{"on_a_terminal", {}, true, true},
-                                         progress_case{"with_json_too", {"--json"}, true, true},
-                                         progress_case{"into_a_file", {}, false, false},
-                                         progress_case{"quiet", {"-q"}, true, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, DecimalDiffProgress,
+    testing::Values(progress_case{"on_a_terminal", {}, true, true},
+                    progress_case{"with_json_too", {"--json"}, true, true},
+                    progress_case{"into_a_file", {}, false, false},
+                    progress_case{"quiet", {"-q"}, true, false},
+                    progress_case{"on_a_dumb_terminal", {}, true, false, {{"TERM", "dumb"}}}));
+
+// Standard output and error on one terminal: the line is cleared before
+// each piece of text, and at the end.
+TEST_F(DecimalDiff, ProgressNeverMixesWithTheTextOnOneTerminal) {
+  const pseudo_terminal terminal;
+  ASSERT_FALSE(terminal.name().empty()) << "no pseudo-terminal";
+  for (const char* name : {"a", "b", "c"}) copy_example(name);
+  const outcome result = run({"-t7", "a", "b", "c"}, scratch_.path(),
+                             {.stdout_path = terminal.name(), .stderr_path = terminal.name()});
+  EXPECT_EQ(result.status, 0);
+  const std::string written = terminal.written(true);
+  ASSERT_NE(written.find("checked 2 of 3"), std::string::npos) << written;
+  // Each line of progress is followed by the next or erased, the last one too.
+  for (std::size_t at = 0; (at = written.find("\x1b[K", at)) != std::string::npos;) {
+    at += 3;
+    ASSERT_LT(at, written.size()) << written;
+    EXPECT_EQ(written[at], '\r') << written.substr(0, at);
+  }
+  EXPECT_NE(written.find("3 of 3 directories: 0 failed, 0 in trouble\x1b[K\r\x1b[K\r\ntotal: "),
+            std::string::npos)
+      << written;
+}
+
+// Ended by Ctrl-C while it waits for a file, the call leaves no line behind.
+TEST_F(DecimalDiff, ProgressIsErasedWhenInterrupted) {
+  const pseudo_terminal terminal;
+  ASSERT_FALSE(terminal.name().empty()) << "no pseudo-terminal";
+  copy_example("a");
+  copy_example("b");
+  const std::string fifo = (scratch_.path() / "b" / "results_m.txt").string();
+  std::filesystem::remove(fifo);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // no one writes it: the call waits there
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int err = ::open(terminal.name().c_str(), O_WRONLY);
+    const int out = ::open("/dev/null", O_WRONLY);
+    if (err < 0 || out < 0 || ::dup2(err, STDERR_FILENO) < 0 || ::dup2(out, STDOUT_FILENO) < 0 ||
+        ::chdir(scratch_.path().c_str()) != 0) {
+      _exit(127);
+    }
+    ::execl(DECIMAL_DIFF_BINARY, DECIMAL_DIFF_BINARY, "-t7", "a", "b", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  std::string written;
+  for (int tries = 0; tries < 1000 && written.find("checked 1 of 2") == std::string::npos;
+       ++tries) {
+    written += terminal.written(true);
+    ::usleep(10'000);
+  }
+  ASSERT_NE(written.find("checked 1 of 2"), std::string::npos) << written;
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  written += terminal.written(true);
+  EXPECT_EQ(written, "\rchecked 1 of 2 directories: 0 failed, 0 in trouble\x1b[K\r\x1b[K");
+}
 
 TEST_F(DecimalDiff, HelpAndVersion) {
   const outcome help = run({"--help"});

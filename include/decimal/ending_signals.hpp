@@ -8,9 +8,9 @@
 namespace decimal {
 
 // What a signal that ends decimal-diff (SIGTERM, SIGINT, SIGHUP, SIGPIPE) must undo
-// before the process goes: a gnuplot still drawing, and a named temporary
-// file not yet in place. The handlers are installed on first use and stay;
-// a signal that was ignored stays ignored. One of each at a time.
+// before the process goes: a gnuplot still drawing, a named temporary file
+// not yet in place, and a line of progress on the terminal. The handlers are installed on first use
+// and stay; a signal that was ignored stays ignored. One of each at a time.
 
 // Kills the process group `group` on such a signal; 0 for none.
 void kill_on_ending_signal(pid_t group);
@@ -18,6 +18,10 @@ void kill_on_ending_signal(pid_t group);
 // Removes the file `path` on such a signal, until forget_on_ending_signal().
 void remove_on_ending_signal(const std::string& path);
 void forget_on_ending_signal();
+
+// Erases the line of progress on standard error (a terminal) on such a
+// signal while `drawn` says that one is there.
+void erase_line_on_ending_signal(bool drawn);
 
 // Holds the ending signals back while it lives (on this thread), so that a
 // step of several calls (a temporary linked, registered, renamed) is never
