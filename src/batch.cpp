@@ -25,6 +25,7 @@
 #include "decimal/output_file.hpp"
 #include "decimal/plot.hpp"
 #include "decimal/report.hpp"
+#include "decimal/step_summary.hpp"
 
 namespace decimal {
 namespace {
@@ -143,6 +144,7 @@ struct destinations {
   std::optional<output_file> junit;
   std::optional<output_file> plot;
   std::optional<output_file> html;
+  std::optional<output_file> summary;
 };
 
 destinations check_destinations(const batch_settings& settings,
@@ -151,8 +153,15 @@ destinations check_destinations(const batch_settings& settings,
   if (settings.junit_file) to.junit.emplace(*settings.junit_file, "junit");
   if (settings.plot_file) to.plot.emplace(*settings.plot_file, "plot");
   if (settings.html_file) to.html.emplace(*settings.html_file, "html");
-  const std::array<const std::optional<output_file>*, 3> reports = {&to.junit, &to.plot, &to.html};
-  const std::array<const char*, 3> titles = {"the JUnit report's", "the plot's", "the page's"};
+  if (settings.summary_file) {
+    to.summary.emplace(*settings.summary_file, "summary");
+  } else if (settings.step_summary) {
+    to.summary.emplace(output_file::appended(*settings.step_summary, "summary"));
+  }
+  const std::array<const std::optional<output_file>*, 4> reports = {&to.junit, &to.plot, &to.html,
+                                                                    &to.summary};
+  const std::array<const char*, 4> titles = {"the JUnit report's", "the plot's", "the page's",
+                                             "the summary's"};
   for (std::size_t later = 1; later < reports.size(); ++later) {
     for (std::size_t earlier = 0; earlier < later; ++earlier) {
       const std::optional<output_file>& a = *reports[earlier];
@@ -389,6 +398,8 @@ int run_batch(const batch_settings& settings) {
   const bool several = directories.size() > 1;
   junit_report junit(report_settings(settings),
                      settings.junit_suite.value_or(default_suite_name(settings)));
+  std::optional<step_summary> summary;
+  if (to.summary) summary.emplace();
   std::optional<html_report> page;
   if (to.html) page.emplace(report_settings(settings), call_origin::now(settings.options));
   std::size_t passed = 0;
@@ -400,8 +411,8 @@ int run_batch(const batch_settings& settings) {
   const auto on_standard_output = [](const std::optional<output_file>& report) {
     return report && report->writes_through(STDOUT_FILENO);
   };
-  standard_output out((to.junit || to.html) && !on_standard_output(to.junit) &&
-                      !on_standard_output(to.html));
+  standard_output out((to.junit || to.html || to.summary) && !on_standard_output(to.junit) &&
+                      !on_standard_output(to.html) && !on_standard_output(to.summary));
   std::optional<output_file::prepared> held_plot;
   for (std::size_t i = 0; i < directories.size(); ++i) {
     if (several && i > 0 && !settings.quiet && !settings.json) {
@@ -421,6 +432,7 @@ int run_batch(const batch_settings& settings) {
         ++in_trouble;
         break;
     }
+    if (summary) summary->add(report);
     if (to.junit) junit.add(std::move(report));
     progress.show("checked " + std::to_string(i + 1) + " of " + std::to_string(directories.size()) +
                   " directories: " + std::to_string(failed) + " failed, " +
@@ -435,9 +447,10 @@ int run_batch(const batch_settings& settings) {
   // The reports are made first. Those written through a FIFO or a device
   // go before the text, so that one that fails leaves none; the files that
   // are replaced, and the plot, take their places once the text is out.
-  std::array<std::optional<output_file::prepared>, 2> reports;
+  std::array<std::optional<output_file::prepared>, 3> reports;
   if (to.junit) reports[0].emplace(to.junit->prepare(junit.text()));
   if (page) reports[1].emplace(to.html->prepare(page->text()));
+  if (summary) reports[2].emplace(to.summary->prepare(summary->text()));
   for (std::optional<output_file::prepared>& report : reports) {
     if (report && !report->replaces()) report->commit();
   }

@@ -23,13 +23,46 @@ struct string_writer : pugi::xml_writer {
   }
 };
 
-std::string seconds_text(double seconds) {
-  std::array<char, 32> text;
-  const int n = std::snprintf(text.data(), text.size(), "%.3f", seconds);
-  return std::string(text.data(), static_cast<std::size_t>(n));
+}  // namespace
+
+std::string call_verdict_line(std::size_t directories, std::size_t failed, std::size_t in_trouble) {
+  const std::string all = std::to_string(directories);
+  if (in_trouble != 0) {
+    return "TROUBLE: " + std::to_string(in_trouble) + " of " + all + " directories in trouble, " +
+           std::to_string(failed) + " failed";
+  }
+  if (failed != 0) {
+    return "FAIL: " + std::to_string(failed) + " of " + all + " directories failed, 0 in trouble";
+  }
+  return "PASS: all " + all + " directories passed";
 }
 
-}  // namespace
+std::array<shown_figure, 7> table_figures(const accumulator& figures) {
+  const auto count = [](std::uint64_t n) {
+    return shown_figure{std::to_string(n), std::to_string(n)};
+  };
+  std::array<shown_figure, 7> shown = {
+      count(figures.entries() + figures.unknown() + figures.missing()),
+      count(figures.beyond_tolerance()), count(figures.unknown())};
+  if (figures.entries() == 0) return shown;  // none known in both
+  if (figures.real_model()) {
+    shown[3] = {fixed_decimal(figures.largest_lsb(), 3),
+                shortest_decimal(std::fabs(figures.largest_lsb()))};
+  } else {
+    const std::uint64_t magnitude = figures.largest() < 0
+                                        ? 0 - static_cast<std::uint64_t>(figures.largest())
+                                        : static_cast<std::uint64_t>(figures.largest());
+    shown[3] = {std::to_string(figures.largest()), std::to_string(magnitude)};
+  }
+  shown[4] = count(figures.largest_index());
+  const std::string rms = fixed_decimal(figures.rms(), 3);
+  shown[5] = {rms, rms};
+  const double snr = figures.snr_db();
+  // Sorted as numbers: infinities as the largest and smallest there are.
+  shown[6] = {fixed_decimal(snr, 2) + " dB",
+              std::isinf(snr) ? (snr > 0 ? "1e999" : "-1e999") : fixed_decimal(snr, 2)};
+  return shown;
+}
 
 const char* verdict_name(run_outcome outcome) {
   switch (outcome) {
@@ -87,11 +120,11 @@ std::string junit_report::text() const {
   };
   pugi::xml_node suites = document.append_child("testsuites");
   counts(suites);
-  suites.append_attribute("time") = seconds_text(seconds).c_str();
+  suites.append_attribute("time") = fixed_decimal(seconds, 3).c_str();
   pugi::xml_node suite = suites.append_child("testsuite");
   counts(suite);
   suite.append_attribute("skipped") = 0;
-  suite.append_attribute("time") = seconds_text(seconds).c_str();
+  suite.append_attribute("time") = fixed_decimal(seconds, 3).c_str();
   suite.append_attribute("timestamp") = origin_.timestamp.c_str();
   suite.append_attribute("hostname") = origin_.hostname.c_str();
   pugi::xml_node properties = suite.append_child("properties");
@@ -108,7 +141,7 @@ std::string junit_report::text() const {
     while (directory.size() > 1 && directory.ends_with('/')) directory.remove_suffix(1);
     test.append_attribute("name") = shown_name(directory).c_str();
     test.append_attribute("classname") = suite_.c_str();
-    test.append_attribute("time") = seconds_text(report.seconds).c_str();
+    test.append_attribute("time") = fixed_decimal(report.seconds, 3).c_str();
     std::string summary_line = "verdict: trouble";
     if (report.outcome == run_outcome::trouble) {
       pugi::xml_node error = test.append_child("error");

@@ -16,12 +16,6 @@
 namespace decimal {
 namespace {
 
-std::string fixed(double value, int decimals) {
-  std::array<char, 64> text;
-  const int n = std::snprintf(text.data(), text.size(), "%.*f", decimals, value);
-  return std::string(text.data(), static_cast<std::size_t>(n));
-}
-
 char* put(char* out, std::string_view text) {
   std::memcpy(out, text.data(), text.size());
   return out + text.size();
@@ -71,7 +65,7 @@ namespace {
 // `value` with three decimals, unless they round it to or past `limit`, which
 // it exceeds: then as many as tell it from the limit.
 std::string beyond_limit(double value, double limit) {
-  const std::string shown = fixed(value, 3);
+  const std::string shown = fixed_decimal(value, 3);
   return std::fabs(std::stod(shown)) > limit ? shown : shortest_decimal(value);
 }
 
@@ -152,11 +146,11 @@ std::vector<std::string> fail_reasons(const accumulator& figures,
     // As the summary shows it, unless that rounds up to the minimum: then
     // rounded down, so that the figure shown is below the minimum too.
     double shown = snr;
-    if (std::isfinite(snr) && std::stod(fixed(snr, 2)) >= *min_snr_db) {
+    if (std::isfinite(snr) && std::stod(fixed_decimal(snr, 2)) >= *min_snr_db) {
       shown = std::floor(snr * 100) / 100;
     }
-    reasons.push_back("snr " + fixed(shown, 2) + " dB below " + shortest_decimal(*min_snr_db) +
-                      " dB");
+    reasons.push_back("snr " + fixed_decimal(shown, 2) + " dB below " +
+                      shortest_decimal(*min_snr_db) + " dB");
   }
   // The mean and the levels are over the entries known in both, as the SNR is.
   if (max_mean && figures.entries() != 0 && std::fabs(figures.mean()) > *max_mean) {
@@ -169,7 +163,7 @@ std::vector<std::string> fail_reasons(const accumulator& figures,
     const double largest_limit = accuracy_largest_limit(n, *accuracy);
     const std::string why =
         figures.rms() > rms_limit
-            ? "rms " + beyond_limit(figures.rms(), rms_limit) + " > " + fixed(rms_limit, 3)
+            ? "rms " + beyond_limit(figures.rms(), rms_limit) + " > " + fixed_decimal(rms_limit, 3)
             : "largest " + shortest_decimal(std::fabs(figures.largest_lsb())) + " > " +
                   shortest_decimal(largest_limit);
     reasons.push_back("accuracy level " + std::to_string(*accuracy) + " not met (" + why + " LSB)");
@@ -247,8 +241,8 @@ std::string summary_figures(const accumulator& figures, const std::optional<doub
   }
   if (figures.entries() == 0) return summary + lead_in_text;  // no figure to give
   std::array<char, 240> text;
-  const std::string largest =
-      figures.real_model() ? fixed(figures.largest_lsb(), 3) : std::to_string(figures.largest());
+  const std::string largest = figures.real_model() ? fixed_decimal(figures.largest_lsb(), 3)
+                                                   : std::to_string(figures.largest());
   const int n =
       std::snprintf(text.data(), text.size(),
                     "; largest %s LSB at index %llu; mean %.3f LSB, rms %.3f LSB, snr "

@@ -68,6 +68,8 @@ constexpr std::string_view usage =
     "      --junit-suite=NAME  its suite's name (default: decimal-diff and the\n"
     "                     options that change the verdict, such as -t 2)\n"
     "      --html=FILE    also write a page of every directory into FILE\n"
+    "      --summary=FILE also write a Markdown summary into FILE (appended to\n"
+    "                     $GITHUB_STEP_SUMMARY by default when that is set)\n"
     "      --color[=WHEN] colour the verdicts: always, never or auto (default)\n"
     "  -q, --quiet        print nothing; the exit status tells\n"
     "  -h, --help         print this help and exit\n"
@@ -387,6 +389,9 @@ options parse_command_line(int argc, char** argv) {
       case option_html:
         batch.html_file = parse_file_name("HTML page name", optarg);
         break;
+      case option_summary:
+        batch.summary_file = parse_file_name("summary name", optarg);
+        break;
       case 'q':
         batch.quiet = true;
         break;
@@ -467,6 +472,11 @@ options parse_command_line(int argc, char** argv) {
                         rules.format.name() + "'s " + std::to_string(rules.format.width()) +
                         " bits");
     }
+  }
+  // A CI step's summary, as GitHub Actions asks for one.
+  if (const char* step = std::getenv("GITHUB_STEP_SUMMARY");
+      step != nullptr && *step != '\0' && !batch.summary_file) {
+    batch.step_summary = step;
   }
   // A dumb terminal (an editor's compile buffer) cannot rewrite a line.
   const char* terminal = std::getenv("TERM");

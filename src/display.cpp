@@ -130,6 +130,12 @@ bool valid_utf8(std::string_view bytes) {
   return true;
 }
 
+std::string fixed_decimal(double value, int decimals) {
+  std::array<char, 400> text;  // a double's integer part has at most 309 digits
+  const int n = std::snprintf(text.data(), text.size(), "%.*f", decimals, value);
+  return std::string(text.data(), std::min(static_cast<std::size_t>(n), text.size() - 1));
+}
+
 std::string shortest_decimal(double value) {
   std::array<char, 400> text;  // the longest fixed form of a double, and more
   const auto result =

@@ -62,12 +62,6 @@ std::string escaped(std::string_view text) {
   return out;
 }
 
-std::string printed(const char* format, double value) {
-  std::array<char, 64> text;
-  const int n = std::snprintf(text.data(), text.size(), format, value);
-  return std::string(text.data(), static_cast<std::size_t>(n));
-}
-
 // A table cell of a figure: shown as the summary shows it, sorted by `key`.
 std::string figure_cell(const std::string& shown, const std::string& key) {
   return "<td class=\"number\" data-value=\"" + key + "\">" + escaped(shown) + "</td>";
@@ -79,34 +73,13 @@ std::string empty_cells(int count) {
   return cells;
 }
 
-// The figures of a run that was read, as table cells: compared, beyond,
-// unknown, largest, at index, rms, snr.
+// The figures of a run that was read, as table cells.
 std::string figure_cells(const accumulator& figures) {
-  const std::uint64_t compared = figures.entries() + figures.unknown() + figures.missing();
-  std::string cells =
-      figure_cell(std::to_string(compared), std::to_string(compared)) +
-      figure_cell(std::to_string(figures.beyond_tolerance()),
-                  std::to_string(figures.beyond_tolerance())) +
-      figure_cell(std::to_string(figures.unknown()), std::to_string(figures.unknown()));
-  if (figures.entries() == 0) return cells + empty_cells(4);  // none known in both
-  const std::uint64_t magnitude = figures.largest() < 0
-                                      ? 0 - static_cast<std::uint64_t>(figures.largest())
-                                      : static_cast<std::uint64_t>(figures.largest());
-  if (figures.real_model()) {
-    cells += figure_cell(printed("%.3f", figures.largest_lsb()),
-                         shortest_decimal(std::fabs(figures.largest_lsb())));
-  } else {
-    cells += figure_cell(std::to_string(figures.largest()), std::to_string(magnitude));
+  std::string cells;
+  for (const shown_figure& figure : table_figures(figures)) {
+    cells += figure_cell(figure.text, figure.key);
   }
-  cells +=
-      figure_cell(std::to_string(figures.largest_index()), std::to_string(figures.largest_index()));
-  const std::string rms = printed("%.3f", figures.rms());
-  cells += figure_cell(rms, rms);
-  const double snr = figures.snr_db();
-  const std::string shown = printed("%.2f", snr) + " dB";
-  // Sorted as numbers: infinities as the largest and smallest there are.
-  const std::string key = std::isinf(snr) ? (snr > 0 ? "1e999" : "-1e999") : printed("%.2f", snr);
-  return cells + figure_cell(shown, key);
+  return cells;
 }
 
 // The chart's data: the format, the tolerance, the first entry beyond it
@@ -141,18 +114,18 @@ std::string entries_table(const page_details& details, std::uint64_t beyond) {
   const auto result = [&](std::int64_t raw) {
     if (is_unknown(raw)) return std::string("x");
     if (raw == missing_value) return std::string("none");
-    return printed(("%." + std::to_string(decimals) + "f").c_str(), details.format.real(raw));
+    return fixed_decimal(details.format.real(raw), decimals);
   };
   for (const entry_beyond& entry : details.first_beyond) {
     const bool real = entry.real_model && !is_unknown(entry.res_m) && entry.res_m != missing_value;
     const std::string model =
-        real ? printed(("%." + std::to_string(decimals) + "f").c_str(),
-                       std::ldexp(real_of_word(entry.res_m), -details.format.fraction_bits))
+        real ? fixed_decimal(std::ldexp(real_of_word(entry.res_m), -details.format.fraction_bits),
+                             decimals)
              : result(entry.res_m);
     const std::string difference = is_unknown(entry.difference)        ? "x"
                                    : entry.difference == missing_value ? "none"
                                    : entry.real_model
-                                       ? printed("%.3f", real_of_word(entry.difference))
+                                       ? fixed_decimal(real_of_word(entry.difference), 3)
                                        : std::to_string(entry.difference);
     table += "<tr><td>" + std::to_string(entry.index) + "</td><td>" + model + "</td><td>" +
              result(entry.res_c) + "</td><td>" +
@@ -174,12 +147,9 @@ void html_report::add(const directory_report& report, const page_details& detail
   passed_ += report.outcome == run_outcome::pass ? 1 : 0;
   failed_ += report.outcome == run_outcome::fail ? 1 : 0;
   in_trouble_ += report.outcome == run_outcome::trouble ? 1 : 0;
-  const int rank = report.outcome == run_outcome::trouble ? 0
-                   : report.outcome == run_outcome::fail  ? 1
-                                                          : 2;
-  const place at{rank, shown_name(report.directory), id};
+  const report_place at = place_of(report, id);
   std::string cells =
-      "<td class=\"verdict\" data-value=\"" + std::to_string(rank) + "\">" + verdict + "</td>";
+      "<td class=\"verdict\" data-value=\"" + std::to_string(at.rank) + "\">" + verdict + "</td>";
   if (report.outcome == run_outcome::trouble) {
     cells += "<td class=\"message\">" + escaped(report.message) + "</td>" + empty_cells(7);
   } else {
@@ -194,9 +164,7 @@ void html_report::add(const directory_report& report, const page_details& detail
   cells += figure_cell(delay, delay);
   rows_.push_back({at, verdict, std::move(cells)});
   if (report.outcome == run_outcome::pass) return;
-  // Sections for the first html_section_limit in the page's order only.
-  const auto later = [](const section& a, const section& b) { return a.at < b.at; };
-  if (sections_.size() == html_section_limit && !(at < sections_.front().at)) return;
+  if (!sections_.wants(at)) return;
 
   std::string html = "<section id=\"d" + std::to_string(id) + "\" class=\"directory " + verdict +
                      "\">\n<h2>" + escaped(at.name) + "</h2>\n<p>";
@@ -226,12 +194,7 @@ void html_report::add(const directory_report& report, const page_details& detail
     html += entries_table(details, verdict_of.figures.beyond_tolerance() +
                                        verdict_of.figures.unknown() + verdict_of.figures.missing());
   }
-  sections_.push_back({at, html + "</section>\n"});
-  std::push_heap(sections_.begin(), sections_.end(), later);
-  if (sections_.size() > html_section_limit) {
-    std::pop_heap(sections_.begin(), sections_.end(), later);
-    sections_.pop_back();
-  }
+  sections_.offer(at, html + "</section>\n");
 }
 
 std::string html_report::text() const {
@@ -254,14 +217,8 @@ std::string html_report::text() const {
   page += page_element("style", page_style);
   page += "</head>\n<body>\n<header>\n<h1>decimal-diff " DECIMAL_VERSION "</h1>\n";
   // The call's verdict at a glance, worded so that it reads without colour too.
-  const std::string all = std::to_string(directories_);
   const char* overall = in_trouble_ != 0 ? "trouble" : failed_ != 0 ? "fail" : "pass";
-  const std::string banner =
-      in_trouble_ != 0 ? "TROUBLE: " + std::to_string(in_trouble_) + " of " + all +
-                             " directories in trouble, " + std::to_string(failed_) + " failed"
-      : failed_ != 0
-          ? "FAIL: " + std::to_string(failed_) + " of " + all + " directories failed, 0 in trouble"
-          : "PASS: all " + all + " directories passed";
+  const std::string banner = call_verdict_line(directories_, failed_, in_trouble_);
   page += "<p class=\"banner " + std::string(overall) + "\" role=\"status\">" + banner + "</p>\n";
   page += "<p class=\"totals\">total: " + totals + "</p>\n";
   page += "<p class=\"origin\">made " + escaped(origin_.timestamp) + " on " +
@@ -318,20 +275,16 @@ std::string html_report::text() const {
   for (const row& r : rows_) in_order.push_back(&r);
   std::sort(in_order.begin(), in_order.end(),
             [](const row* a, const row* b) { return a->at < b->at; });
-  std::vector<const section*> shown;
-  shown.reserve(sections_.size());
-  for (const section& s : sections_) shown.push_back(&s);
-  std::sort(shown.begin(), shown.end(),
-            [](const section* a, const section* b) { return a->at < b->at; });
+  const auto shown = sections_.in_order();
   std::vector<std::size_t> with_section;
   with_section.reserve(shown.size());
-  for (const section* s : shown) with_section.push_back(s->at.id);
+  for (const auto* s : shown) with_section.push_back(s->place.given);
   std::sort(with_section.begin(), with_section.end());
   for (const row* r : in_order) {
     const std::string name = escaped(r->at.name);
-    const bool linked = std::binary_search(with_section.begin(), with_section.end(), r->at.id);
+    const bool linked = std::binary_search(with_section.begin(), with_section.end(), r->at.given);
     page += "<tr class=\"" + r->verdict + "\" data-verdict=\"" + r->verdict + "\"><td>" +
-            (linked ? "<a href=\"#d" + std::to_string(r->at.id) + "\">" + name + "</a>" : name) +
+            (linked ? "<a href=\"#d" + std::to_string(r->at.given) + "\">" + name + "</a>" : name) +
             "</td>" + r->cells + "</tr>\n";
   }
   page += "</tbody>\n</table></div>\n";
@@ -341,7 +294,7 @@ std::string html_report::text() const {
             " directories that did not pass follow; " + std::to_string(left_out) +
             " more were left out, and the table above has their figures.</p>\n";
   }
-  for (const section* s : shown) page += s->html;
+  for (const auto* s : shown) page += s->item;
   page += "</main>\n";
   page += page_element("script", dygraphs_script);
   page += "</body>\n</html>\n";

@@ -114,6 +114,21 @@ output_file::output_file(const std::string& name, std::string what)
   new_path_ = std::string(resolved.data()) + "/" + base_of(target_);
 }
 
+output_file output_file::appended(const std::string& name, std::string what) {
+  output_file file;
+  file.name_ = name;
+  file.what_ = std::move(what);
+  file.target_ = name;
+  file.appended_ = std::make_shared<file_descriptor>(
+      ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+  if (file.appended_->get() < 0) file.fail(errno);
+  struct stat status {};
+  if (::fstat(file.appended_->get(), &status) != 0) file.fail(errno);
+  file.through_fd_ = file.appended_->get();
+  file.written_.emplace(status.st_dev, status.st_ino);
+  return file;
+}
+
 void output_file::fail(int errnum) const {
   throw os_error(what_ + ": " + shown_name(name_), errnum);
 }

@@ -18,8 +18,10 @@ struct batch_settings {
   std::vector<std::string> directories;  // none: the current directory
   std::optional<std::string> plot_file;  // for a single directory
   std::optional<std::string> junit_file;
-  std::optional<std::string> junit_suite;  // none: decimal-diff and the verdict's options
-  std::optional<std::string> html_file;    // the page of every directory
+  std::optional<std::string> junit_suite;   // none: decimal-diff and the verdict's options
+  std::optional<std::string> html_file;     // the page of every directory
+  std::optional<std::string> summary_file;  // a Markdown summary, replaced
+  std::optional<std::string> step_summary;  // a CI step's summary, appended to
   bool quiet = false;
   bool json = false;
   bool color = false;     // the text's verdicts and differences beyond the tolerance in colour

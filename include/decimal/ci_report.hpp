@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,6 +35,22 @@ struct directory_report {
 // keeps, and how many entries the JSON line lists; the counts tell the rest.
 inline constexpr std::size_t junit_line_limit = 100;
 inline constexpr std::size_t json_entry_limit = 1000;
+
+// The call's verdict in a line that reads without colour:
+// "FAIL: 2 of 5 directories failed, 0 in trouble", "TROUBLE: 1 of 5
+// directories in trouble, 2 failed", "PASS: all 5 directories passed".
+std::string call_verdict_line(std::size_t directories, std::size_t failed, std::size_t in_trouble);
+
+// A figure as the reports' tables show it, and a number to sort it by.
+struct shown_figure {
+  std::string text;
+  std::string key;  // empty for none
+};
+
+// A run's figures as the tables show them: compared, beyond the
+// tolerance, unknown, largest difference, its index, rms and SNR; the last
+// four empty when no entry is known in both.
+std::array<shown_figure, 7> table_figures(const accumulator& figures);
 
 // A setting of the call, as the JUnit report lists it.
 struct report_property {

@@ -26,6 +26,7 @@ enum option_id : int {
   option_max_delay,
   option_color,
   option_html,
+  option_summary,
   option_weak,
   option_word_bits,
   option_model_format,
@@ -42,7 +43,7 @@ struct long_option {
 
 // decimal-diff's long options: the one list that its parser takes, and that
 // a test holds its --help, manual page and completion to.
-inline constexpr std::array<long_option, 29> decimal_diff_options{{
+inline constexpr std::array<long_option, 30> decimal_diff_options{{
     {"format", option_argument::required, 'f'},
     {"count", option_argument::required, 'n'},
     {"tolerance", option_argument::required, 't'},
@@ -67,6 +68,7 @@ inline constexpr std::array<long_option, 29> decimal_diff_options{{
     {"junit", option_argument::required, option_junit},
     {"junit-suite", option_argument::required, option_junit_suite},
     {"html", option_argument::required, option_html},
+    {"summary", option_argument::required, option_summary},
     {"color", option_argument::optional, option_color},
     {"colour", option_argument::optional, option_color},
     {"quiet", option_argument::none, 'q'},

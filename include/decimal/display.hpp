@@ -44,4 +44,7 @@ std::string with_coloured_verdict(std::string_view text);
 // 60, 72.5, 1000000.
 std::string shortest_decimal(double value);
 
+// `value` with `decimals` digits after the point, as printf's "%.*f".
+std::string fixed_decimal(double value, int decimals);
+
 }  // namespace decimal

@@ -8,6 +8,7 @@
 #include "decimal/comparison.hpp"
 #include "decimal/envelope.hpp"
 #include "decimal/output_file.hpp"
+#include "decimal/report_order.hpp"
 
 namespace decimal {
 
@@ -52,27 +53,16 @@ class html_report {
   void write(const output_file& file) const;
 
  private:
-  // Where a directory stands in the page's order.
-  struct place {
-    int rank;  // 0 trouble, 1 fail, 2 pass
-    std::string name;
-    std::size_t id;  // the order given, among equal names
-    auto operator<=>(const place&) const = default;
-  };
   struct row {
-    place at;
+    report_place at;
     std::string verdict;
     std::string cells;  // after the directory's
-  };
-  struct section {
-    place at;
-    std::string html;
   };
 
   std::vector<report_property> settings_;
   call_origin origin_;
   std::vector<row> rows_;
-  std::vector<section> sections_;  // a heap, the last in order on top
+  first_in_order<std::string> sections_{html_section_limit};
   std::size_t directories_ = 0;
   std::size_t passed_ = 0;
   std::size_t failed_ = 0;

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,11 @@ class output_file {
   // error("WHAT: NAME: why") for a directory, for a missing or read-only
   // directory, and for a name that cannot be followed.
   output_file(const std::string& name, std::string what);
+
+  // The file `name`, opened now (and made when missing), for the contents
+  // to be appended to it on commit: a CI step's summary, which other steps
+  // write too.
+  static output_file appended(const std::string& name, std::string what);
 
   const std::string& name() const noexcept { return name_; }
   const std::string& what() const noexcept { return what_; }
@@ -82,6 +88,7 @@ class output_file {
   void write(std::string contents) const { prepare(std::move(contents)).commit(); }
 
  private:
+  output_file() = default;
   [[noreturn]] void fail(int errnum) const;
 
   std::string name_;  // as given
@@ -91,7 +98,8 @@ class output_file {
   bool in_place_ = false;
   std::optional<std::pair<dev_t, ino_t>> existing_;  // the file to replace, when it exists
   std::optional<std::pair<dev_t, ino_t>> written_;   // the FIFO, device or descriptor written
-  std::string new_path_;  // the new file's name, with its directory resolved
+  std::string new_path_;                       // the new file's name, with its directory resolved
+  std::shared_ptr<file_descriptor> appended_;  // held open from the check to the write
 };
 
 }  // namespace decimal
