@@ -337,7 +337,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
     if (plot_data != nullptr) {
       for (std::size_t i = 0; i < model.size(); ++i) {
         if (is_unknown(differences[i])) {
-          plot_data->skip(1);  // nothing to draw
+          plot_data->add_unknown();
           continue;
         }
         if (real_model) {

@@ -130,6 +130,33 @@ bool valid_utf8(std::string_view bytes) {
   return true;
 }
 
+std::string xml_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 std::string fixed_decimal(double value, int decimals) {
   std::array<char, 400> text;  // a double's integer part has at most 309 digits
   const int n = std::snprintf(text.data(), text.size(), "%.*f", decimals, value);

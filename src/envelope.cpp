@@ -1,6 +1,7 @@
 #include "decimal/envelope.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 
 namespace decimal {
@@ -14,6 +15,7 @@ void widen(envelope_column& column, const envelope_column& next) {
   column.implementation_max = std::max(column.implementation_max, next.implementation_max);
   column.difference_min = std::min(column.difference_min, next.difference_min);
   column.difference_max = std::max(column.difference_max, next.difference_max);
+  column.unknown += next.unknown;
 }
 
 }  // namespace
@@ -27,8 +29,15 @@ envelope::envelope(std::size_t max_columns, std::uint64_t first_index)
 }
 
 void envelope::add(double model, double implementation, double difference) {
-  const envelope_column entry{entries_,       entries_,       model,      model,
-                              implementation, implementation, difference, difference};
+  place({entries_, entries_, model, model, implementation, implementation, difference, difference});
+}
+
+void envelope::add_unknown() {
+  constexpr double none = std::numeric_limits<double>::infinity();
+  place({entries_, entries_, none, -none, none, -none, none, -none, 1});
+}
+
+void envelope::place(const envelope_column& entry) {
   ++entries_;
   if (!columns_.empty() && columns_.back().last - columns_.back().first + 1 < span_) {
     widen(columns_.back(), entry);

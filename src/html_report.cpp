@@ -34,37 +34,9 @@ std::string page_element(std::string_view kind, std::string_view text) {
          std::string(text) + (script ? "//]]>" : "/*]]>*/") + "</" + std::string(kind) + ">\n";
 }
 
-// Text for HTML content and quoted attributes.
-std::string escaped(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // A table cell of a figure: shown as the summary shows it, sorted by `key`.
 std::string figure_cell(const std::string& shown, const std::string& key) {
-  return "<td class=\"number\" data-value=\"" + key + "\">" + escaped(shown) + "</td>";
+  return "<td class=\"number\" data-value=\"" + key + "\">" + xml_text(shown) + "</td>";
 }
 
 std::string empty_cells(int count) {
@@ -84,7 +56,8 @@ std::string figure_cells(const accumulator& figures) {
 
 // The chart's data: the format, the tolerance, the first entry beyond it
 // and the envelope's columns (first, last, then the least and greatest of
-// model, implementation and difference, in LSB), numbers only.
+// model, implementation and difference, in LSB, or null where none is known
+// in both, and the count of unknown entries), numbers only.
 std::string chart_data(const page_details& details, const run_verdict& verdict) {
   std::string data = "{\"fraction_bits\":" + std::to_string(details.format.fraction_bits) +
                      ",\"tolerance\":" + shortest_decimal(details.tolerance);
@@ -97,9 +70,9 @@ std::string chart_data(const page_details& details, const run_verdict& verdict) 
     data += std::to_string(c.first) + ',' + std::to_string(c.last);
     for (const double n : {c.model_min, c.model_max, c.implementation_min, c.implementation_max,
                            c.difference_min, c.difference_max}) {
-      data += ',' + shortest_decimal(n);
+      data += c.known() ? ',' + shortest_decimal(n) : std::string(",null");
     }
-    data += ']';
+    data += ',' + std::to_string(c.unknown) + ']';
   }
   return data + "]}";
 }
@@ -151,14 +124,14 @@ void html_report::add(const directory_report& report, const page_details& detail
   std::string cells =
       "<td class=\"verdict\" data-value=\"" + std::to_string(at.rank) + "\">" + verdict + "</td>";
   if (report.outcome == run_outcome::trouble) {
-    cells += "<td class=\"message\">" + escaped(report.message) + "</td>" + empty_cells(7);
+    cells += "<td class=\"message\">" + xml_text(report.message) + "</td>" + empty_cells(7);
   } else {
     const accumulator& figures = report.verdict->figures;
     // Reasons sort by how many entries they hold against the run.
     const std::uint64_t against =
         figures.beyond_tolerance() + figures.unknown() + figures.missing();
     cells += "<td data-value=\"" + std::to_string(against) + "\">" +
-             escaped(joined_reasons(report.verdict->reasons)) + "</td>" + figure_cells(figures);
+             xml_text(joined_reasons(report.verdict->reasons)) + "</td>" + figure_cells(figures);
   }
   const std::string delay = report.delay ? std::to_string(report.delay->entries) : "";
   cells += figure_cell(delay, delay);
@@ -167,20 +140,21 @@ void html_report::add(const directory_report& report, const page_details& detail
   if (!sections_.wants(at)) return;
 
   std::string html = "<section id=\"d" + std::to_string(id) + "\" class=\"directory " + verdict +
-                     "\">\n<h2>" + escaped(at.name) + "</h2>\n<p>";
+                     "\">\n<h2>" + xml_text(at.name) + "</h2>\n<p>";
   if (report.outcome == run_outcome::trouble) {
-    html += "verdict: trouble<br />" + escaped(report.message);
-    if (report.delay) html += "<br />" + escaped(delay_line(*report.delay));
+    html += "verdict: trouble<br />" + xml_text(report.message);
+    if (report.delay) html += "<br />" + xml_text(delay_line(*report.delay));
     html += "</p>\n";
   } else {
     const run_verdict& verdict_of = *report.verdict;
-    html += escaped(verdict_line(verdict_of.reasons)) + "<br />summary: " + escaped(report.summary);
+    html +=
+        xml_text(verdict_line(verdict_of.reasons)) + "<br />summary: " + xml_text(report.summary);
     std::string lines = verdict_of.rounding;
     if (report.delay) lines += delay_line(*report.delay) + '\n';
     lines += histogram_line(verdict_of.figures);
     for (std::string_view rest = lines; !rest.empty();) {
       const std::size_t end = rest.find('\n');
-      html += "<br />" + escaped(std::string(rest.substr(0, end)));
+      html += "<br />" + xml_text(std::string(rest.substr(0, end)));
       rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     }
     html += "</p>\n";
@@ -190,6 +164,11 @@ void html_report::add(const directory_report& report, const page_details& detail
               "\"><noscript>The chart needs JavaScript; the figures are above.</noscript>"
               "</div>\n<script type=\"application/json\" id=\"" +
               source + "\">" + chart_data(details, verdict_of) + "</script>\n";
+      if (verdict_of.first_beyond) {
+        html += "<p class=\"chart-note\">Dashed: the first entry beyond the tolerance, index " +
+                std::to_string(*verdict_of.first_beyond) +
+                ". Hover a column for its entries; drag to zoom, double-click to reset.</p>\n";
+      }
     }
     html += entries_table(details, verdict_of.figures.beyond_tolerance() +
                                        verdict_of.figures.unknown() + verdict_of.figures.missing());
@@ -221,14 +200,14 @@ std::string html_report::text() const {
   const std::string banner = call_verdict_line(directories_, failed_, in_trouble_);
   page += "<p class=\"banner " + std::string(overall) + "\" role=\"status\">" + banner + "</p>\n";
   page += "<p class=\"totals\">total: " + totals + "</p>\n";
-  page += "<p class=\"origin\">made " + escaped(origin_.timestamp) + " on " +
-          escaped(origin_.hostname) +
+  page += "<p class=\"origin\">made " + xml_text(origin_.timestamp) + " on " +
+          xml_text(origin_.hostname) +
           (origin_.options.empty() ? std::string()
-                                   : " by <code>" + escaped(origin_.options) + "</code>") +
+                                   : " by <code>" + xml_text(origin_.options) + "</code>") +
           "</p>\n<dl class=\"settings\">\n";
   for (const report_property& setting : settings_) {
     if (setting.name == "version") continue;
-    page += "<dt>" + escaped(setting.name) + "</dt><dd>" + escaped(setting.value) + "</dd>\n";
+    page += "<dt>" + xml_text(setting.name) + "</dt><dd>" + xml_text(setting.value) + "</dd>\n";
   }
   // Without scripts every row shows; with them the table opens on the
   // directories that did not pass, when there are any.
@@ -281,7 +260,7 @@ std::string html_report::text() const {
   for (const auto* s : shown) with_section.push_back(s->place.given);
   std::sort(with_section.begin(), with_section.end());
   for (const row* r : in_order) {
-    const std::string name = escaped(r->at.name);
+    const std::string name = xml_text(r->at.name);
     const bool linked = std::binary_search(with_section.begin(), with_section.end(), r->at.given);
     page += "<tr class=\"" + r->verdict + "\" data-verdict=\"" + r->verdict + "\"><td>" +
             (linked ? "<a href=\"#d" + std::to_string(r->at.given) + "\">" + name + "</a>" : name) +

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -284,12 +285,21 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
                         "rgb 'white'\n";
   // Per column: its middle index; the least and greatest model result,
   // implementation result and difference, all in LSB.
+  // A column with no entry known in both is a gap in the lines.
   s += "$results << EOD\n";
   double lowest = 0;
   double highest = 0;
+  double least_value = std::numeric_limits<double>::infinity();
+  double greatest_value = -least_value;
+  std::string unknown_marks;
   for (const envelope_column& c : columns) {
-    const auto middle = static_cast<double>(c.first + c.last) / 2;
-    s += shortest_decimal(middle);
+    const std::string middle = shortest_decimal(static_cast<double>(c.first + c.last) / 2);
+    if (c.unknown != 0) unknown_marks += middle + " 0\n";
+    s += middle;
+    if (!c.known()) {
+      s += " NaN NaN NaN NaN NaN NaN\n";
+      continue;
+    }
     for (const double n : {c.model_min, c.model_max, c.implementation_min, c.implementation_max,
                            c.difference_min, c.difference_max}) {
       s += ' ' + shortest_decimal(n);
@@ -297,16 +307,24 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
     s += '\n';
     lowest = std::min(lowest, c.difference_min);
     highest = std::max(highest, c.difference_max);
+    least_value = std::min({least_value, c.model_min, c.implementation_min});
+    greatest_value = std::max({greatest_value, c.model_max, c.implementation_max});
   }
   s += "EOD\n";
+  // Each column holding unknown entries, marked on the difference's axis.
+  if (!unknown_marks.empty()) s += "$unknown << EOD\n" + unknown_marks + "EOD\n";
+  const std::string unknown_points =
+      "$unknown using 1:2 with points pointtype 2 pointsize 1.5 linewidth 2 linecolor rgb "
+      "'#6a1b9a' title 'unknown (" +
+      std::to_string(figures.unknown()) + ")'";
   // With no entry known in both, the axes span the unknown entries, and a
   // line of nothing stands for the data, which gnuplot cannot plot.
-  const bool nothing_known = columns.empty();
+  const bool nothing_known = least_value > greatest_value;
   const std::uint64_t unknown_from = input.verdict.first_beyond.value_or(0);
-  const double first = static_cast<double>(nothing_known ? unknown_from : columns.front().first);
+  const double first = static_cast<double>(columns.empty() ? unknown_from : columns.front().first);
   const std::uint64_t end = input.entries.end();
   const double last = static_cast<double>(
-      nothing_known ? (end > unknown_from ? end - 1 : unknown_from) : columns.back().last);
+      columns.empty() ? (end > unknown_from ? end - 1 : unknown_from) : columns.back().last);
   const std::string nothing_to_plot = "0 with lines linecolor rgb 'white' notitle\n";
   // A margin keeps the first and last entries off the frame.
   const double margin = std::max(1.0, (last - first) / 100);
@@ -323,8 +341,15 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
        "]\n";
   s += engineering_tics("x", first - margin, last + margin);
   // The keys go below the data, never over it.
-  s += "set grid\nset xzeroaxis\nset key below horizontal\nset offsets 0, 0, graph 0.05, graph "
-       "0.05\n";
+  s += "set grid\nset xzeroaxis\nset key below horizontal\n";
+  // The values' axis fitted to them, with a margin of a twentieth (or an LSB).
+  if (!nothing_known) {
+    const double unit = std::ldexp(1.0, -q.fraction_bits);
+    const double low = least_value * unit;
+    const double high = greatest_value * unit;
+    const double pad = std::max((high - low) / 20, unit);
+    s += "set yrange [" + shortest_decimal(low - pad) + ":" + shortest_decimal(high + pad) + "]\n";
+  }
   // Debugging starts at the first entry beyond the tolerance: marked in both panels.
   if (input.verdict.first_beyond) {
     const std::string at = std::to_string(*input.verdict.first_beyond);
@@ -372,12 +397,13 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
   s += "set xlabel 'index'\nset ylabel 'difference (LSB)'\n";
   s += "set yrange [" + std::to_string(-edge) + ":" + std::to_string(edge) + "]\n";
   s += engineering_tics("y", static_cast<double>(-edge), static_cast<double>(edge));
-  s += "set mytics 1\nset offsets 0, 0, 0, 0\n";
+  s += "set mytics 1\n";
+  // Named in the axis's label, where it covers no data.
   if (input.verdict.first_beyond) {
-    s += "set label 1 " +
-         text("first beyond: index " + std::to_string(*input.verdict.first_beyond)) + " at " +
-         std::to_string(*input.verdict.first_beyond) +
-         ", graph 0.93 left offset 0.5, 0 textcolor rgb '#d62728' front\n";
+    s += "set xlabel " +
+         text("index (first beyond the tolerance: " + std::to_string(*input.verdict.first_beyond) +
+              ", dashed)") +
+         "\n";
   }
   std::string summary = summary_figures(figures, input.rules.min_snr_db, input.verdict.skipped,
                                         input.verdict.delay ? input.verdict.delay->entries : 0);
@@ -407,7 +433,8 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
            (beyond ? "#d62728" : "#7f7f7f") + "' " + title;
   };
   if (nothing_known) {
-    s += "plot " + nothing_to_plot + "unset multiplot\n";
+    s += "plot " + (unknown_marks.empty() ? nothing_to_plot : unknown_points + "\n") +
+         "unset multiplot\n";
     return s;
   }
   s += "plot " + impulses("7", false, "title 'within the tolerance'") + ", \\\n     " +
@@ -423,12 +450,24 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
          "title 'tolerance +/-" + t + " LSB', \\\n     -" + t +
          " with lines dashtype 2 linewidth 1.5 linecolor rgb '#2e7d32' notitle";
   }
+  if (!unknown_marks.empty()) s += ", \\\n     " + unknown_points;
   s += "\nunset multiplot\n";
   return s;
 }
 
 std::string draw_plot(plot_format format, const plot_input& input, const gnuplot_limits& limits) {
-  return run_gnuplot(gnuplot_script(format, input), limits);
+  std::string picture = run_gnuplot(gnuplot_script(format, input), limits);
+  // gnuplot titles every SVG "Gnuplot": the plot's own title instead.
+  constexpr std::string_view generic = "<title>Gnuplot</title>";
+  if (const std::size_t at = picture.find(generic);
+      format == plot_format::svg && at != std::string::npos) {
+    std::string verdict = verdict_line(input.verdict.reasons);
+    verdict.pop_back();  // the line feed
+    picture.replace(
+        at, generic.size(),
+        "<title>" + xml_text(shown_name(input.directory) + ": " + verdict) + "</title>");
+  }
+  return picture;
 }
 
 }  // namespace decimal

@@ -164,7 +164,39 @@ TEST(PlotScript, ReadsAtAnyLengthAndFormat) {
             std::string::npos);
   EXPECT_NE(script.find("using 1:($5/2147483648) with lines"), std::string::npos);
   EXPECT_NE(script.find("set arrow 1 from 312345, graph 0 to 312345, graph 1"), std::string::npos);
-  EXPECT_NE(script.find("'first beyond: index 312345'"), std::string::npos);
+  // Named where it covers no data.
+  EXPECT_NE(script.find("set xlabel 'index (first beyond the tolerance: 312345, dashed)'"),
+            std::string::npos);
+}
+
+// Each column with an unknown entry is marked on the difference's axis; a
+// column of nothing known is a gap; the values' axis spans the values.
+TEST(PlotScript, MarksEachUnknownAndFitsTheValues) {
+  envelope columns;
+  decimal::accumulator figures({}, 0);
+  columns.add(1024, 1024, 0);
+  columns.add_unknown();
+  columns.add(-1024, -1014, 10);
+  columns.add_unknown();
+  figures.add(1024, 1024);
+  figures.add_unknown();
+  figures.add(-1024, -1014);
+  figures.add_unknown();
+  const decimal::run_verdict verdict{figures, {"2 entries unknown"}};
+  const std::string script =
+      decimal::gnuplot_script(decimal::plot_format::svg, {columns, verdict, {}, "run"});
+  EXPECT_NE(script.find("$results << EOD\n"
+                        "0 1024 1024 1024 1024 0 0\n"
+                        "1 NaN NaN NaN NaN NaN NaN\n"
+                        "2 -1024 -1024 -1014 -1014 10 10\n"
+                        "3 NaN NaN NaN NaN NaN NaN\n"
+                        "EOD\n$unknown << EOD\n1 0\n3 0\nEOD\n"),
+            std::string::npos)
+      << script;
+  EXPECT_NE(script.find("$unknown using 1:2 with points pointtype 2"), std::string::npos);
+  EXPECT_NE(script.find("title 'unknown (2)'"), std::string::npos);
+  // -0.5 to 0.5, and a twentieth of that on each side.
+  EXPECT_NE(script.find("set yrange [-0.55:0.55]\n"), std::string::npos) << script;
 }
 
 TEST(PlotScript, FormatByTheNamesEnd) {

@@ -25,13 +25,14 @@ const std::string hostile_name = "odd&<\"'\x01\xff\xc3(</script>name";
 
 class HtmlPage : public testing::Test {
  protected:
-  // A copy of the example in scratch/NAME: "fail" has one entry 88 LSB off,
-  // "trouble" a bad word at the end.
+  // A copy of the example in scratch/NAME: "fail" has one entry 90 LSB off,
+  // "trouble" a bad word at the end, "unknown" an x for its first entry.
   void make(const std::string& name, const std::string& kind = "pass") {
     scratch_.copy_run(example_dir, name);
     std::string results = read_file(example_dir / "results_c.txt");
     if (kind == "fail") results.replace(0, results.find('\n'), "-90");
     if (kind == "trouble") results += "oops\n";
+    if (kind == "unknown") results.replace(0, results.find('\n'), "x");
     scratch_.write(name + "/results_c.txt", results);
   }
 
@@ -254,6 +255,23 @@ constexpr const char* page_probe = R"(<script>
       mouse("mousemove", 0.5);
       mouse("mouseup", 0.5);
       seen.zoomed_ticks = ticks();
+      // Hover over the first entry of the failed run: its values as the text has them.
+      const failed = charts.find(function (c) {
+        return c.closest("section").querySelector("h2").textContent === "fail";
+      });
+      failed.scrollIntoView();
+      frame();
+      const failedCanvases = failed.querySelectorAll("canvas");
+      const top = failedCanvases[failedCanvases.length - 1];
+      const topBox = top.getBoundingClientRect();
+      top.dispatchEvent(new MouseEvent("mousemove", {bubbles: true, cancelable: true,
+        view: window, clientX: topBox.left + 1, clientY: topBox.top + topBox.height / 2}));
+      seen.hover = failed.nextElementSibling.textContent;  // the legend, after the chart
+      // Every chart draws, the one with an unknown entry too.
+      inView(observed.slice().map(function (target) {
+        return {target: target, isIntersecting: true};
+      }));
+      seen.drawn_at_last = drawn();
       seen.requests = performance.getEntriesByType("resource").map(function (r) { return r.name; });
     } catch (e) {
       errors.push("probe: " + e);
@@ -274,6 +292,7 @@ TEST_F(HtmlPage, WorksInARealBrowser) {
   make("fail", "fail");
   make("trouble", "trouble");
   make(hostile_name, "fail");
+  make("unknown", "unknown");
   // A run of 10^6 entries, every 1000th beyond the tolerance.
   std::string model;
   std::string implementation;
@@ -285,7 +304,7 @@ TEST_F(HtmlPage, WorksInARealBrowser) {
   scratch_.write("long/results_m.txt", model);
   scratch_.write("long/results_c.txt", implementation);
   scratch_.write("long/samples.txt", model);
-  const std::string page = page_of({"pass", "fail", "trouble", hostile_name, "long"}, 2);
+  const std::string page = page_of({"pass", "fail", "trouble", hostile_name, "long", "unknown"}, 2);
   EXPECT_LT(page.size(), std::size_t{300 + 3 * 200} << 10);
   const std::size_t head = page.find("<head>") + 6;
   scratch_.write("probed.html", page.substr(0, head) + page_probe + page.substr(head));
@@ -318,15 +337,19 @@ TEST_F(HtmlPage, WorksInARealBrowser) {
   const nlohmann::json seen = nlohmann::json::parse(text);
   EXPECT_EQ(seen["errors"], nlohmann::json::array());
   EXPECT_EQ(seen["requests"], nlohmann::json::array());
-  EXPECT_EQ(seen["rows"], nlohmann::json({"trouble", "fail", "fail", "fail", "pass"}));
-  EXPECT_EQ(seen["shown_at_first"], nlohmann::json({"trouble", "fail", "fail", "fail"}));
+  EXPECT_EQ(seen["rows"], nlohmann::json({"trouble", "fail", "fail", "fail", "fail", "pass"}));
+  EXPECT_EQ(seen["shown_at_first"], nlohmann::json({"trouble", "fail", "fail", "fail", "fail"}));
   EXPECT_EQ(seen["drawn_before_scrolling"], seen["on_screen"]);
   EXPECT_LT(seen["on_screen"], 3);
   EXPECT_GT(seen["drawn_after_scrolling"], seen["drawn_before_scrolling"]);
-  EXPECT_EQ(seen["shown_when_failed"], nlohmann::json({"fail", "fail", "fail"}));
-  EXPECT_EQ(seen["compared_ascending"], nlohmann::json({"201", "201", "201", "1000000", ""}));
+  EXPECT_EQ(seen["shown_when_failed"], nlohmann::json({"fail", "fail", "fail", "fail"}));
+  EXPECT_EQ(seen["compared_ascending"],
+            nlohmann::json({"201", "201", "201", "201", "1000000", ""}));
   EXPECT_EQ(seen["compared_sort"], "ascending");
   EXPECT_NE(seen["zoomed_ticks"], seen["ticks"]);
+  EXPECT_EQ(seen["hover"],
+            "index 0: model 0.000000 (0), implementation -0.043945 (-90), difference -90 LSB");
+  EXPECT_EQ(seen["drawn_at_last"], 4);
 }
 
 }  // namespace

@@ -44,6 +44,9 @@ std::string with_coloured_verdict(std::string_view text);
 // 60, 72.5, 1000000.
 std::string shortest_decimal(double value);
 
+// Text for XML and HTML content and quoted attributes: & < > " ' as references.
+std::string xml_text(std::string_view text);
+
 // `value` with `decimals` digits after the point, as printf's "%.*f".
 std::string fixed_decimal(double value, int decimals);
 

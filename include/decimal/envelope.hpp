@@ -9,13 +9,19 @@ namespace decimal {
 
 // The entries first..last, by their extremes: the model's and the
 // implementation's results and the differences, all in LSB (whole numbers
-// but for a real model's values and differences).
+// but for a real model's values and differences), over the entries known
+// in both; and how many were unknown.
 struct envelope_column {
   std::uint64_t first;
   std::uint64_t last;
   double model_min, model_max;
   double implementation_min, implementation_max;
   double difference_min, difference_max;
+  std::uint64_t unknown = 0;
+
+  // Whether any of its entries is known in both: else the extremes are
+  // infinities that stand for none.
+  bool known() const noexcept { return model_min <= model_max; }
 };
 
 // A run of any length in at most max_columns columns of equal span: while
@@ -33,6 +39,8 @@ class envelope {
     add(static_cast<double>(model), static_cast<double>(implementation),
         static_cast<double>(difference));
   }
+  // An entry unknown in either file: nothing to draw but its mark.
+  void add_unknown();
   // Passes over the next `entries` indices: they have nothing to draw.
   void skip(std::uint64_t entries) noexcept { entries_ += entries; }
 
@@ -43,6 +51,7 @@ class envelope {
   std::uint64_t end() const noexcept { return entries_; }
 
  private:
+  void place(const envelope_column& entry);
   void halve();
 
   std::size_t max_columns_;

@@ -69,43 +69,85 @@
   // Draws one chart from the data beside it.
   function draw(chart) {
     const data = JSON.parse(document.getElementById(chart.dataset.source).textContent);
-    const scale = Math.pow(2, -data.fraction_bits);
+    const bits = data.fraction_bits;
+    const scale = Math.pow(2, -bits);
     const tolerance = data.tolerance;
+    // The difference's scale keeps the band and most columns in sight: a
+    // single outlier far past the rest is drawn at the edge, off the scale,
+    // its value on hover, so that smaller faults do not shrink to nothing.
+    const outers = [];
+    for (const c of data.columns) if (c[2] !== null) outers.push(Math.max(Math.abs(c[6]), Math.abs(c[7])));
+    outers.sort(function (a, b) { return a - b; });
+    const most = outers.length ? outers[Math.floor(outers.length * 0.99)] : 0;
+    const largest = outers.length ? outers[outers.length - 1] : 0;
+    let reach = Math.max(tolerance + 1, largest);
+    if (largest > 4 * Math.max(most, tolerance + 1)) reach = 2 * Math.max(most, tolerance + 1);
+    const edge = reach * 1.05;
+    const clip = function (d) { return Math.max(-edge, Math.min(edge, d)); };
     const points = data.columns.map(function (c) {
-      const [first, last, mMin, mMax, iMin, iMax, dMin, dMax] = c;
+      const [first, last, mMin, mMax, iMin, iMax, dMin, dMax, unknown] = c;
+      const x = (first + last) / 2;
+      const mark = unknown > 0 ? [0, 0, 0] : null;
+      if (mMin === null) return [x, null, null, null, null, null, mark];
       const outer = Math.abs(dMin) >= Math.abs(dMax) ? dMin : dMax;
+      const off = Math.abs(outer) > edge ? clip(outer) : null;
       return [
-        (first + last) / 2,
+        x,
         [mMin * scale, ((mMin + mMax) / 2) * scale, mMax * scale],
         [iMin * scale, ((iMin + iMax) / 2) * scale, iMax * scale],
-        [dMin, (dMin + dMax) / 2, dMax],
-        Math.abs(outer) > tolerance ? [outer, outer, outer] : null,
+        [clip(dMin), clip((dMin + dMax) / 2), clip(dMax)],
+        Math.abs(outer) > tolerance && off === null ? [outer, outer, outer] : null,
+        off === null ? null : [off, off, off],
+        mark,
       ];
     });
-    // The difference's scale keeps the band in sight: symmetric, and never
-    // so wide that the band is a hairline.
-    let reach = tolerance + 1;
-    for (const c of data.columns) reach = Math.max(reach, Math.abs(c[6]), Math.abs(c[7]));
+    // Hover tells a column's entries as the text does: one entry's values
+    // with its raw integer and whole LSB, or a merged column's range of
+    // indices and the least and greatest of each series, never a midpoint.
+    const value = function (lsb) {
+      return (lsb * scale).toFixed(6) + " (" + (Number.isInteger(lsb) ? lsb : lsb.toFixed(3)) + ")";
+    };
+    const lsb = function (d) { return Number.isInteger(d) ? String(d) : d.toFixed(3); };
+    const hover = function (shown) {
+      if (shown.i === undefined || shown.i === null) return "model, implementation, difference (LSB)";
+      const [first, last, mMin, mMax, iMin, iMax, dMin, dMax, unknown] = data.columns[shown.i];
+      const unknownText = unknown > 0 ? ", " + unknown + " unknown" : "";
+      if (mMin === null) {
+        return (first === last ? "index " + first : "indices " + first + " to " + last) +
+          ": unknown" + (first === last ? "" : " (" + unknown + ")");
+      }
+      if (first === last) {
+        return "index " + first + ": model " + value(mMin) + ", implementation " + value(iMin) +
+          ", difference " + lsb(dMin) + " LSB";
+      }
+      return "indices " + first + " to " + last + ": model " + value(mMin) + " to " + value(mMax) +
+        ", implementation " + value(iMin) + " to " + value(iMax) + ", difference " + lsb(dMin) +
+        " to " + lsb(dMax) + " LSB" + unknownText;
+    };
     // The legend below the chart, off the data.
     const legend = document.createElement("div");
     legend.className = "legend";
     chart.after(legend);
     new Dygraph(chart, points, {
       labelsDiv: legend,
-      labels: ["index", "model", "implementation", "difference (LSB)", "beyond the tolerance"],
+      labels: ["index", "model", "implementation", "difference (LSB)", "beyond the tolerance",
+        "off the scale", "unknown"],
+      legendFormatter: hover,
       customBars: true,
-      colors: ["#6baed6", "#08306b", "#7f7f7f", "#d62728"],
+      colors: ["#6baed6", "#08306b", "#7f7f7f", "#d62728", "#d62728", "#6a1b9a"],
       fillAlpha: 0.35,
       series: {
         model: { strokeWidth: 3 },
         implementation: { strokeWidth: 1 },
         "difference (LSB)": { axis: "y2" },
         "beyond the tolerance": { axis: "y2", strokeWidth: 0, drawPoints: true, pointSize: 3 },
+        "off the scale": { axis: "y2", strokeWidth: 0, drawPoints: true, pointSize: 5 },
+        unknown: { axis: "y2", strokeWidth: 0, drawPoints: true, pointSize: 5 },
       },
       axes: {
         x: { axisLabelFormatter: engineering, valueFormatter: engineering },
         y2: {
-          valueRange: [-reach * 1.1, reach * 1.1],
+          valueRange: [-edge * 1.05, edge * 1.05],
           axisLabelFormatter: engineering,
           independentTicks: true,
         },
@@ -130,8 +172,6 @@
           canvas.lineTo(x, area.y + area.h);
           canvas.stroke();
           canvas.setLineDash([]);
-          canvas.fillStyle = "#d62728";
-          canvas.fillText("first beyond: index " + data.first_beyond, x + 4, area.y + 12);
         }
       },
     });
