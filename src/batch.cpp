@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <exception>
 #include <functional>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -139,12 +141,48 @@ run_paths paths_of(const batch_settings& settings, const std::string& dir) {
           settings.encodings};
 }
 
+// The plots of failed directories in one directory, each named for its
+// directory and told apart from the others.
+class failure_plots {
+ public:
+  // Checks `dir`, making it when it does not exist; throws error("plot-dir: DIR: why").
+  explicit failure_plots(std::string dir) : dir_(std::move(dir)) {
+    if (::mkdir(dir_.c_str(), 0777) != 0 && errno != EEXIST) fail(errno);
+    struct stat status {};
+    if (::stat(dir_.c_str(), &status) != 0) fail(errno);
+    if (!S_ISDIR(status.st_mode)) fail(ENOTDIR);
+    if (::access(dir_.c_str(), W_OK | X_OK) != 0) fail(errno);
+  }
+
+  // Where the plot of the failed directory `directory` goes: none past plot_dir_limit.
+  std::optional<std::string> next_path(const std::string& directory) {
+    if (made_ == plot_dir_limit) return std::nullopt;
+    ++made_;
+    const std::string name = plot_name(directory);
+    std::string chosen = name;
+    for (int n = 2; !taken_.insert(chosen).second; ++n) {
+      chosen = name.substr(0, name.size() - 4) + "-" + std::to_string(n) + ".png";
+    }
+    return dir_ + "/" + chosen;
+  }
+
+ private:
+  [[noreturn]] void fail(int errnum) const {
+    throw os_error("plot-dir: " + shown_name(dir_), errnum);
+  }
+
+  std::string dir_;
+  std::set<std::string> taken_;
+  std::size_t made_ = 0;
+};
+
 // The reports and the plot of a call, checked before any directory is read.
 struct destinations {
   std::optional<output_file> junit;
   std::optional<output_file> plot;
   std::optional<output_file> html;
   std::optional<output_file> summary;
+  std::optional<failure_plots> plots;
 };
 
 destinations check_destinations(const batch_settings& settings,
@@ -152,6 +190,7 @@ destinations check_destinations(const batch_settings& settings,
   destinations to;
   if (settings.junit_file) to.junit.emplace(*settings.junit_file, "junit");
   if (settings.plot_file) to.plot.emplace(*settings.plot_file, "plot");
+  if (settings.plot_dir) to.plots.emplace(*settings.plot_dir);
   if (settings.html_file) to.html.emplace(*settings.html_file, "html");
   if (settings.summary_file) {
     to.summary.emplace(*settings.summary_file, "summary");
@@ -274,7 +313,7 @@ class junit_lines {
 
 // Checks one directory, writes its output and adds it to the page, if any;
 // returns what it gave.
-directory_report check_directory(const batch_settings& settings, const destinations& to,
+directory_report check_directory(const batch_settings& settings, destinations& to,
                                  html_report* page, progress_line& progress, standard_output& out,
                                  std::optional<output_file::prepared>& held_plot,
                                  const std::string& dir, bool several) {
@@ -314,7 +353,7 @@ directory_report check_directory(const batch_settings& settings, const destinati
   }
   const std::string header = several ? "==> " + shown_name(dir) + " <==\n" : "";
   std::optional<envelope> plot_data;
-  if (to.plot || page != nullptr) plot_data.emplace(2048, rules.skip);
+  if (to.plot || to.plots || page != nullptr) plot_data.emplace(2048, rules.skip);
   std::optional<output_file::prepared> plot;
   try {
     run_verdict verdict = check_run(paths_of(settings, dir), rules, beyond,
@@ -323,6 +362,12 @@ directory_report check_directory(const batch_settings& settings, const destinati
     if (to.plot) {
       plot.emplace(to.plot->prepare(draw_plot(*plot_format_of(to.plot->name()),
                                               {*plot_data, verdict, rules, title_of(dir)})));
+    }
+    if (const std::optional<std::string> path =
+            to.plots && !verdict.pass() ? to.plots->next_path(dir) : std::nullopt) {
+      output_file(*path, "plot-dir")
+          .write(draw_plot(plot_format::png, {*plot_data, verdict, rules, title_of(dir)}));
+      report.attachment = *path;
     }
     report.outcome = verdict.pass() ? run_outcome::pass : run_outcome::fail;
     const std::string closing = render_closing(verdict, rules.min_snr_db);
@@ -391,10 +436,23 @@ directory_report check_directory(const batch_settings& settings, const destinati
 
 }  // namespace
 
+std::string plot_name(const std::string& dir) {
+  std::string name;
+  for (const char c : dir) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '-' || c == '_';
+    name += plain ? c : '_';
+  }
+  // Neither hidden nor "..", and no trailing separators of a glob.
+  while (!name.empty() && (name.back() == '_' || name.back() == '.')) name.pop_back();
+  while (!name.empty() && (name.front() == '.' || name.front() == '_')) name.erase(0, 1);
+  return (name.empty() ? "current" : name) + ".png";
+}
+
 int run_batch(const batch_settings& settings) {
   const std::vector<std::string> directories =
       settings.directories.empty() ? std::vector<std::string>{""} : settings.directories;
-  const destinations to = check_destinations(settings, directories);
+  destinations to = check_destinations(settings, directories);
   const bool several = directories.size() > 1;
   junit_report junit(report_settings(settings),
                      settings.junit_suite.value_or(default_suite_name(settings)));

@@ -157,6 +157,10 @@ std::string junit_report::text() const {
       }
       summary_line = "summary: " + report.summary;
     }
+    // Jenkins' and GitLab's JUnit views show a file named so as the case's attachment.
+    if (!report.attachment.empty()) {
+      summary_line += "\n[[ATTACHMENT|" + printable_utf8(report.attachment) + "]]";
+    }
     test.append_child("system-out").text() = summary_line.c_str();
   }
   string_writer out;

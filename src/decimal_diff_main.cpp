@@ -68,6 +68,8 @@ constexpr std::string_view usage =
     "      --junit-suite=NAME  its suite's name (default: decimal-diff and the\n"
     "                     options that change the verdict, such as -t 2)\n"
     "      --html=FILE    also write a page of every directory into FILE\n"
+    "      --plot-dir=DIR draw each failed directory (the first 100) into\n"
+    "                     DIR/NAME.png, named in the JUnit report\n"
     "      --summary=FILE also write a Markdown summary into FILE (appended to\n"
     "                     $GITHUB_STEP_SUMMARY by default when that is set)\n"
     "      --color[=WHEN] colour the verdicts: always, never or auto (default)\n"
@@ -374,6 +376,9 @@ options parse_command_line(int argc, char** argv) {
         }
         batch.plot_file = optarg;
         break;
+      case option_plot_dir:
+        batch.plot_dir = parse_file_name("plot directory", optarg);
+        break;
       case option_json:
         batch.json = true;
         break;
@@ -435,6 +440,9 @@ options parse_command_line(int argc, char** argv) {
     // An unset shell variable must not quietly mean the current directory.
     if (*argv[i] == '\0') throw usage_error("invalid directory \"\": the name is empty");
     batch.directories.emplace_back(argv[i]);
+  }
+  if (batch.plot_file && batch.plot_dir) {
+    throw usage_error("--plot and --plot-dir both draw: give one of them");
   }
   if (batch.plot_file && batch.directories.size() > 1) {
     throw usage_error("--plot draws one directory's comparison: give one DIR, or one call each");

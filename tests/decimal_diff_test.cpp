@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "decimal/batch.hpp"
 #include "decimal/command_line.hpp"
 #include "run_program.hpp"
 #include "scratch_dir.hpp"
@@ -277,6 +278,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "invalid plot file \"comparison.pdf\": the name must end in .svg or .png"},
         usage_case{{"--plot=p.svg", "a", "b"},
                    "--plot draws one directory's comparison: give one DIR, or one call each"},
+        usage_case{{"--plot=p.svg", "--plot-dir=plots"},
+                   "--plot and --plot-dir both draw: give one of them"},
         usage_case{{"a", "", "b"}, "invalid directory \"\": the name is empty"},
         usage_case{{"-n", "5", "--skip=5"}, "invalid skip \"5\": it must be below the count 5"},
         usage_case{{"--skip=-1"}, "invalid skip \"-1\": expected a whole number"},
@@ -781,6 +784,53 @@ TEST_F(DecimalDiff, AllUnknownRunIsPlotted) {
   pugi::xml_document svg;
   EXPECT_TRUE(svg.load_file(plot.c_str()));
   EXPECT_NE(read_file(plot).find("no entry known in both files"), std::string::npos);
+  // Each unknown entry marked; the picture titled for what it shows.
+  EXPECT_NE(read_file(plot).find("unknown (3)"), std::string::npos);
+  EXPECT_STREQ(svg.child("svg").child("title").text().get(),
+               "run: verdict: fail: 3 entries unknown");
+}
+
+// --plot-dir: a picture of each failed directory, named for it and told
+// apart, named in its JUnit case as CI views take an attachment.
+TEST_F(DecimalDiff, PlotDirDrawsEachFailedDirectory) {
+  for (const char* name : {"pass", "x y", "x_y", "sub"}) {
+    scratch_.write(std::string(name) + "/results_m.txt", "1 2\n");
+    scratch_.write(std::string(name) + "/results_c.txt",
+                   name == std::string("pass") ? "1 2\n" : "1 3\n");
+  }
+  const outcome result = run(
+      {"-q", "--samples=none", "--plot-dir=plots", "--junit=r.xml", "pass", "x y", "x_y", "sub/"},
+      scratch_.path());
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_EQ(result.err, "");
+  for (const char* picture : {"x_y.png", "x_y-2.png", "sub.png"}) {
+    const fs::path file = scratch_.path() / "plots" / picture;
+    ASSERT_TRUE(fs::exists(file)) << picture;
+    EXPECT_TRUE(read_file(file).starts_with("\x89PNG")) << picture;
+  }
+  EXPECT_FALSE(fs::exists(scratch_.path() / "plots" / "pass.png"));
+  pugi::xml_document report;
+  ASSERT_TRUE(report.load_file((scratch_.path() / "r.xml").c_str()));
+  EXPECT_STREQ(report.select_node("//testcase[@name='x_y']/system-out").node().text().get(),
+               "summary: 1 of 2 entries differ by more than 0 LSB; largest 1 LSB at index 1; "
+               "mean 0.500 LSB, rms 0.707 LSB, snr 6.99 dB\n[[ATTACHMENT|plots/x_y-2.png]]");
+  EXPECT_EQ(
+      std::string(report.select_node("//testcase[@name='pass']/system-out").node().text().get())
+          .find("ATTACHMENT"),
+      std::string::npos);
+  // A name that cannot be a directory is refused before anything is read.
+  scratch_.write("taken", "");
+  const outcome refused = run({"--plot-dir=taken", "pass"}, scratch_.path());
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "decimal-diff: plot-dir: taken: Not a directory\n");
+}
+
+TEST(PlotName, KeepsWhatIsSafeInAFileName) {
+  EXPECT_EQ(decimal::plot_name("vectors/run1/"), "vectors_run1.png");
+  EXPECT_EQ(decimal::plot_name("../a b"), "a_b.png");
+  EXPECT_EQ(decimal::plot_name("."), "current.png");
+  EXPECT_EQ(decimal::plot_name("\xff\xfe"), "current.png");
 }
 
 // --encoding=bin reaches every file as binary words: results as patterns

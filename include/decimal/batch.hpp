@@ -17,6 +17,7 @@ struct batch_settings {
   run_encodings encodings{};
   std::vector<std::string> directories;  // none: the current directory
   std::optional<std::string> plot_file;  // for a single directory
+  std::optional<std::string> plot_dir;   // a plot of each failed one, up to plot_dir_limit
   std::optional<std::string> junit_file;
   std::optional<std::string> junit_suite;   // none: decimal-diff and the verdict's options
   std::optional<std::string> html_file;     // the page of every directory
@@ -29,10 +30,18 @@ struct batch_settings {
   std::string options;    // the command line's options, as the page states them
 };
 
+// How many failed directories --plot-dir draws, at most.
+inline constexpr std::size_t plot_dir_limit = 100;
+
 // Exit statuses, as cmp and diff have them.
 inline constexpr int status_pass = 0;
 inline constexpr int status_fail = 1;
 inline constexpr int status_trouble = 2;
+
+// The name, without its directory, that --plot-dir gives the plot of the
+// directory `dir`: its letters, digits, '.', '-' and '_', anything else as
+// '_', and ".png"; "current.png" for the current directory.
+std::string plot_name(const std::string& dir);
 
 // Checks every directory in the order given, whatever the others gave, and
 // writes each one's output whole once it is known: its lines, or one JSON

@@ -27,6 +27,7 @@ enum option_id : int {
   option_color,
   option_html,
   option_summary,
+  option_plot_dir,
   option_weak,
   option_word_bits,
   option_model_format,
@@ -43,7 +44,7 @@ struct long_option {
 
 // decimal-diff's long options: the one list that its parser takes, and that
 // a test holds its --help, manual page and completion to.
-inline constexpr std::array<long_option, 30> decimal_diff_options{{
+inline constexpr std::array<long_option, 31> decimal_diff_options{{
     {"format", option_argument::required, 'f'},
     {"count", option_argument::required, 'n'},
     {"tolerance", option_argument::required, 't'},
@@ -69,6 +70,7 @@ inline constexpr std::array<long_option, 30> decimal_diff_options{{
     {"junit-suite", option_argument::required, option_junit_suite},
     {"html", option_argument::required, option_html},
     {"summary", option_argument::required, option_summary},
+    {"plot-dir", option_argument::required, option_plot_dir},
     {"color", option_argument::optional, option_color},
     {"colour", option_argument::optional, option_color},
     {"quiet", option_argument::none, 'q'},
