@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "decimal/alignment.hpp"
+#include "decimal/chart_svg.hpp"
 #include "decimal/display.hpp"
 
 // The chart library and the page's own script and style, embedded at build
@@ -37,6 +38,14 @@ std::string page_element(std::string_view kind, std::string_view text) {
 // A table cell of a figure: shown as the summary shows it, sorted by `key`.
 std::string figure_cell(const std::string& shown, const std::string& key) {
   return "<td class=\"number\" data-value=\"" + key + "\">" + xml_text(shown) + "</td>";
+}
+
+// A verdict's word in its colour as an attribute, which needs no style
+// sheet: a page served under a policy that blocks its styles keeps it.
+std::string coloured(std::string_view verdict, std::string_view text = {}) {
+  const char* colour = verdict == "pass" ? "#1b5e20" : verdict == "fail" ? "#b71c1c" : "#6a1b9a";
+  return std::string("<font color=\"") + colour + "\">" +
+         xml_text(text.empty() ? (verdict == "trouble" ? "TROUBLE" : verdict) : text) + "</font>";
 }
 
 std::string empty_cells(int count) {
@@ -121,8 +130,8 @@ void html_report::add(const directory_report& report, const page_details& detail
   failed_ += report.outcome == run_outcome::fail ? 1 : 0;
   in_trouble_ += report.outcome == run_outcome::trouble ? 1 : 0;
   const report_place at = place_of(report, id);
-  std::string cells =
-      "<td class=\"verdict\" data-value=\"" + std::to_string(at.rank) + "\">" + verdict + "</td>";
+  std::string cells = "<td class=\"verdict\" data-value=\"" + std::to_string(at.rank) + "\">" +
+                      coloured(verdict) + "</td>";
   if (report.outcome == run_outcome::trouble) {
     cells += "<td class=\"message\">" + xml_text(report.message) + "</td>" + empty_cells(7);
   } else {
@@ -160,9 +169,12 @@ void html_report::add(const directory_report& report, const page_details& detail
     html += "</p>\n";
     if (details.chart != nullptr && !details.chart->columns().empty()) {
       const std::string source = "d" + std::to_string(id) + "-data";
-      html += "<div class=\"chart\" data-source=\"" + source +
-              "\"><noscript>The chart needs JavaScript; the figures are above.</noscript>"
-              "</div>\n<script type=\"application/json\" id=\"" +
+      // A picture that needs no script, which the interactive chart replaces.
+      const chart_marks marks{details.format.fraction_bits, details.tolerance,
+                              verdict_of.first_beyond,
+                              at.name + ": " + joined_reasons(verdict_of.reasons)};
+      html += "<div class=\"chart\" data-source=\"" + source + "\">" +
+              chart_svg(*details.chart, marks) + "</div>\n<script type=\"application/json\" id=\"" +
               source + "\">" + chart_data(details, verdict_of) + "</script>\n";
       if (verdict_of.first_beyond) {
         html += "<p class=\"chart-note\">Dashed: the first entry beyond the tolerance, index " +
@@ -198,7 +210,8 @@ std::string html_report::text() const {
   // The call's verdict at a glance, worded so that it reads without colour too.
   const char* overall = in_trouble_ != 0 ? "trouble" : failed_ != 0 ? "fail" : "pass";
   const std::string banner = call_verdict_line(directories_, failed_, in_trouble_);
-  page += "<p class=\"banner " + std::string(overall) + "\" role=\"status\">" + banner + "</p>\n";
+  page += "<p class=\"banner " + std::string(overall) + "\" role=\"status\">" +
+          coloured(overall, banner) + "</p>\n";
   page += "<p class=\"totals\">total: " + totals + "</p>\n";
   page += "<p class=\"origin\">made " + xml_text(origin_.timestamp) + " on " +
           xml_text(origin_.hostname) +

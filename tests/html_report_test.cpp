@@ -118,8 +118,22 @@ TEST_F(HtmlPage, IsWellFormedSelfContainedAndEscaped) {
   // The overall verdict first, in words: trouble outweighs failures.
   EXPECT_STREQ(html.select_node("//header/p[1]").node().attribute("class").value(),
                "banner trouble");
-  EXPECT_STREQ(html.select_node("//header/p[1]").node().text().get(),
+  EXPECT_STREQ(html.select_node("//header/p[1]/font").node().text().get(),
                "TROUBLE: 1 of 4 directories in trouble, 2 failed");
+  // Without scripts or style sheets (a policy that blocks both), each chart
+  // is a picture, and the verdicts keep their words and colours.
+  for (const pugi::xpath_node& chart : html.select_nodes("//div[@class='chart']")) {
+    const pugi::xml_node svg = chart.node().child("svg");
+    ASSERT_TRUE(svg) << "no picture";
+    EXPECT_TRUE(svg.select_node(".//line[@stroke='#d62728'][@stroke-dasharray]"));
+    EXPECT_TRUE(std::string(svg.child("title").text().get()).ends_with(": 1 entry beyond 7 LSB"));
+  }
+  EXPECT_STREQ(html.select_node("//header/p[1]/font").node().attribute("color").value(), "#6a1b9a");
+  EXPECT_EQ(
+      html.select_nodes("//td[@class='verdict']/font[@color='#b71c1c'][text()='fail']").size(), 2U);
+  EXPECT_EQ(
+      html.select_nodes("//td[@class='verdict']/font[@color='#6a1b9a'][text()='TROUBLE']").size(),
+      1U);
   EXPECT_LT(page.size(), std::size_t{300 + 2 * 200} << 10);
 }
 

@@ -69,6 +69,7 @@
   // Draws one chart from the data beside it.
   function draw(chart) {
     const data = JSON.parse(document.getElementById(chart.dataset.source).textContent);
+    chart.textContent = "";  // the picture drawn for pages without scripts
     const bits = data.fraction_bits;
     const scale = Math.pow(2, -bits);
     const tolerance = data.tolerance;
