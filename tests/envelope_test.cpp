@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <pugixml.hpp>
 #include <string>
 
+#include "decimal/chart_svg.hpp"
 #include "decimal/comparison.hpp"
 #include "decimal/plot.hpp"
 
@@ -197,6 +200,41 @@ TEST(PlotScript, MarksEachUnknownAndFitsTheValues) {
   EXPECT_NE(script.find("title 'unknown (2)'"), std::string::npos);
   // -0.5 to 0.5, and a twentieth of that on each side.
   EXPECT_NE(script.find("set yrange [-0.55:0.55]\n"), std::string::npos) << script;
+}
+
+// The page's picture without scripts: well-formed, titled, each unknown
+// marked, and an outlier far past the rest drawn at the edge, so that the
+// small faults keep a scale they show on.
+TEST(ChartSvg, MarksUnknownsAndKeepsSmallFaultsInSight) {
+  envelope columns;
+  for (std::int64_t i = 0; i < 1000; ++i) {
+    if (i == 10) {
+      columns.add_unknown();
+      continue;
+    }
+    const std::int64_t d = i == 500 ? 5000 : i % 100 == 0 ? 3 : 0;
+    columns.add(i, i + d, d);
+  }
+  const std::string svg = decimal::chart_svg(columns, {11, 1, 100, "run: fail & <more>"});
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_string(svg.c_str())) << svg;
+  const pugi::xml_node root = document.child("svg");
+  EXPECT_STREQ(root.child("title").text().get(), "run: fail & <more>");
+  EXPECT_EQ(root.select_nodes("rect[@fill='#6a1b9a']").size(), 1U);
+  // The small faults (3 LSB) and the outlier (5000) each as a red line from
+  // zero; the outlier's stops at the edge of a scale of twice the rest.
+  std::vector<int> ends;
+  for (const pugi::xpath_node& line :
+       root.select_nodes("line[@stroke='#d62728'][not(@stroke-dasharray)]")) {
+    ends.push_back(line.node().attribute("y2").as_int());
+  }
+  ASSERT_FALSE(ends.empty());
+  const int zero = root.select_node("line[@stroke='#d62728']").node().attribute("y1").as_int();
+  const int small = zero - ends.front();
+  const int outlier = zero - *std::min_element(ends.begin(), ends.end());
+  EXPECT_GT(small, 20) << "a 3 LSB fault is visible";
+  EXPECT_LE(outlier, 65) << "the outlier is clipped to the panel";
+  EXPECT_TRUE(root.select_node("line[@stroke-dasharray]")) << "the first beyond is marked";
 }
 
 TEST(PlotScript, FormatByTheNamesEnd) {
