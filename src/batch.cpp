@@ -311,6 +311,36 @@ class junit_lines {
   std::uint64_t lines_ = 0;
 };
 
+// For a run that failed with no --delay: whether with the delay that
+// --delay=auto finds every pair agrees, told as "a delay of 3 would explain
+// it (--delay=3)", with the model entries it would leave without a partner;
+// empty when none would, or the search cannot tell.
+std::string delay_hint(const batch_settings& settings, const std::string& dir) {
+  verdict_rules with_search = settings.rules;
+  with_search.delay = {
+      .given = true, .automatic = true, .max_delay = settings.rules.delay.max_delay};
+  try {
+    std::optional<applied_delay> found;
+    const run_verdict delayed =
+        check_run(paths_of(settings, dir), with_search, {}, nullptr, start_thread, &found);
+    const accumulator& figures = delayed.figures;
+    if (!found || found->entries == 0 || figures.beyond_tolerance() != 0 ||
+        figures.unknown() != 0 ||
+        delayed.reasons.size() != (figures.missing() != 0 ? 1U : 0U)) {  // missing alone
+      return {};
+    }
+    const std::string n = std::to_string(found->entries);
+    std::string hint = "a delay of " + n + " would explain it (--delay=" + n;
+    if (figures.missing() != 0) {
+      hint += "; " + std::to_string(figures.missing()) + " model " +
+              (figures.missing() == 1 ? "entry" : "entries") + " would have no partner";
+    }
+    return hint + ")";
+  } catch (...) {
+    return {};  // the run's own verdict stands
+  }
+}
+
 // Checks one directory, writes its output and adds it to the page, if any;
 // returns what it gave.
 directory_report check_directory(const batch_settings& settings, destinations& to,
@@ -358,15 +388,20 @@ directory_report check_directory(const batch_settings& settings, destinations& t
   try {
     run_verdict verdict = check_run(paths_of(settings, dir), rules, beyond,
                                     plot_data ? &*plot_data : nullptr, start_thread, &report.delay);
+    // Where it is drawn, a failure says whether a latency would explain it.
+    const bool drawn = to.plot || to.plots || page != nullptr;
+    if (drawn && !verdict.pass() && !rules.delay.given) report.hint = delay_hint(settings, dir);
     // The plot is drawn first, so that a run that fails to draw it writes nothing.
     if (to.plot) {
-      plot.emplace(to.plot->prepare(draw_plot(*plot_format_of(to.plot->name()),
-                                              {*plot_data, verdict, rules, title_of(dir)})));
+      plot.emplace(
+          to.plot->prepare(draw_plot(*plot_format_of(to.plot->name()),
+                                     {*plot_data, verdict, rules, title_of(dir), report.hint})));
     }
     if (const std::optional<std::string> path =
             to.plots && !verdict.pass() ? to.plots->next_path(dir) : std::nullopt) {
       output_file(*path, "plot-dir")
-          .write(draw_plot(plot_format::png, {*plot_data, verdict, rules, title_of(dir)}));
+          .write(draw_plot(plot_format::png,
+                           {*plot_data, verdict, rules, title_of(dir), report.hint}));
       report.attachment = *path;
     }
     report.outcome = verdict.pass() ? run_outcome::pass : run_outcome::fail;

@@ -156,8 +156,9 @@ void html_report::add(const directory_report& report, const page_details& detail
     html += "</p>\n";
   } else {
     const run_verdict& verdict_of = *report.verdict;
-    html +=
-        xml_text(verdict_line(verdict_of.reasons)) + "<br />summary: " + xml_text(report.summary);
+    html += xml_text(verdict_line(verdict_of.reasons));
+    if (!report.hint.empty()) html += "<br /><strong>" + xml_text(report.hint) + "</strong>";
+    html += "<br />summary: " + xml_text(report.summary);
     std::string lines = verdict_of.rounding;
     if (report.delay) lines += delay_line(*report.delay) + '\n';
     lines += histogram_line(verdict_of.figures);

@@ -333,6 +333,7 @@ std::string gnuplot_script(plot_format format, const plot_input& input) {
 
   std::string verdict = verdict_line(input.verdict.reasons);
   verdict.pop_back();  // the line feed
+  if (!input.hint.empty()) verdict += "; " + input.hint;
   std::string heading = input.directory;
   if (!(q == q_format{})) heading += " (" + q.name() + ")";
   if (input.verdict.delay) heading += ", " + delay_line(*input.verdict.delay);

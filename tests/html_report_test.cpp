@@ -174,6 +174,32 @@ TEST_F(HtmlPage, KeepsSectionsForTheFirstThatDidNotPass) {
             std::string::npos);
 }
 
+// A failure that a latency explains says so, with the option that shows
+// it; one that no delay explains says nothing of the kind.
+TEST_F(HtmlPage, SaysWhenADelayWouldExplainAFailure) {
+  std::string model;
+  std::string late = "0\n0\n0\n";
+  for (int i = 0; i < 300; ++i) {
+    const std::string value = std::to_string((i * 37) % 200 - 100) + "\n";
+    model += value;
+    if (i < 297) late += value;
+  }
+  scratch_.write("late/results_m.txt", model);
+  scratch_.write("late/results_c.txt", late);
+  make("fail", "fail");
+  // The comparison ends before the entries the delay leaves without a partner.
+  const outcome result = run_program(
+      DECIMAL_DIFF_BINARY, scratch_.path(), scratch_.path(),
+      {.args = {"-q", "-t7", "-n", "200", "--samples=none", "--html=page.html", "late", "fail"}});
+  ASSERT_EQ(result.status, 1) << result.err;
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_file((scratch_.path() / "page.html").c_str()));
+  const pugi::xpath_node_set hints = document.select_nodes("//section//strong");
+  ASSERT_EQ(hints.size(), 1U);
+  EXPECT_STREQ(hints[0].node().text().get(), "a delay of 3 would explain it (--delay=3)");
+  EXPECT_STREQ(hints[0].node().parent().parent().child("h2").text().get(), "late");
+}
+
 // Debian's chromium, if installed.
 std::string chromium() {
   std::string path;

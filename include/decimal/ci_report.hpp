@@ -25,7 +25,8 @@ struct directory_report {
   std::string message;                 // trouble's, without the program's name
   std::optional<applied_delay> delay;  // the delay used, in trouble too once it was known
   std::string attachment;              // the file of its plot by --plot-dir, if any
-  std::string summary;                 // the summary line as the text has it, without "summary: "
+  std::string hint;     // for a failure: "a delay of 3 would explain it (--delay=3)", if one would
+  std::string summary;  // the summary line as the text has it, without "summary: "
   // What a CI viewer opens on: the verdict, summary, delay and histogram
   // lines, then the first junit_line_limit lines beyond the tolerance.
   std::string output;

@@ -23,6 +23,7 @@ struct plot_input {
   const run_verdict& verdict;
   const verdict_rules& rules;
   std::string directory;  // for the title
+  std::string hint{};     // a line under the verdict, such as a delay that would explain it
 };
 
 // `text` as a gnuplot string literal that holds it as data, never commands:
