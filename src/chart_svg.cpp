@@ -107,8 +107,8 @@ std::string label(double x, double y, const std::string& text, const char* ancho
 
 }  // namespace
 
-std::string chart_svg(const envelope& envelope_of, const chart_marks& marks) {
-  const std::vector<envelope_column> columns = merged(envelope_of.columns());
+std::string chart_svg(const envelope& entries, const chart_marks& marks) {
+  const std::vector<envelope_column> columns = merged(entries.columns());
   if (columns.empty()) return {};
   const double unit = std::ldexp(1.0, -marks.fraction_bits);
   double least = std::numeric_limits<double>::infinity();

@@ -7,7 +7,7 @@ namespace {
 
 // What the rows of those that did not pass may take, at most; the rest of
 // the limit is the verdict, the table's head and the names that passed.
-constexpr std::size_t row_bytes = 6 * 1024;
+constexpr std::size_t row_bytes = std::size_t{6} * 1024;
 constexpr std::size_t passed_names_bytes = summary_byte_limit / 4;
 
 }  // namespace

@@ -18,6 +18,7 @@ struct report_place {
   int rank = 2;
   std::string name;
   std::size_t given = 0;
+  // NOLINTNEXTLINE(modernize-use-nullptr): the 0 is the defaulted comparison's own
   auto operator<=>(const report_place&) const = default;
 };
 
