@@ -25,6 +25,7 @@
 #include "decimal/envelope.hpp"
 #include "decimal/html_report.hpp"
 #include "decimal/number_source.hpp"
+#include "decimal/step_summary.hpp"
 
 namespace {
 
@@ -66,7 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<decimal::report_property> settings = {{"format", rules.format.name()}};
   decimal::junit_report junit(settings);
   decimal::html_report page(settings);
+  decimal::step_summary summary;
   std::size_t directories = 0;
+  std::size_t not_passed = 0;
   while (!in.done() && directories < 8) {
     const std::uint8_t flags = in.byte();
     decimal::directory_report report;
@@ -131,8 +134,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       check(e["diff"].is_null() != given(entries[i].difference));
       check(e["sample"].is_null() == !entries[i].sample.has_value());
     }
-    const decimal::envelope chart;
+    // The chart of what was read: its picture must stay well-formed too.
+    decimal::envelope chart;
+    for (const decimal::entry_beyond& e : entries) {
+      if (decimal::is_unknown(e.difference)) {
+        chart.add_unknown();
+      } else if (e.difference != decimal::missing_value) {
+        chart.add(e.res_m, e.res_c, e.difference);
+      }
+    }
     page.add(report, {rules.format, 0, &chart, entries});
+    summary.add(report);
+    not_passed += report.outcome == decimal::run_outcome::pass ? 0 : 1;
     junit.add(std::move(report));
     ++directories;
   }
@@ -142,5 +155,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   pugi::xml_document page_xml;
   check(static_cast<bool>(page_xml.load_string(page.text().c_str())));
   check(page_xml.select_nodes("//table[@id='directories']/tbody/tr").size() == directories);
+  // The summary: bounded, UTF-8, one table row for each that did not pass,
+  // whatever a name or message holds.
+  const std::string markdown = summary.text();
+  check(markdown.size() <= decimal::summary_byte_limit);
+  check(decimal::valid_utf8(markdown));
+  std::size_t rows = 0;
+  for (std::size_t at = 0; (at = markdown.find("\n| ", at)) != std::string::npos; ++at) ++rows;
+  check(rows == (not_passed == 0 ? 0 : not_passed + 2));  // and the heading and its rule
   return 0;
 }
