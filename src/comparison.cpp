@@ -338,6 +338,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
       for (std::size_t i = 0; i < model.size(); ++i) {
         if (is_unknown(differences[i])) {
           plot_data->add_unknown();
+          plot_data->mark_fault();
           continue;
         }
         if (real_model) {
@@ -348,6 +349,7 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
           plot_data->add(rules.format.lsb(model[i]), rules.format.lsb(implementation[i]),
                          differences[i]);
         }
+        if (any_beyond && figures.beyond(differences[i])) plot_data->mark_fault();
       }
     }
     if (any_beyond && !verdict.first_beyond) {

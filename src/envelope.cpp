@@ -37,7 +37,30 @@ void envelope::add_unknown() {
   place({entries_, entries_, none, -none, none, -none, none, -none, 1});
 }
 
+void envelope::mark_fault() {
+  if (still_after_ == 0) {
+    if (windows_ == detail_windows) return;
+    ++windows_;
+    // The entries before it, those not kept already, then itself.
+    const std::uint64_t kept_to = details_.empty() ? 0 : details_.back().last + 1;
+    const std::size_t before = std::min(recent_count_, recent_.size());
+    for (std::size_t k = before; k-- > 0;) {
+      const envelope_column& entry = recent_[(recent_count_ - 1 - k) % recent_.size()];
+      if ((details_.empty() || entry.first >= kept_to) && details_.size() < max_details) {
+        details_.push_back(entry);
+      }
+    }
+  }
+  still_after_ = detail_reach;
+}
+
 void envelope::place(const envelope_column& entry) {
+  // Kept whole after a fault, and remembered for the next one.
+  if (still_after_ != 0) {
+    --still_after_;
+    if (details_.size() < max_details) details_.push_back(entry);
+  }
+  recent_[recent_count_++ % recent_.size()] = entry;
   ++entries_;
   if (!columns_.empty() && columns_.back().last - columns_.back().first + 1 < span_) {
     widen(columns_.back(), entry);

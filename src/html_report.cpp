@@ -63,27 +63,56 @@ std::string figure_cells(const accumulator& figures) {
   return cells;
 }
 
-// The chart's data: the format, the tolerance, the first entry beyond it
-// and the envelope's columns (first, last, then the least and greatest of
-// model, implementation and difference, in LSB, or null where none is known
-// in both, and the count of unknown entries), numbers only.
+// The chart's data, numbers only: the format, the tolerance, the first entry
+// beyond it, the columns' span and first index, the envelope's columns (the
+// indices passed over since the last, the width, then the least and
+// greatest of model, implementation and difference in LSB, or null where
+// none is known in both, and the unknown entries when there are any), and,
+// where columns merge entries, the entries kept whole around the first
+// faults (index, model, implementation, difference, 1 when unknown).
 std::string chart_data(const page_details& details, const run_verdict& verdict) {
   std::string data = "{\"fraction_bits\":" + std::to_string(details.format.fraction_bits) +
                      ",\"tolerance\":" + shortest_decimal(details.tolerance);
   if (verdict.first_beyond) data += ",\"first_beyond\":" + std::to_string(*verdict.first_beyond);
-  data += ",\"columns\":[";
-  bool first = true;
-  for (const envelope_column& c : details.chart->columns()) {
-    data += first ? "[" : ",[";
-    first = false;
-    data += std::to_string(c.first) + ',' + std::to_string(c.last);
+  const envelope& chart = *details.chart;
+  data += ",\"span\":" + std::to_string(chart.span()) + ",\"first\":" +
+          std::to_string(chart.columns().empty() ? 0 : chart.columns().front().first) +
+          ",\"columns\":[";
+  // Each column after the last: how many indices it passes over, its width.
+  std::uint64_t end = chart.columns().empty() ? 0 : chart.columns().front().first;
+  const auto values = [](const envelope_column& c) {
+    std::string text;
     for (const double n : {c.model_min, c.model_max, c.implementation_min, c.implementation_max,
                            c.difference_min, c.difference_max}) {
-      data += c.known() ? ',' + shortest_decimal(n) : std::string(",null");
+      text += c.known() ? ',' + shortest_decimal(n) : std::string(",null");
     }
-    data += ',' + std::to_string(c.unknown) + ']';
+    return text + (c.unknown != 0 ? ',' + std::to_string(c.unknown) : std::string());
+  };
+  bool first = true;
+  for (const envelope_column& c : chart.columns()) {
+    data += first ? "[" : ",[";
+    first = false;
+    data +=
+        std::to_string(c.first - end) + ',' + std::to_string(c.last - c.first) + values(c) + ']';
+    end = c.last + 1;
   }
-  return data + "]}";
+  data += ']';
+  // Where columns merge entries, those around the first faults whole.
+  if (chart.span() > 1 && !chart.details().empty()) {
+    data += ",\"details\":[";
+    first = true;
+    for (const envelope_column& e : chart.details()) {
+      data += first ? "[" : ",[";
+      first = false;
+      data += std::to_string(e.first);
+      for (const double n : {e.model_min, e.implementation_min, e.difference_min}) {
+        data += e.known() ? ',' + shortest_decimal(n) : std::string(",null");
+      }
+      data += (e.unknown != 0 ? ",1" : "") + std::string("]");
+    }
+    data += ']';
+  }
+  return data + "}";
 }
 
 std::string entries_table(const page_details& details, std::uint64_t beyond) {

@@ -64,6 +64,26 @@ TEST(Envelope, MergedColumnsKeepEachSeriesExtremes) {
   }
 }
 
+// The entries around the first faults are kept whole, for a zoomed view:
+// each fault's reach on both sides, windows that meet joined, at most the
+// first few windows.
+TEST(Envelope, KeepsTheEntriesAroundTheFirstFaultsWhole) {
+  envelope columns;
+  const std::vector<std::uint64_t> faults = {3, 5000, 5003, 20000, 30000, 40000, 50000};
+  for (std::uint64_t i = 0; i < 60000; ++i) {
+    columns.add(1, 1, 0);
+    if (std::find(faults.begin(), faults.end(), i) != faults.end()) columns.mark_fault();
+  }
+  std::vector<std::uint64_t> kept;
+  for (const decimal::envelope_column& c : columns.details()) kept.push_back(c.first);
+  std::vector<std::uint64_t> expected;
+  for (std::uint64_t i = 0; i <= 11; ++i) expected.push_back(i);         // 3: from the start
+  for (std::uint64_t i = 4992; i <= 5011; ++i) expected.push_back(i);    // 5000 and 5003 joined
+  for (std::uint64_t i = 19992; i <= 20008; ++i) expected.push_back(i);  // 20000
+  for (std::uint64_t i = 29992; i <= 30008; ++i) expected.push_back(i);  // 30000; no more
+  EXPECT_EQ(kept, expected);
+}
+
 // A single spike among a million entries stays in sight, in bounded columns.
 TEST(Envelope, KeepsOneSpikeAmongAMillion) {
   envelope columns;

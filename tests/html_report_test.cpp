@@ -264,6 +264,39 @@ constexpr const char* page_probe = R"(<script>
       seen.shown_when_failed = rows.filter(shown).map(function (r) {
         return r.dataset.verdict;
       });
+      // Zoomed near the long run's first fault, the entries there are whole:
+      // hover tells one entry, not a column's range.
+      const long = charts.find(function (c) {
+        return c.closest("section").querySelector("h2").textContent === "long";
+      });
+      long.scrollIntoView();
+      frame();
+      const longCanvases = long.querySelectorAll("canvas");
+      const longTop = longCanvases[longCanvases.length - 1];
+      const tickAt = function (text) {
+        const tick = Array.from(long.querySelectorAll(".dygraph-axis-label-x")).find(function (l) {
+          return l.textContent === text;
+        }).getBoundingClientRect();
+        return tick.left + tick.width / 2;
+      };
+      let x0 = tickAt("200k");
+      let perEntry = (tickAt("400k") - x0) / 200000;
+      let atIndex = function (i) { return x0 + (i - 200000) * perEntry; };
+      const longMouse = function (type, x) {
+        const box = longTop.getBoundingClientRect();
+        longTop.dispatchEvent(new MouseEvent(type, {bubbles: true, cancelable: true, view: window,
+          clientX: x, clientY: box.top + box.height / 2, button: 0}));
+      };
+      longMouse("mousedown", atIndex(200));
+      longMouse("mousemove", atIndex(8000));
+      longMouse("mousemove", atIndex(16000));
+      longMouse("mouseup", atIndex(16000));
+      x0 = tickAt("2k");
+      perEntry = (tickAt("4k") - x0) / 2000;
+      atIndex = function (i) { return x0 + (i - 2000) * perEntry; };
+      longMouse("mousemove", atIndex(999));
+      seen.zoomed_hover = long.nextElementSibling.textContent;
+      long.dispatchEvent(new MouseEvent("dblclick", {bubbles: true}));
       // Numbers sort as numbers, the trouble's empty cell last, and the column says so.
       const compared = document.querySelectorAll("#directories thead th")[3];
       compared.click();
@@ -390,6 +423,9 @@ TEST_F(HtmlPage, WorksInARealBrowser) {
   EXPECT_EQ(seen["hover"],
             "index 0: model 0.000000 (0), implementation -0.043945 (-90), difference -90 LSB");
   EXPECT_EQ(seen["drawn_at_last"], 4);
+  // Near index 999, a fault of 9 LSB: one entry on hover, as the text shows it.
+  EXPECT_TRUE(seen["zoomed_hover"].get<std::string>().starts_with("index 99"))
+      << seen["zoomed_hover"];
 }
 
 }  // namespace

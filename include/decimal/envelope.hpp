@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -43,12 +44,22 @@ class envelope {
   void add_unknown();
   // Passes over the next `entries` indices: they have nothing to draw.
   void skip(std::uint64_t entries) noexcept { entries_ += entries; }
+  // The entry just added is beyond the tolerance or unknown: the entries
+  // around it, up to detail_reach each side, are kept whole for a zoomed
+  // view, for the first detail_windows such places.
+  void mark_fault();
 
   const std::vector<envelope_column>& columns() const noexcept { return columns_; }
   // Entries per column (the last may hold fewer).
   std::uint64_t span() const noexcept { return span_; }
   // The index after the last entry added or passed over.
   std::uint64_t end() const noexcept { return entries_; }
+  // The entries kept whole around the first faults, in order, one column each.
+  const std::vector<envelope_column>& details() const noexcept { return details_; }
+
+  static constexpr std::size_t detail_windows = 4;
+  static constexpr std::size_t detail_reach = 8;
+  static constexpr std::size_t max_details = detail_windows * (2 * detail_reach + 1);
 
  private:
   void place(const envelope_column& entry);
@@ -58,6 +69,12 @@ class envelope {
   std::uint64_t span_ = 1;
   std::uint64_t entries_ = 0;
   std::vector<envelope_column> columns_;
+  // The last entries, for the window before a fault: detail_reach and the fault.
+  std::array<envelope_column, detail_reach + 1> recent_{};
+  std::size_t recent_count_ = 0;
+  std::vector<envelope_column> details_;
+  std::size_t windows_ = 0;
+  std::size_t still_after_ = 0;  // entries yet to keep after the last fault
 };
 
 }  // namespace decimal

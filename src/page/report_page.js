@@ -70,6 +70,18 @@
   function draw(chart) {
     const data = JSON.parse(document.getElementById(chart.dataset.source).textContent);
     chart.textContent = "";  // the picture drawn for pages without scripts
+    // Columns come as [gap after the last, width, least and greatest of each
+    // series (or null), unknown entries]; entries kept whole around the first
+    // faults as [index, model, implementation, difference, unknown].
+    let end = data.first;
+    const columns = data.columns.map(function (c) {
+      const first = end + c[0];
+      end = first + c[1] + 1;
+      return [first, first + c[1]].concat(c.slice(2, 8), [c[8] || 0]);
+    });
+    const details = (data.details || []).map(function (e) {
+      return [e[0], e[0], e[1], e[1], e[2], e[2], e[3], e[3], e[4] || 0];
+    });
     const bits = data.fraction_bits;
     const scale = Math.pow(2, -bits);
     const tolerance = data.tolerance;
@@ -77,7 +89,7 @@
     // single outlier far past the rest is drawn at the edge, off the scale,
     // its value on hover, so that smaller faults do not shrink to nothing.
     const outers = [];
-    for (const c of data.columns) if (c[2] !== null) outers.push(Math.max(Math.abs(c[6]), Math.abs(c[7])));
+    for (const c of columns) if (c[2] !== null) outers.push(Math.max(Math.abs(c[6]), Math.abs(c[7])));
     outers.sort(function (a, b) { return a - b; });
     const most = outers.length ? outers[Math.floor(outers.length * 0.99)] : 0;
     const largest = outers.length ? outers[outers.length - 1] : 0;
@@ -85,7 +97,7 @@
     if (largest > 4 * Math.max(most, tolerance + 1)) reach = 2 * Math.max(most, tolerance + 1);
     const edge = reach * 1.05;
     const clip = function (d) { return Math.max(-edge, Math.min(edge, d)); };
-    const points = data.columns.map(function (c) {
+    const rowsOf = (view) => view.map(function (c) {
       const [first, last, mMin, mMax, iMin, iMax, dMin, dMax, unknown] = c;
       const x = (first + last) / 2;
       const mark = unknown > 0 ? [0, 0, 0] : null;
@@ -111,7 +123,7 @@
     const lsb = function (d) { return Number.isInteger(d) ? String(d) : d.toFixed(3); };
     const hover = function (shown) {
       if (shown.i === undefined || shown.i === null) return "model, implementation, difference (LSB)";
-      const [first, last, mMin, mMax, iMin, iMax, dMin, dMax, unknown] = data.columns[shown.i];
+      const [first, last, mMin, mMax, iMin, iMax, dMin, dMax, unknown] = view[shown.i];
       const unknownText = unknown > 0 ? ", " + unknown + " unknown" : "";
       if (mMin === null) {
         return (first === last ? "index " + first : "indices " + first + " to " + last) +
@@ -129,7 +141,23 @@
     const legend = document.createElement("div");
     legend.className = "legend";
     chart.after(legend);
-    new Dygraph(chart, points, {
+    // Zoomed in near a fault, its entries kept whole take the place of the
+    // columns that hold them; zoomed out, the columns come back.
+    let view = columns;
+    const zoomed = function (low, high, graph) {
+      const near = details.filter(function (d) { return d[0] >= low && d[0] <= high; });
+      const wanted =
+        near.length !== 0 && high - low <= 64 * data.span
+          ? columns.filter(function (c) {
+              return !details.some(function (d) { return d[0] >= c[0] && d[0] <= c[1]; });
+            }).concat(details).sort(function (a, b) { return a[0] - b[0]; })
+          : columns;
+      if (wanted === view || (wanted === columns && view === columns)) return;
+      view = wanted;
+      graph.updateOptions({ file: rowsOf(view) });
+    };
+    const graph = new Dygraph(chart, rowsOf(view), {
+      zoomCallback: function (low, high) { zoomed(low, high, graph); },
       labelsDiv: legend,
       labels: ["index", "model", "implementation", "difference (LSB)", "beyond the tolerance",
         "off the scale", "unknown"],
