@@ -1,7 +1,11 @@
 // decimal-diff's report page: self-contained, well-formed and escaped, and,
 // where Debian's chromium is installed, working in a real browser.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -9,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -429,3 +434,97 @@ TEST_F(HtmlPage, WorksInARealBrowser) {
 }
 
 }  // namespace
+
+namespace {
+
+// Serves one page on the loopback, once per request, with the
+// Content-Security-Policy that Jenkins gives archived HTML.
+class jenkins_like_server {
+ public:
+  explicit jenkins_like_server(std::string page) : page_(std::move(page)) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::listen(listener_, 8) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    serving_ = std::thread([this] {
+      for (int client; (client = ::accept(listener_, nullptr, nullptr)) >= 0;) {
+        std::array<char, 4096> request{};
+        [[maybe_unused]] const ssize_t read = ::recv(client, request.data(), request.size(), 0);
+        const std::string reply =
+            "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+            "Content-Security-Policy: sandbox; default-src 'none'; img-src 'self'; style-src "
+            "'self';\r\nContent-Length: " +
+            std::to_string(page_.size()) + "\r\n\r\n" + page_;
+        for (std::size_t sent = 0; sent < reply.size();) {
+          const ssize_t n = ::send(client, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
+          if (n <= 0) break;
+          sent += static_cast<std::size_t>(n);
+        }
+        // Closed with a request still unread, the connection would be reset
+        // under the reply: the rest is read first, for a second at most.
+        ::shutdown(client, SHUT_WR);
+        const timeval second{1, 0};
+        ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
+        while (::recv(client, request.data(), request.size(), 0) > 0) {
+        }
+        ::close(client);
+      }
+    });
+  }
+  jenkins_like_server(const jenkins_like_server&) = delete;
+  jenkins_like_server& operator=(const jenkins_like_server&) = delete;
+  ~jenkins_like_server() {
+    ::shutdown(listener_, SHUT_RDWR);
+    if (serving_.joinable()) serving_.join();
+    if (listener_ >= 0) ::close(listener_);
+  }
+
+  int port() const { return port_; }
+
+ private:
+  std::string page_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread serving_;
+};
+
+}  // namespace
+
+// Served as Jenkins serves archived HTML, scripts and style sheets blocked,
+// the page still shows every chart as a picture and each verdict in its
+// colour and word: nothing of it depended on what the policy blocks.
+TEST_F(HtmlPage, ReadsUnderJenkinsPolicy) {
+  const std::string browser = chromium();
+  if (browser.empty()) GTEST_SKIP() << "chromium is not installed (Debian: chromium)";
+  make("pass");
+  make("fail", "fail");
+  make("trouble", "trouble");
+  const std::string page = page_of({"pass", "fail", "trouble"}, 2);
+  const jenkins_like_server server(page);
+  ASSERT_NE(server.port(), 0);
+  // Chromium's --dump-dom reads the page through a script of its own, which
+  // a page's policy does not stop.
+  const outcome run = run_program(
+      "/usr/bin/timeout", scratch_.path(), scratch_.path(),
+      {.args = {"60", browser, "--headless", "--no-sandbox", "--disable-gpu",
+                "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                "--no-first-run", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+                "--user-data-dir=" + (scratch_.path() / "profile").string(),
+                "--virtual-time-budget=3000", "--dump-dom",
+                "http://127.0.0.1:" + std::to_string(server.port()) + "/page.html"}});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The scripts did not run (they would mark the page), and the picture stands.
+  EXPECT_EQ(run.out.find("class=\"scripted\""), std::string::npos);
+  const std::size_t chart = run.out.find("<div class=\"chart\"");
+  ASSERT_NE(chart, std::string::npos);
+  EXPECT_EQ(run.out.find("<svg", chart), run.out.find('>', chart) + 1);
+  EXPECT_NE(run.out.find("<font color=\"#b71c1c\">fail</font>"), std::string::npos);
+  EXPECT_NE(run.out.find("<font color=\"#6a1b9a\">TROUBLE</font>"), std::string::npos);
+}
