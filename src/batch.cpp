@@ -316,13 +316,19 @@ class junit_lines {
 // it (--delay=3)", with the model entries it would leave without a partner;
 // empty when none would, or the search cannot tell.
 std::string delay_hint(const batch_settings& settings, const std::string& dir) {
+  // Read a second time: only files that can be, never a FIFO or a device.
+  const run_paths paths = paths_of(settings, dir);
+  for (const std::optional<std::string>& file :
+       {paths.samples, std::optional(paths.results_m), std::optional(paths.results_c)}) {
+    struct stat status {};
+    if (file && (::stat(file->c_str(), &status) != 0 || !S_ISREG(status.st_mode))) return {};
+  }
   verdict_rules with_search = settings.rules;
   with_search.delay = {
       .given = true, .automatic = true, .max_delay = settings.rules.delay.max_delay};
   try {
     std::optional<applied_delay> found;
-    const run_verdict delayed =
-        check_run(paths_of(settings, dir), with_search, {}, nullptr, start_thread, &found);
+    const run_verdict delayed = check_run(paths, with_search, {}, nullptr, start_thread, &found);
     const accumulator& figures = delayed.figures;
     if (!found || found->entries == 0 || figures.beyond_tolerance() != 0 ||
         figures.unknown() != 0 ||

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -203,6 +204,31 @@ TEST_F(HtmlPage, SaysWhenADelayWouldExplainAFailure) {
   ASSERT_EQ(hints.size(), 1U);
   EXPECT_STREQ(hints[0].node().text().get(), "a delay of 3 would explain it (--delay=3)");
   EXPECT_STREQ(hints[0].node().parent().parent().child("h2").text().get(), "late");
+}
+
+// Files that can be read only once (FIFOs from a bench) are never read a
+// second time to look for a delay: the call ends, with its verdict.
+TEST_F(HtmlPage, ReadsAFifoOnlyOnce) {
+  std::filesystem::create_directories(scratch_.path() / "fifo");
+  const std::array<std::pair<std::string, std::string>, 2> files = {
+      std::pair<std::string, std::string>{"results_m.txt", "1\n2\n3\n"},
+      {"results_c.txt", "0\n1\n2\n"}};
+  std::vector<std::thread> writers;
+  for (const auto& [name, text] : files) {
+    const std::string path = (scratch_.path() / "fifo" / name).string();
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    writers.emplace_back([path, text] {
+      if (FILE* out = std::fopen(path.c_str(), "w")) {  // waits for the reader
+        std::fputs(text.c_str(), out);
+        std::fclose(out);
+      }
+    });
+  }
+  const outcome result = run_program(
+      "/usr/bin/timeout", scratch_.path(), scratch_.path(),
+      {.args = {"10", DECIMAL_DIFF_BINARY, "-q", "--samples=none", "--html=page.html", "fifo"}});
+  EXPECT_EQ(result.status, 1) << "124 is timeout's: the call hung";
+  for (std::thread& writer : writers) writer.join();
 }
 
 // Debian's chromium, if installed.
