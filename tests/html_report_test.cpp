@@ -214,9 +214,12 @@ TEST_F(HtmlPage, ReadsAFifoOnlyOnce) {
       std::pair<std::string, std::string>{"results_m.txt", "1\n2\n3\n"},
       {"results_c.txt", "0\n1\n2\n"}};
   std::vector<std::thread> writers;
-  for (const auto& [name, text] : files) {
-    const std::string path = (scratch_.path() / "fifo" / name).string();
-    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  for (const auto& file : files) {
+    ASSERT_EQ(::mkfifo((scratch_.path() / "fifo" / file.first).c_str(), 0600), 0);
+  }
+  for (const auto& file : files) {
+    const std::string path = (scratch_.path() / "fifo" / file.first).string();
+    const std::string text = file.second;
     writers.emplace_back([path, text] {
       if (FILE* out = std::fopen(path.c_str(), "w")) {  // waits for the reader
         std::fputs(text.c_str(), out);
