@@ -60,6 +60,8 @@ inline outcome run_program(const char* binary, const std::filesystem::path& dir,
     }
     if (options.close_stdin) close(STDIN_FILENO);
     if (options.path_variable) setenv("PATH", options.path_variable->c_str(), 1);
+    // A CI runner's step summary is the runner's, not the tests' to append to.
+    unsetenv("GITHUB_STEP_SUMMARY");
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     if (options.umask) ::umask(*options.umask);
     if (options.file_size_limit) {
