@@ -27,17 +27,7 @@ std::vector<envelope_column> merged(const std::vector<envelope_column>& columns)
   std::vector<envelope_column> out;
   for (std::size_t i = 0; i < columns.size(); i += per) {
     envelope_column m = columns[i];
-    for (std::size_t j = i + 1; j < std::min(columns.size(), i + per); ++j) {
-      const envelope_column& c = columns[j];
-      m.last = c.last;
-      m.model_min = std::min(m.model_min, c.model_min);
-      m.model_max = std::max(m.model_max, c.model_max);
-      m.implementation_min = std::min(m.implementation_min, c.implementation_min);
-      m.implementation_max = std::max(m.implementation_max, c.implementation_max);
-      m.difference_min = std::min(m.difference_min, c.difference_min);
-      m.difference_max = std::max(m.difference_max, c.difference_max);
-      m.unknown += c.unknown;
-    }
+    for (std::size_t j = i + 1; j < std::min(columns.size(), i + per); ++j) widen(m, columns[j]);
     out.push_back(m);
   }
   return out;

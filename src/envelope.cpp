@@ -5,7 +5,6 @@
 #include <stdexcept>
 
 namespace decimal {
-namespace {
 
 void widen(envelope_column& column, const envelope_column& next) {
   column.last = next.last;
@@ -17,8 +16,6 @@ void widen(envelope_column& column, const envelope_column& next) {
   column.difference_max = std::max(column.difference_max, next.difference_max);
   column.unknown += next.unknown;
 }
-
-}  // namespace
 
 envelope::envelope(std::size_t max_columns, std::uint64_t first_index)
     : max_columns_(max_columns), entries_(first_index) {

@@ -13,36 +13,12 @@ constexpr std::size_t passed_names_bytes = summary_byte_limit / 4;
 }  // namespace
 
 std::string markdown_text(std::string_view text) {
-  std::string out;
+  std::string marked;
   for (const char c : shown_name(text)) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '\\':
-      case '`':
-      case '*':
-      case '_':
-      case '[':
-      case ']':
-      case '|':
-      case '#':
-      case '~':
-      case '!':
-        out += '\\';
-        out += c;
-        break;
-      default:
-        out += c;
-    }
+    if (std::string_view("\\`*_[]|#~!").find(c) != std::string_view::npos) marked += '\\';
+    marked += c;
   }
-  return out;
+  return xml_text(marked);  // GitHub renders HTML: none may start
 }
 
 void step_summary::add(const directory_report& report) {

@@ -25,6 +25,10 @@ struct envelope_column {
   bool known() const noexcept { return model_min <= model_max; }
 };
 
+// Widens `column` over `next`, the column after it: its last index, the
+// extremes of each series and the unknown entries of both.
+void widen(envelope_column& column, const envelope_column& next);
+
 // A run of any length in at most max_columns columns of equal span: while
 // the entries fit, one column each; past that, neighbouring columns merge and
 // the span doubles, so a single outlying entry stays in sight.
