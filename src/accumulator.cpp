@@ -58,26 +58,51 @@ std::size_t histogram::magnitude_bin(std::int64_t difference) noexcept {
   return difference < 0 ? 32 - places : 32 + places;
 }
 
-void histogram::add_other(std::int64_t difference) {
+void histogram::add_other(std::int64_t difference, std::uint64_t count) {
   if (!exact_) {
-    ++magnitude_counts_[magnitude_bin(difference)];
+    magnitude_counts_[magnitude_bin(difference)] += count;
     return;
   }
-  for (auto& [d, count] : other_counts_) {
+  for (auto& [d, n] : other_counts_) {
     if (d == difference) {
-      ++count;
+      n += count;
       return;
     }
   }
   if (distinct() == max_exact) {
-    // Too many to list: from here on, magnitude bins.
-    magnitude_counts_ = folded();
-    ++magnitude_counts_[magnitude_bin(difference)];
-    exact_ = false;
-    other_counts_ = {};
+    // Too many to list.
+    fold();
+    magnitude_counts_[magnitude_bin(difference)] += count;
     return;
   }
-  other_counts_.emplace_back(difference, 1);
+  other_counts_.emplace_back(difference, count);
+}
+
+void histogram::fold() {
+  if (!exact_) return;
+  magnitude_counts_ = folded();
+  exact_ = false;
+  other_counts_ = {};
+}
+
+void histogram::merge(const histogram& other) {
+  if (!other.exact_) {
+    fold();
+    for (std::size_t i = 0; i < magnitude_counts_.size(); ++i) {
+      magnitude_counts_[i] += other.magnitude_counts_[i];
+    }
+    return;
+  }
+  for (std::size_t i = 0; i < other.small_counts_.size(); ++i) {
+    const std::uint64_t count = other.small_counts_[i];
+    if (count == 0) continue;
+    if (exact_) {
+      small_counts_[i] += count;
+    } else {
+      magnitude_counts_[magnitude_bin(static_cast<std::int64_t>(i) - small)] += count;
+    }
+  }
+  for (const auto& [d, count] : other.other_counts_) add_other(d, count);
 }
 
 std::size_t histogram::distinct() const noexcept {
@@ -253,6 +278,33 @@ bool accumulator::add_real(std::span<const std::int64_t> res_m, std::span<const 
   entries_ += res_m.size();
   beyond_tolerance_ += beyond;
   return beyond != 0;
+}
+
+void accumulator::merge(const accumulator& other) {
+  if (other.entries_ != 0 &&
+      (entries_ == 0 || (real_model_ ? std::fabs(other.largest_real_) > std::fabs(largest_real_)
+                                     : other.largest_magnitude_ > largest_magnitude_))) {
+    largest_ = other.largest_;
+    largest_magnitude_ = other.largest_magnitude_;
+    largest_real_ = other.largest_real_;
+    largest_index_ = other.largest_index_;
+  }
+  entries_ += other.entries_;
+  unknown_ += other.unknown_;
+  for (std::size_t i = 0; i < unknown_letters_.size(); ++i) {
+    unknown_letters_[i] += other.unknown_letters_[i];
+  }
+  if (other.missing_ != 0) missing_model_entries_ = other.missing_model_entries_;
+  missing_ += other.missing_;
+  weak_ += other.weak_;
+  beyond_tolerance_ += other.beyond_tolerance_;
+  sum_ += other.sum_;
+  sum_of_squares_ += other.sum_of_squares_;
+  model_energy_ += other.model_energy_;
+  real_sum_ += other.real_sum_;
+  real_sum_of_squares_ += other.real_sum_of_squares_;
+  real_model_energy_ += other.real_model_energy_;
+  histogram_.merge(other.histogram_);
 }
 
 double accumulator::mean() const noexcept {

@@ -137,8 +137,17 @@ std::string title_of(const std::string& dir) {
 run_paths paths_of(const batch_settings& settings, const std::string& dir) {
   std::optional<std::string> samples;
   if (settings.samples_name) samples = path_in(dir, *settings.samples_name);
-  return {samples, path_in(dir, settings.results_m_name), path_in(dir, settings.results_c_name),
-          settings.encodings};
+  const auto in_dir = [&](const std::optional<std::string>& name) {
+    return name ? std::optional(path_in(dir, *name)) : std::nullopt;
+  };
+  return {samples,
+          path_in(dir, settings.results_m_name),
+          path_in(dir, settings.results_c_name),
+          settings.encodings,
+          in_dir(settings.results_m_imag_name),
+          in_dir(settings.results_c_imag_name),
+          settings.rules.channels.count,
+          settings.sample_per_entry};
 }
 
 // The plots of failed directories in one directory, each named for its
@@ -216,7 +225,8 @@ destinations check_destinations(const batch_settings& settings,
     for (const std::string& dir : directories) {
       const run_paths paths = paths_of(settings, dir);
       for (const std::optional<std::string>& input :
-           {paths.samples, std::optional(paths.results_m), std::optional(paths.results_c)}) {
+           {paths.samples, std::optional(paths.results_m), std::optional(paths.results_c),
+            paths.results_m_imag, paths.results_c_imag}) {
         struct stat status {};
         if (input && ::stat(input->c_str(), &status) == 0 &&
             (*report)->is(status.st_dev, status.st_ino)) {
@@ -319,7 +329,8 @@ std::string delay_hint(const batch_settings& settings, const std::string& dir) {
   // Read a second time: only files that can be, never a FIFO or a device.
   const run_paths paths = paths_of(settings, dir);
   for (const std::optional<std::string>& file :
-       {paths.samples, std::optional(paths.results_m), std::optional(paths.results_c)}) {
+       {paths.samples, std::optional(paths.results_m), std::optional(paths.results_c),
+        paths.results_m_imag, paths.results_c_imag}) {
     struct stat status {};
     if (file && (::stat(file->c_str(), &status) != 0 || !S_ISREG(status.st_mode))) return {};
   }

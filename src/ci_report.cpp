@@ -173,6 +173,73 @@ std::string junit_report::text() const {
 
 void junit_report::write(const output_file& file) const { file.write(text()); }
 
+namespace {
+
+// A whole number stays one, as integer runs have always had it.
+nlohmann::ordered_json json_tolerance(double tolerance) {
+  if (tolerance == std::floor(tolerance)) {
+    return static_cast<std::uint64_t>(tolerance);
+  }
+  return tolerance;
+}
+
+// The figures of a run, or of one of its channels, into `line`.
+void add_figures(nlohmann::ordered_json& line, const accumulator& figures,
+                 const run_verdict& verdict) {
+  line["count"] = figures.entries() + figures.unknown() + figures.missing();
+  if (figures.unknown() != 0) {
+    line["unknown"] = figures.unknown();
+    nlohmann::ordered_json letters = nlohmann::ordered_json::object();
+    for (const auto& [letter, n] : unknown_letter_tally(figures)) {
+      letters[std::string(1, letter)] = n;
+    }
+    line["unknown_letters"] = letters;
+  }
+  if (figures.weak() != 0) line["weak"] = figures.weak();
+  if (figures.missing() != 0) line["missing"] = figures.missing();
+  line["beyond_tolerance"] = figures.beyond_tolerance();
+  if (figures.entries() == 0) {
+    // Every entry unknown: there are no figures.
+    for (const char* field : {"largest", "largest_index", "mean", "rms", "snr_db"}) {
+      line[field] = nullptr;
+    }
+  } else {
+    if (figures.real_model()) {
+      line["largest"] = figures.largest_lsb();
+    } else {
+      line["largest"] = figures.largest();
+    }
+    line["largest_index"] = figures.largest_index();
+    line["mean"] = figures.mean();
+    line["rms"] = figures.rms();
+    // JSON has no infinities: they are the strings the summary shows.
+    const double snr = figures.snr_db();
+    if (std::isinf(snr)) {
+      line["snr_db"] = snr > 0 ? "inf" : "-inf";
+    } else {
+      line["snr_db"] = snr;
+    }
+  }
+  nlohmann::ordered_json bins = nlohmann::ordered_json::array();
+  for (const histogram_bin& bin : figures.histogram().bins()) {
+    if (bin.low == bin.high) {
+      bins.push_back({bin.low, bin.count});
+    } else {
+      bins.push_back({{bin.low, bin.high}, bin.count});
+    }
+  }
+  line["histogram"] = bins;
+  if (verdict.shows_rounding && figures.entries() != 0) {
+    line["rounding"] = {{"mean", figures.mean()}, {"rms", figures.rms()}};
+  }
+  if (verdict.shows_accuracy && figures.entries() != 0) {
+    const std::optional<int> highest = highest_accuracy_level(figures);
+    line["accuracy_highest"] = highest ? nlohmann::ordered_json(*highest) : nullptr;
+  }
+}
+
+}  // namespace
+
 std::string json_head(const directory_report& report, const json_settings& settings) {
   nlohmann::ordered_json line;
   // The path itself, for a consumer to open, where JSON can carry it.
@@ -185,12 +252,7 @@ std::string json_head(const directory_report& report, const json_settings& setti
     line["reasons"] = report.verdict->reasons;
   }
   line["format"] = settings.rules.format.name();
-  // A whole number stays one, as integer runs have always had it.
-  if (const double tolerance = settings.rules.tolerance; tolerance == std::floor(tolerance)) {
-    line["tolerance"] = static_cast<std::uint64_t>(tolerance);
-  } else {
-    line["tolerance"] = tolerance;
-  }
+  line["tolerance"] = json_tolerance(settings.rules.tolerance);
   line["skipped"] = settings.skipped;
   if (const delay_setting& delay = settings.rules.delay; delay.given) {
     // A delay still to be found when the run fell into trouble is unknown.
@@ -219,57 +281,50 @@ std::string json_head(const directory_report& report, const json_settings& setti
   if (settings.rules.max_mean) line["max_mean"] = *settings.rules.max_mean;
   if (settings.rules.accuracy) line["accuracy"] = *settings.rules.accuracy;
   if (report.verdict) {
-    const accumulator& figures = report.verdict->figures;
-    line["count"] = figures.entries() + figures.unknown() + figures.missing();
-    if (figures.unknown() != 0) {
-      line["unknown"] = figures.unknown();
-      nlohmann::ordered_json letters = nlohmann::ordered_json::object();
-      for (const auto& [letter, n] : unknown_letter_tally(figures)) {
-        letters[std::string(1, letter)] = n;
-      }
-      line["unknown_letters"] = letters;
-    }
-    if (figures.weak() != 0) line["weak"] = figures.weak();
-    if (figures.missing() != 0) line["missing"] = figures.missing();
-    line["beyond_tolerance"] = figures.beyond_tolerance();
-    if (figures.entries() == 0) {
-      // Every entry unknown: there are no figures.
-      for (const char* field : {"largest", "largest_index", "mean", "rms", "snr_db"}) {
-        line[field] = nullptr;
-      }
-    } else {
-      if (figures.real_model()) {
-        line["largest"] = figures.largest_lsb();
-      } else {
-        line["largest"] = figures.largest();
-      }
-      line["largest_index"] = figures.largest_index();
-      line["mean"] = figures.mean();
-      line["rms"] = figures.rms();
-      // JSON has no infinities: they are the strings the summary shows.
-      const double snr = figures.snr_db();
-      if (std::isinf(snr)) {
-        line["snr_db"] = snr > 0 ? "inf" : "-inf";
-      } else {
-        line["snr_db"] = snr;
-      }
-    }
-    nlohmann::ordered_json bins = nlohmann::ordered_json::array();
-    for (const histogram_bin& bin : figures.histogram().bins()) {
-      if (bin.low == bin.high) {
-        bins.push_back({bin.low, bin.count});
-      } else {
-        bins.push_back({{bin.low, bin.high}, bin.count});
-      }
-    }
-    line["histogram"] = bins;
     const run_verdict& verdict = *report.verdict;
-    if (verdict.shows_rounding && figures.entries() != 0) {
-      line["rounding"] = {{"mean", figures.mean()}, {"rms", figures.rms()}};
+    add_figures(line, verdict.figures, verdict);
+    if (!verdict.channels.empty()) {
+      if (verdict.figures.entries() != 0) line["largest_channel"] = verdict.largest_channel;
+      nlohmann::ordered_json channels = nlohmann::ordered_json::array();
+      for (const channel_verdict& c : verdict.channels) {
+        const channel_limits limits = settings.rules.limits(c.channel);
+        nlohmann::ordered_json one;
+        one["channel"] = c.channel;
+        one["name"] = c.name;
+        one["reasons"] = c.reasons;
+        one["tolerance"] = json_tolerance(limits.tolerance);
+        if (limits.min_snr_db) one["min_snr_db"] = *limits.min_snr_db;
+        if (limits.max_mean) one["max_mean"] = *limits.max_mean;
+        if (limits.accuracy) one["accuracy"] = *limits.accuracy;
+        add_figures(one, c.figures, verdict);
+        channels.push_back(std::move(one));
+      }
+      line["channels"] = std::move(channels);
     }
-    if (verdict.shows_accuracy && figures.entries() != 0) {
-      const std::optional<int> highest = highest_accuracy_level(figures);
-      line["accuracy_highest"] = highest ? nlohmann::ordered_json(*highest) : nullptr;
+    if (const std::optional<evm_figures>& evm = verdict.evm) {
+      nlohmann::ordered_json e;
+      e["reference"] = evm->reference == evm_reference::average ? "average" : "peak";
+      e["frames"] = evm->frames;
+      const auto finite = [](double ratio) {
+        return std::isinf(ratio) ? nlohmann::ordered_json("inf")
+                                 : nlohmann::ordered_json(ratio * 100);
+      };
+      if (evm->frames != 0) {
+        e["rms_percent"] = finite(evm->rms);
+        e["rms_db"] = evm->rms == 0 || std::isinf(evm->rms)
+                          ? nlohmann::ordered_json(evm->rms == 0 ? "-inf" : "inf")
+                          : nlohmann::ordered_json(20 * std::log10(evm->rms));
+        e["peak_percent"] = finite(evm->peak);
+        e["peak_index"] = evm->peak_index;
+        e["percentile_95_percent"] = finite(evm->percentile_95);
+      }
+      if (settings.rules.channels.shape == tolerance_shape::circle) {
+        e["beyond_tolerance"] = evm->beyond_circle;
+      }
+      if (const std::optional<evm_limit>& limit = settings.rules.channels.max_evm) {
+        e[limit->decibels ? "max_evm_db" : "max_evm_percent"] = limit->value;
+      }
+      line["evm"] = std::move(e);
     }
   }
   std::string text = line.dump();
@@ -280,6 +335,7 @@ std::string json_head(const directory_report& report, const json_settings& setti
 std::string json_entry(const entry_beyond& entry, int fraction_bits) {
   nlohmann::ordered_json object;
   object["index"] = entry.index;
+  if (!entry.channel.empty()) object["channel"] = entry.channel;
   // null for a value the test bench could not tell, or one that is missing.
   const auto known = [](std::int64_t n) {
     return is_unknown(n) || n == missing_value ? nlohmann::ordered_json(nullptr)

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "decimal/channels.hpp"
 #include "decimal/display.hpp"
 #include "decimal/error.hpp"
 #include "decimal/run.hpp"
@@ -173,11 +174,15 @@ std::vector<std::string> fail_reasons(const accumulator& figures,
 
 char* render_entry_line(char* out, const q_format& format, std::uint64_t index, std::int64_t res_m,
                         std::int64_t res_c, std::optional<std::int64_t> sample,
-                        std::int64_t difference, bool real_model) {
+                        std::int64_t difference, bool real_model, std::string_view channel) {
   char* const limit = out + max_entry_line;
   const int decimals = format.decimals();
   out = put(out, "index:");
   out = std::to_chars(out, limit, index).ptr;
+  if (!channel.empty()) {
+    *out++ = '.';
+    out = put(out, channel);
+  }
   const auto result = [&](std::int64_t raw) {
     if (is_unknown(raw)) return put(out, "x");
     if (raw == missing_value) return put(out, "none");
@@ -209,17 +214,20 @@ char* render_entry_line(char* out, const q_format& format, std::uint64_t index, 
 
 char* render_entry_line(char* out, const q_format& format, const entry_beyond& entry) {
   return render_entry_line(out, format, entry.index, entry.res_m, entry.res_c, entry.sample,
-                           entry.difference, entry.real_model);
+                           entry.difference, entry.real_model, entry.channel);
 }
 
 std::string summary_figures(const accumulator& figures, const std::optional<double>& min_snr_db,
-                            std::uint64_t skipped, std::int64_t lead_in) {
+                            std::uint64_t skipped, std::int64_t lead_in,
+                            const summary_naming& naming) {
   const std::uint64_t all = figures.entries() + figures.unknown() + figures.missing();
   std::string entries = all == 1 ? "entry" : "entries";
   if (skipped != 0) entries += " (" + std::to_string(skipped) + " skipped)";
-  std::string summary = std::to_string(figures.beyond_tolerance()) + " of " + std::to_string(all) +
-                        " " + entries + (all == 1 ? " differs" : " differ") + " by more than " +
-                        shortest_decimal(figures.tolerance()) + " LSB";
+  std::string summary =
+      std::to_string(figures.beyond_tolerance()) + " of " + std::to_string(all) + " " + entries +
+      (all == 1 ? " differs" : " differ") + " by more than " +
+      (naming.tolerance.empty() ? shortest_decimal(figures.tolerance()) : naming.tolerance) +
+      " LSB";
   if (figures.unknown() != 0) {
     summary += ", " + std::to_string(figures.unknown()) + " unknown (";
     for (const auto& [letter, n] : unknown_letter_tally(figures)) {
@@ -243,18 +251,20 @@ std::string summary_figures(const accumulator& figures, const std::optional<doub
   std::array<char, 240> text;
   const std::string largest = figures.real_model() ? fixed_decimal(figures.largest_lsb(), 3)
                                                    : std::to_string(figures.largest());
+  const std::string channel = naming.largest_channel.empty() ? "" : "." + naming.largest_channel;
   const int n =
       std::snprintf(text.data(), text.size(),
-                    "; largest %s LSB at index %llu; mean %.3f LSB, rms %.3f LSB, snr "
+                    "; largest %s LSB at index %llu%s; mean %.3f LSB, rms %.3f LSB, snr "
                     "%.2f dB",
                     largest.c_str(), static_cast<unsigned long long>(figures.largest_index()),
-                    figures.mean(), figures.rms(), figures.snr_db());
+                    channel.c_str(), figures.mean(), figures.rms(), figures.snr_db());
   summary.append(text.data(), static_cast<std::size_t>(n));
   if (min_snr_db) summary += " (minimum " + shortest_decimal(*min_snr_db) + " dB)";
   return summary + lead_in_text;
 }
 
 std::string render_closing(const run_verdict& verdict, const std::optional<double>& min_snr_db) {
+  if (!verdict.channels.empty()) return render_channels_closing(verdict);
   const std::string delay = verdict.delay ? delay_line(*verdict.delay) + '\n' : "";
   return delay + render_closing(verdict.figures, min_snr_db, verdict.reasons, verdict.skipped,
                                 verdict.delay ? verdict.delay->entries : 0, verdict.rounding);
@@ -293,6 +303,9 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
 run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
                       envelope* plot_data, const thread_starter& start,
                       std::optional<applied_delay>* delay_used) {
+  if (rules.channels.several()) {
+    return check_channels(paths, rules, beyond, plot_data, start, delay_used);
+  }
   // Three read buffers and their blocks: too much for the stack of a thread.
   const auto stream =
       std::make_unique<entry_stream>(paths, rules.format, rules.count, rules.delay, start);

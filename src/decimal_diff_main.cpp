@@ -4,6 +4,7 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -14,8 +15,10 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "decimal/batch.hpp"
+#include "decimal/channel_layout.hpp"
 #include "decimal/command_line.hpp"
 #include "decimal/display.hpp"
 #include "decimal/ending_signals.hpp"
@@ -41,6 +44,8 @@ constexpr std::string_view usage =
     "  -n, --count=COUNT  compare only the first COUNT entries of each file\n"
     "  -t, --tolerance=N  let entries differ by up to N LSB (0 to 2^W-1; default 0);\n"
     "                     a fraction of one with a real model (0.5: correctly rounded)\n"
+    "                     with several channels, one for each: -t 7,7,3 (so too\n"
+    "                     --min-snr, --max-mean and --accuracy)\n"
     "      --min-snr=DB   fail also when the signal-to-noise ratio is below DB dB\n"
     "      --max-mean=LSB fail also when the mean difference (a bias) is beyond LSB\n"
     "      --accuracy=K   fail also when accuracy level K (1 to 40) is not met: rms at\n"
@@ -63,6 +68,22 @@ constexpr std::string_view usage =
     "      --weak=unknown take VHDL's weak L and H as unknown, not as 0 and 1\n"
     "      --word-bits=B  the results' hex and binary words are B-bit patterns,\n"
     "                     sign-extended (fffc in 16 bits is -4)\n"
+    "      --channels=N   the results are N channels (1 to 64) interleaved entry by\n"
+    "                     entry (or N words a line); counts, --delay, --skip and\n"
+    "                     --count are in frames of N entries\n"
+    "      --samples-channels=N  samples a frame: 1 (default) or one per channel\n"
+    "      --channel-names=LIST  the channels' names (I,Q); numbers from 0 otherwise\n"
+    "      --select=LIST  compare only these channels (numbers or names)\n"
+    "      --model-imag=NAME, --impl-imag=NAME  a complex result in two files:\n"
+    "                     NAME holds the imaginary parts, the result file the real\n"
+    "      --complex      channels 0 and 1 are I and Q: adds the error vector\n"
+    "                     magnitude (EVM) to the model's average power\n"
+    "      --evm-reference=REF  average (default) or peak: the model's power the\n"
+    "                     EVM is relative to\n"
+    "      --max-evm=LIMIT  fail also when the rms EVM is above LIMIT: a\n"
+    "                     percentage (3.5) or a level in dB (-30dB)\n"
+    "      --complex-tolerance=SHAPE  box (default: each part within -t) or\n"
+    "                     circle (the error vector's magnitude within -t)\n"
     "      --json         one JSON object per directory per line instead of the text\n"
     "      --junit=FILE   also write a JUnit XML report into FILE\n"
     "      --junit-suite=NAME  its suite's name (default: decimal-diff and the\n"
@@ -265,6 +286,116 @@ double parse_decibels(std::string_view text) {
   return db == 0 ? 0.0 : db;  // -0 is shown as 0
 }
 
+// The words of a comma-separated list, "7,7,3"; one word for a plain value.
+std::vector<std::string_view> list_words(std::string_view text) {
+  std::vector<std::string_view> words;
+  for (std::size_t start = 0;;) {
+    const std::size_t comma = text.find(',', start);
+    words.push_back(text.substr(start, comma - start));
+    if (comma == std::string_view::npos) return words;
+    start = comma + 1;
+  }
+}
+
+std::size_t parse_channels(std::string_view option, std::string_view text) {
+  const std::optional<std::uint64_t> n = parse_whole(text, 1, decimal::max_channels);
+  if (!n) {
+    throw usage_error("invalid " + std::string(option) + " " + decimal::quote(text) +
+                      ": expected a whole number from 1 to " +
+                      std::to_string(decimal::max_channels));
+  }
+  return *n;
+}
+
+// --channel-names: one short name of letters, digits, '_' or '-' for each channel.
+std::vector<std::string> parse_channel_names(std::string_view text, std::size_t channels) {
+  std::vector<std::string> names;
+  for (const std::string_view word : list_words(text)) {
+    const bool plain = !word.empty() && word.size() <= decimal::max_channel_name &&
+                       word.find_first_not_of(
+                           "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") ==
+                           std::string_view::npos;
+    if (!plain) {
+      throw usage_error("invalid channel name " + decimal::quote(word) + ": expected 1 to " +
+                        std::to_string(decimal::max_channel_name) + " letters, digits, '_' or '-'");
+    }
+    for (const std::string& earlier : names) {
+      if (earlier == word)
+        throw usage_error("channel name " + decimal::quote(word) + " given twice");
+    }
+    names.emplace_back(word);
+  }
+  if (names.size() != channels) {
+    throw usage_error("--channel-names names " + std::to_string(names.size()) + " channels of " +
+                      std::to_string(channels) + ": give one name for each");
+  }
+  return names;
+}
+
+// --select: channels by number or name, in ascending order of channel.
+std::vector<std::size_t> parse_selection(std::string_view text,
+                                         const decimal::channel_layout& layout) {
+  std::vector<std::size_t> chosen;
+  for (const std::string_view word : list_words(text)) {
+    std::optional<std::size_t> channel;
+    for (std::size_t c = 0; c < layout.count && !channel; ++c) {
+      if (layout.name(c) == word) channel = c;
+    }
+    if (!channel) {
+      if (const std::optional<std::uint64_t> n = parse_whole(word, 0, layout.count - 1))
+        channel = *n;
+    }
+    if (!channel) {
+      throw usage_error("invalid --select " + decimal::quote(word) +
+                        ": expected a channel from 0 to " + std::to_string(layout.count - 1) +
+                        (layout.names.empty() ? "" : " or its name"));
+    }
+    if (std::find(chosen.begin(), chosen.end(), *channel) != chosen.end()) {
+      throw usage_error("channel " + decimal::quote(word) + " selected twice");
+    }
+    chosen.push_back(*channel);
+  }
+  std::sort(chosen.begin(), chosen.end());
+  return chosen;
+}
+
+// --max-evm: a percentage, or a level with a dB suffix (-30dB).
+decimal::evm_limit parse_max_evm(std::string_view text) {
+  decimal::evm_limit limit;
+  std::string_view number = text;
+  if (number.ends_with("dB") || number.ends_with("db")) {
+    limit.decibels = true;
+    number.remove_suffix(2);
+  } else if (number.ends_with('%')) {
+    number.remove_suffix(1);
+  }
+  double value = 0;
+  const bool read =
+      whole_match(number, std::from_chars(number.data(), number.data() + number.size(), value,
+                                          std::chars_format::fixed)) &&
+      std::isfinite(value);
+  if (!read || (!limit.decibels && (value <= 0 || number.starts_with('-')))) {
+    throw usage_error("invalid maximum EVM " + decimal::quote(text) +
+                      ": expected a percentage such as 3.5, or dB such as -30dB");
+  }
+  limit.value = value == 0 ? 0.0 : value;
+  return limit;
+}
+
+// A value for each channel from a list of one, or of one per channel.
+template <typename Parse>
+void per_channel(std::string_view option, std::string_view text, std::size_t channels,
+                 std::vector<decimal::channel_limits>& limits, Parse parse) {
+  const std::vector<std::string_view> words = list_words(text);
+  if (words.size() != 1 && words.size() != channels) {
+    throw usage_error(std::string(option) + " gives " + std::to_string(words.size()) +
+                      " values for " + std::to_string(channels) +
+                      (channels == 1 ? " channel" : " channels") +
+                      ": give one, or one for each channel");
+  }
+  for (std::size_t c = 0; c < channels; ++c) parse(limits[c], words[words.size() == 1 ? 0 : c]);
+}
+
 // The option as the user wrote it, for a message.
 std::string option_name(char** argv) {
   const std::string_view given = argv[optind - 1];
@@ -285,6 +416,112 @@ const std::array<option, decimal::decimal_diff_options.size() + 1> long_options 
   return table;  // ends with a zero entry
 }();
 
+// What the command line gave for the channels and their limits, as written.
+struct channel_options {
+  std::optional<std::string_view> tolerance;
+  std::optional<std::string_view> min_snr;
+  std::optional<std::string_view> max_mean;
+  std::optional<std::string_view> accuracy;
+  std::optional<std::string_view> names;
+  std::optional<std::string_view> selection;
+  std::optional<std::size_t> channels;
+  std::optional<std::size_t> samples_channels;
+  std::optional<std::string_view> evm_reference;
+  std::optional<std::string_view> max_evm;
+  std::optional<std::string_view> shape;
+};
+
+// Sets the rules' limits (one, or one per channel) and the channel layout.
+void apply_channels(decimal::verdict_rules& rules, decimal::batch_settings& batch, bool real_model,
+                    const channel_options& given) {
+  decimal::channel_layout& layout = rules.channels;
+  const bool two_files = batch.results_m_imag_name || batch.results_c_imag_name;
+  layout.count = given.channels.value_or(two_files || layout.complex ? 2 : 1);
+  if (two_files && layout.count != 2) {
+    throw usage_error(
+        "--model-imag and --impl-imag give a result in two files: its 2 channels, "
+        "not --channels=" +
+        std::to_string(layout.count));
+  }
+  if (layout.complex && layout.count != 2) {
+    throw usage_error("--complex takes 2 channels, I and Q, not --channels=" +
+                      std::to_string(layout.count));
+  }
+  if (given.samples_channels) {
+    if (*given.samples_channels != 1 && *given.samples_channels != layout.count) {
+      throw usage_error("invalid --samples-channels \"" + std::to_string(*given.samples_channels) +
+                        "\": expected 1 (a sample a frame) or " + std::to_string(layout.count) +
+                        " (one for each channel)");
+    }
+    batch.sample_per_entry = *given.samples_channels == layout.count && layout.count > 1;
+  }
+  if (given.names) layout.names = parse_channel_names(*given.names, layout.count);
+  if (layout.complex && layout.names.empty()) layout.names = {"I", "Q"};
+  if (given.selection) layout.selected = parse_selection(*given.selection, layout);
+  if (layout.complex && !layout.selected.empty() && layout.selected.size() != 2) {
+    throw usage_error("--complex compares I and Q together: --select cannot leave one out");
+  }
+  // One value for every channel, or one each; a single channel keeps the rules' own fields.
+  std::vector<decimal::channel_limits> limits(layout.count);
+  if (given.tolerance) {
+    per_channel("--tolerance", *given.tolerance, layout.count, limits,
+                [&](decimal::channel_limits& l, std::string_view word) {
+                  l.tolerance = parse_tolerance(word, rules.format, real_model);
+                });
+  }
+  if (given.min_snr) {
+    per_channel("--min-snr", *given.min_snr, layout.count, limits,
+                [](decimal::channel_limits& l, std::string_view word) {
+                  l.min_snr_db = parse_decibels(word);
+                });
+  }
+  if (given.max_mean) {
+    per_channel("--max-mean", *given.max_mean, layout.count, limits,
+                [](decimal::channel_limits& l, std::string_view word) {
+                  l.max_mean = parse_max_mean(word);
+                });
+  }
+  if (given.accuracy) {
+    per_channel("--accuracy", *given.accuracy, layout.count, limits,
+                [](decimal::channel_limits& l, std::string_view word) {
+                  l.accuracy = parse_accuracy(word);
+                });
+  }
+  rules.tolerance = limits[0].tolerance;
+  rules.min_snr_db = limits[0].min_snr_db;
+  rules.max_mean = limits[0].max_mean;
+  rules.accuracy = limits[0].accuracy;
+  if (layout.several()) layout.limits = std::move(limits);
+  const bool complex_only = given.shape || given.evm_reference || given.max_evm;
+  if (complex_only && !layout.complex) {
+    throw usage_error(std::string(given.shape           ? "--complex-tolerance"
+                                  : given.evm_reference ? "--evm-reference"
+                                                        : "--max-evm") +
+                      " is of a complex run: give --complex too");
+  }
+  if (given.shape) {
+    if (*given.shape != "box" && *given.shape != "circle") {
+      throw usage_error("invalid --complex-tolerance " + decimal::quote(*given.shape) +
+                        ": expected box or circle");
+    }
+    layout.shape =
+        *given.shape == "circle" ? decimal::tolerance_shape::circle : decimal::tolerance_shape::box;
+    if (layout.shape == decimal::tolerance_shape::circle &&
+        layout.limits[0].tolerance != layout.limits[1].tolerance) {
+      throw usage_error("--complex-tolerance=circle holds |error| to one tolerance: give one -t");
+    }
+  }
+  if (given.evm_reference) {
+    if (*given.evm_reference != "average" && *given.evm_reference != "peak") {
+      throw usage_error("invalid --evm-reference " + decimal::quote(*given.evm_reference) +
+                        ": expected average or peak");
+    }
+    layout.reference = *given.evm_reference == "peak" ? decimal::evm_reference::peak
+                                                      : decimal::evm_reference::average;
+  }
+  if (given.max_evm) layout.max_evm = parse_max_evm(*given.max_evm);
+}
+
 options parse_command_line(int argc, char** argv) {
   using namespace decimal;  // the option ids
   options chosen;
@@ -292,6 +529,17 @@ options parse_command_line(int argc, char** argv) {
   decimal::verdict_rules& rules = batch.rules;
   // The tolerance's range depends on the format, which may come after it.
   std::optional<std::string_view> tolerance;
+  // Each may be a list, one per channel, and --channels may come after it.
+  std::optional<std::string_view> min_snr;
+  std::optional<std::string_view> max_mean;
+  std::optional<std::string_view> accuracy;
+  std::optional<std::string_view> channel_names;
+  std::optional<std::string_view> selection;
+  std::optional<std::size_t> channels_given;
+  std::optional<std::size_t> samples_channels;
+  std::optional<std::string_view> evm_reference;
+  std::optional<std::string_view> max_evm;
+  std::optional<std::string_view> shape;
   std::optional<std::uint32_t> max_delay_given;
   decimal::color_when color_given =
       decimal::color_when::automatic;  // for --delay=auto, given before or after it
@@ -312,7 +560,7 @@ options parse_command_line(int argc, char** argv) {
         tolerance = optarg;
         break;
       case option_min_snr:
-        rules.min_snr_db = parse_decibels(optarg);
+        min_snr = optarg;
         break;
       case option_skip:
         rules.skip = parse_skip(optarg);
@@ -358,10 +606,41 @@ options parse_command_line(int argc, char** argv) {
         batch.encodings.model_format = parse_format("model format", optarg);
         break;
       case option_max_mean:
-        rules.max_mean = parse_max_mean(optarg);
+        max_mean = optarg;
         break;
       case option_accuracy:
-        rules.accuracy = parse_accuracy(optarg);
+        accuracy = optarg;
+        break;
+      case option_channels:
+        channels_given = parse_channels("--channels", optarg);
+        break;
+      case option_samples_channels:
+        samples_channels = parse_channels("--samples-channels", optarg);
+        break;
+      case option_channel_names:
+        channel_names = optarg;
+        break;
+      case option_select:
+        selection = optarg;
+        break;
+      case option_model_imag:
+        batch.results_m_imag_name = parse_file_name("model imaginary parts' file name", optarg);
+        break;
+      case option_impl_imag:
+        batch.results_c_imag_name =
+            parse_file_name("implementation imaginary parts' file name", optarg);
+        break;
+      case option_complex:
+        rules.channels.complex = true;
+        break;
+      case option_complex_tolerance:
+        shape = optarg;
+        break;
+      case option_evm_reference:
+        evm_reference = optarg;
+        break;
+      case option_max_evm:
+        max_evm = optarg;
         break;
       case option_word_bits:
         batch.encodings.word_bits = parse_word_bits(optarg);
@@ -468,7 +747,9 @@ options parse_command_line(int argc, char** argv) {
   const bool real_model = decimal::is_real(forms.results_m) ||
                           forms.results_m == decimal::encoding::npy ||
                           (forms.model_format && !(*forms.model_format == rules.format));
-  if (tolerance) rules.tolerance = parse_tolerance(*tolerance, rules.format, real_model);
+  apply_channels(rules, batch, real_model,
+                 {tolerance, min_snr, max_mean, accuracy, channel_names, selection, channels_given,
+                  samples_channels, evm_reference, max_evm, shape});
   if (const unsigned bits = batch.encodings.word_bits; bits != 0) {
     if (!decimal::is_radix(batch.encodings.results_m) &&
         !decimal::is_radix(batch.encodings.results_c)) {

@@ -10,6 +10,7 @@
 
 #include "decimal/display.hpp"
 #include "decimal/error.hpp"
+#include "decimal/frame_sources.hpp"
 
 namespace decimal {
 
@@ -139,8 +140,9 @@ run_paths default_paths(const std::string& dir) {
 entry_stream::entry_stream(const run_paths& paths, const q_format& format,
                            std::optional<std::size_t> count, const delay_setting& delay,
                            thread_starter start)
-    : has_samples_(paths.samples.has_value()),
-      count_(count),
+    : frame_(paths.channels),
+      has_samples_(paths.samples.has_value()),
+      count_(count ? std::optional(*count * paths.channels) : std::nullopt),
       start_(std::move(start)),
       // A raw word is converted in fewer instructions than it takes to wake a
       // thread for a block of them.
@@ -169,6 +171,9 @@ entry_stream::entry_stream(const run_paths& paths, const q_format& format,
   if (has_samples_) {
     open_numbers_file(samples_, *paths.samples, forms.samples, samples_text_,
                       samples_range(forms.samples), samples_failure_);
+    if (samples_ && frame_ > 1 && !paths.sample_per_entry) {
+      samples_ = std::make_unique<repeated_source>(std::move(samples_), frame_);
+    }
   }
   // A file compared with itself always passes: whatever it holds, nothing was checked.
   struct stat model_status {};
@@ -181,15 +186,34 @@ entry_stream::entry_stream(const run_paths& paths, const q_format& format,
         "the model and the implementation are the same file: " + shown_name(paths.results_m) +
         (paths.results_m == paths.results_c ? "" : " and " + shown_name(paths.results_c)));
   }
-  open_numbers_file(model_, paths.results_m, forms.results_m, model_text_, model_range,
-                    model_failure_, true);
+  // A result of two files reads as one: the imaginary parts' file is opened
+  // after the real parts', and its trouble counts after theirs.
+  const auto open_result = [&](std::unique_ptr<number_source>& file, const std::string& path,
+                               const std::optional<std::string>& imaginary_path,
+                               std::vector<char>& imaginary_text, encoding form,
+                               const number_range& range, std::exception_ptr& failure,
+                               std::span<char> text, bool reals) {
+    open_numbers_file(file, path, form, text, range, failure, reals);
+    if (!imaginary_path || !file) return;
+    std::unique_ptr<number_source> imaginary;
+    imaginary_text.resize(file_buffer_size);
+    open_numbers_file(imaginary, *imaginary_path, form, imaginary_text, range, failure, reals);
+    if (imaginary)
+      file = std::make_unique<interleaved_source>(std::move(file), std::move(imaginary));
+    else
+      file.reset();
+  };
+  open_result(model_, paths.results_m, paths.results_m_imag, model_imaginary_text_, forms.results_m,
+              model_range, model_failure_, model_text_, true);
   if (model_ && !model_->real() && !(model_format == format)) {
     model_ = std::make_unique<rescaled_source>(std::move(model_), model_format, format);
   }
-  open_numbers_file(implementation_, paths.results_c, forms.results_c, implementation_text_,
-                    results(forms.results_c, format), implementation_failure_);
+  open_result(implementation_, paths.results_c, paths.results_c_imag,
+              implementation_imaginary_text_, forms.results_c, results(forms.results_c, format),
+              implementation_failure_, implementation_text_, false);
   max_delay_ = delay.max_delay;
-  delay_ = delay.automatic ? search_delay(format, delay.max_delay) : delay.entries;
+  const auto frames = static_cast<std::int64_t>(frame_);
+  delay_ = (delay.automatic ? search_delay(format, delay.max_delay) : delay.entries) * frames;
   const std::uint64_t lag =
       delay_ < 0 ? -static_cast<std::uint64_t>(delay_) : static_cast<std::uint64_t>(delay_);
   (delay_ < 0 ? model_offset_ : implementation_offset_) = lag;
@@ -197,9 +221,9 @@ entry_stream::entry_stream(const run_paths& paths, const q_format& format,
 
 std::int64_t entry_stream::search_delay(const q_format& format, std::uint32_t max_delay) {
   if (!model_ || !implementation_) return 0;  // the run is in trouble
-  std::size_t window = delay_window;
-  // Never past what the run reads with the largest delay.
-  if (count_ && *count_ < window) window = std::min(window, *count_ + max_delay);
+  // Whole frames; never past what the run reads with the largest delay.
+  std::size_t window = delay_window - delay_window % frame_;
+  if (count_ && *count_ < window) window = std::min(window, *count_ + max_delay * frame_);
   std::array<std::vector<std::int64_t>, 2> heads;
   std::array<std::exception_ptr, 2> failures;
   file_totals totals;
@@ -209,7 +233,7 @@ std::int64_t entry_stream::search_delay(const q_format& format, std::uint32_t ma
         read_some(file == 0 ? model_ : implementation_, heads[file], failures[file]));
     // A file that ended within the window has its count known, unless a count cuts it short.
     if (!failures[file] && heads[file].size() < window && !count_) {
-      (file == 0 ? totals.model : totals.implementation) = heads[file].size();
+      (file == 0 ? totals.model : totals.implementation) = heads[file].size() / frame_;
     }
   }
   if (failures[0] || failures[1]) {
@@ -220,18 +244,21 @@ std::int64_t entry_stream::search_delay(const q_format& format, std::uint32_t ma
     search_failed_ = true;
     return 0;
   }
-  // A real model is scored by its values rounded to whole LSB of the format.
-  std::vector<std::int64_t> rounded;
-  if (model_->real()) {
-    rounded.reserve(heads[0].size());
-    for (const std::int64_t n : heads[0]) {
-      rounded.push_back(is_unknown(n)
-                            ? n
-                            : std::clamp<std::int64_t>(std::llround(real_of_word(n)),
-                                                       format.lowest_lsb(), format.highest_lsb()));
+  // Frames are lined up by their first channel. A real model is scored by
+  // its values rounded to whole LSB of the format.
+  std::array<std::vector<std::int64_t>, 2> scored;
+  for (std::size_t file = 0; file < 2; ++file) {
+    scored[file].reserve(heads[file].size() / frame_);
+    for (std::size_t i = 0; i < heads[file].size(); i += frame_) {
+      const std::int64_t n = heads[file][i];
+      scored[file].push_back(file == 0 && model_->real() && !is_unknown(n)
+                                 ? std::clamp<std::int64_t>(std::llround(real_of_word(n)),
+                                                            format.lowest_lsb(),
+                                                            format.highest_lsb())
+                                 : n);
     }
   }
-  search_ = find_delay(model_->real() ? rounded : heads[0], heads[1], format, max_delay, totals);
+  search_ = find_delay(scored[0], scored[1], format, max_delay, totals);
   model_ = std::make_unique<replayed_source>(std::move(model_), std::move(heads[0]), nullptr);
   implementation_ =
       std::make_unique<replayed_source>(std::move(implementation_), std::move(heads[1]), nullptr);
@@ -329,7 +356,8 @@ void entry_stream::read_results(results_block& into, std::size_t wanted) {
 std::size_t entry_stream::wanted_after(std::size_t done) const noexcept {
   // Small at first, so that a short run is read at once and a long one is
   // soon read on two threads; then as large as a block holds.
-  const std::size_t size = std::clamp(done, first_block_size, block_size);
+  std::size_t size = std::clamp(done, first_block_size, block_size);
+  size -= size % frame_;
   return count_ ? std::min(size, *count_ - done) : size;
 }
 
@@ -400,14 +428,15 @@ std::size_t entry_stream::next() {
       results.model_read < results.wanted || results.implementation_read < results.wanted;
   if (ended && count_) fail();
   if (ended && results.model_read != results.implementation_read) read_unpaired(results, both);
+  if (ended) check_whole_frames();
   if (entries_ + both == 0) {
     if (samples_failure_) std::rethrow_exception(samples_failure_);
     if (model_->count() == 0 && implementation_->count() == 0) {
       throw error(model_->name() + ": expected at least 1 number, found 0");
     }
     const number_source& lagging = delay_ < 0 ? *model_ : *implementation_;
-    throw error(lagging.name() + ": --delay=" + std::to_string(delay_) + " leaves none of its " +
-                std::to_string(lagging.count()) + " entries");
+    throw error(lagging.name() + ": --delay=" + std::to_string(delay_frames()) +
+                " leaves none of its " + std::to_string(lagging.count()) + " entries");
   }
   const bool more = !ended && !(count_ && entries_ + both == *count_);
   // The next block's results are read while this one's samples are, and while it is compared.
@@ -477,6 +506,16 @@ std::span<const std::int64_t> entry_stream::read_samples(bool values) {
   return std::span(samples_block_).first(both);
 }
 
+void entry_stream::check_whole_frames() const {
+  if (frame_ == 1) return;
+  for (const number_source* file : {model_.get(), implementation_.get()}) {
+    if (file->count() % frame_ != 0) {
+      throw error(file->name() + " holds " + std::to_string(file->count()) +
+                  " numbers, not a whole number of " + std::to_string(frame_) + "-channel frames");
+    }
+  }
+}
+
 void entry_stream::fail() {
   if (samples_failure_) std::rethrow_exception(samples_failure_);  // the first file
   // Read on as far as it takes to know which file is bad first: both result
@@ -507,6 +546,7 @@ void entry_stream::fail() {
   if (count_ && implementation_->count() < limit_of(implementation_)) {
     implementation_->fail_count(limit_of(implementation_));
   }
+  if (!count_) check_whole_frames();
   const std::uint64_t model_count = model_->count();
   const std::uint64_t implementation_count = implementation_->count();
   if (!count_ && !counts_agree(model_count, implementation_count, delay_)) {
@@ -520,8 +560,8 @@ void entry_stream::fail() {
       // The implementation's count the model's allows.
       const std::uint64_t low = model_count - std::min(model_count, model_offset_);
       const std::uint64_t high = model_count + implementation_offset_;
-      message += (search_ ? "; with the delay found, " + std::to_string(delay_)
-                          : "; with --delay=" + std::to_string(delay_)) +
+      message += (search_ ? "; with the delay found, " + std::to_string(delay_frames())
+                          : "; with --delay=" + std::to_string(delay_frames())) +
                  ", it must hold " + std::to_string(low) + " to " + std::to_string(high);
     } else if (const std::uint64_t more = implementation_count > model_count
                                               ? implementation_count - model_count
@@ -529,13 +569,15 @@ void entry_stream::fail() {
                !search_ && more <= max_max_delay) {
       // A file that runs on by a pipeline's latency is the usual cause.
       const bool implementation_longer = implementation_count > model_count;
-      const std::string lag = (implementation_longer ? "" : "-") + std::to_string(more);
+      const std::uint64_t frames = more / frame_;
+      const std::string lag = (implementation_longer ? "" : "-") + std::to_string(frames);
+      const char* unit =
+          frame_ == 1 ? (more == 1 ? " entry" : " entries") : (frames == 1 ? " frame" : " frames");
       message += " (" + std::to_string(more) + " more in " +
                  (implementation_longer ? implementation_->name() : model_->name()) + "); if the " +
                  (implementation_longer ? "implementation" : "model") + " lags the " +
                  (implementation_longer ? "model" : "implementation") + " by " +
-                 std::to_string(more) + (more == 1 ? " entry" : " entries") +
-                 ", give --delay=" + lag + " or --delay=auto";
+                 std::to_string(frames) + unit + ", give --delay=" + lag + " or --delay=auto";
     }
     throw error(message);
   }

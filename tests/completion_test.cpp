@@ -42,7 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, Completion,
     testing::Values(
         completion_case{"an_option", {"decimal-diff", "--form"}, "--format=\n"},
-        completion_case{"options_alike", {"decimal-diff", "--ma"}, "--max-delay=\n--max-mean=\n"},
+        completion_case{
+            "options_alike", {"decimal-diff", "--ma"}, "--max-delay=\n--max-evm=\n--max-mean=\n"},
         completion_case{"a_format_in_one_word",
                         {"decimal-diff", "--format=Q1."},
                         "--format=Q1.11\n--format=Q1.15\n--format=Q1.31\n"},

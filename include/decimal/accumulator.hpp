@@ -41,6 +41,9 @@ class histogram {
     add_other(difference);
   }
 
+  // Adds every difference `other` counted.
+  void merge(const histogram& other);
+
   // The bins that occur, ascending.
   std::vector<histogram_bin> bins() const;
 
@@ -51,7 +54,9 @@ class histogram {
   // |d| up to this is counted in place: fewer than max_exact differences,
   // so only a difference counted apart can make too many.
   static constexpr std::int64_t small = 31;
-  void add_other(std::int64_t difference);
+  void add_other(std::int64_t difference, std::uint64_t count = 1);
+  // From here on, magnitude bins.
+  void fold();
   std::size_t distinct() const noexcept;
   // The exact counts, folded into magnitude bins.
   std::array<std::uint64_t, 65> folded() const noexcept;
@@ -146,6 +151,11 @@ class accumulator {
   int128 sum() const noexcept { return sum_; }
   uint128 sum_of_squares() const noexcept { return sum_of_squares_; }
   uint128 model_energy() const noexcept { return model_energy_; }
+
+  // Adds the figures of `other`, of the same format and kind of model, as
+  // if its entries had come after these: the sum of channels. Its largest
+  // difference takes the place of this one's only when larger.
+  void merge(const accumulator& other);
 
   // Continues from sums already taken over `entries` entries (for tests of
   // counts that would take too long to feed).

@@ -14,6 +14,10 @@ struct batch_settings {
   std::optional<std::string> samples_name = samples_file;  // none: the run has no samples
   std::string results_m_name = results_m_file;
   std::string results_c_name = results_c_file;
+  // The files of the imaginary parts, when a complex result is written as two.
+  std::optional<std::string> results_m_imag_name;
+  std::optional<std::string> results_c_imag_name;
+  bool sample_per_entry = false;  // samples as many as the result entries, not one a frame
   run_encodings encodings{};
   std::vector<std::string> directories;  // none: the current directory
   std::optional<std::string> plot_file;  // for a single directory

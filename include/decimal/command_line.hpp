@@ -34,6 +34,16 @@ enum option_id : int {
   option_max_mean,
   option_accuracy,
   option_junit_suite,
+  option_channels,
+  option_samples_channels,
+  option_channel_names,
+  option_select,
+  option_complex,
+  option_complex_tolerance,
+  option_evm_reference,
+  option_max_evm,
+  option_model_imag,
+  option_impl_imag,
 };
 
 struct long_option {
@@ -44,7 +54,7 @@ struct long_option {
 
 // decimal-diff's long options: the one list that its parser takes, and that
 // a test holds its --help, manual page and completion to.
-inline constexpr std::array<long_option, 31> decimal_diff_options{{
+inline constexpr std::array<long_option, 41> decimal_diff_options{{
     {"format", option_argument::required, 'f'},
     {"count", option_argument::required, 'n'},
     {"tolerance", option_argument::required, 't'},
@@ -62,6 +72,16 @@ inline constexpr std::array<long_option, 31> decimal_diff_options{{
     {"impl-encoding", option_argument::required, option_impl_encoding},
     {"samples-encoding", option_argument::required, option_samples_encoding},
     {"model-format", option_argument::required, option_model_format},
+    {"channels", option_argument::required, option_channels},
+    {"samples-channels", option_argument::required, option_samples_channels},
+    {"channel-names", option_argument::required, option_channel_names},
+    {"select", option_argument::required, option_select},
+    {"model-imag", option_argument::required, option_model_imag},
+    {"impl-imag", option_argument::required, option_impl_imag},
+    {"complex", option_argument::none, option_complex},
+    {"complex-tolerance", option_argument::required, option_complex_tolerance},
+    {"evm-reference", option_argument::required, option_evm_reference},
+    {"max-evm", option_argument::required, option_max_evm},
     {"weak", option_argument::required, option_weak},
     {"word-bits", option_argument::required, option_word_bits},
     {"plot", option_argument::required, option_plot},

@@ -11,7 +11,9 @@
 
 #include "decimal/accumulator.hpp"
 #include "decimal/alignment.hpp"
+#include "decimal/channel_layout.hpp"
 #include "decimal/envelope.hpp"
+#include "decimal/evm.hpp"
 #include "decimal/q_format.hpp"
 #include "decimal/run.hpp"
 
@@ -24,9 +26,16 @@ struct verdict_rules {
   std::optional<double> min_snr_db{};  // fail also below this SNR
   std::optional<double> max_mean{};    // fail also when |mean| is beyond this many LSB
   std::optional<int> accuracy{};       // fail also when this accuracy level is not met
-  std::optional<std::size_t> count{};  // compare only the first COUNT entries
+  std::optional<std::size_t> count{};  // compare only the first COUNT entries (frames)
   std::uint64_t skip = 0;              // read and check the first SKIP pairs, but leave them out
-  delay_setting delay{};
+  delay_setting delay{};               // in frames
+  channel_layout channels{};
+
+  // The limits of channel `channel`: its own, or the rules'.
+  channel_limits limits(std::size_t channel) const {
+    if (channel < channels.limits.size()) return channels.limits[channel];
+    return {tolerance, min_snr_db, max_mean, accuracy};
+  }
 };
 
 // Accuracy levels run from 1 to this.
@@ -39,7 +48,8 @@ struct entry_beyond {
   std::int64_t res_c;
   std::optional<std::int64_t> sample;  // none when the run has no samples
   std::int64_t difference;
-  bool real_model = false;  // res_m and the difference are real_word()s
+  bool real_model = false;     // res_m and the difference are real_word()s
+  std::string_view channel{};  // its name, with several channels: the index is the frame's
 };
 
 // Takes each entry beyond the tolerance, in order, as long as it returns
@@ -79,7 +89,9 @@ std::vector<std::pair<char, std::uint64_t>> unknown_letter_tally(const accumulat
 
 // The longest entry line: two Q32.0 extremes with six decimals, a 32-bit
 // sample, a 20-digit index and a 33-bit difference fit with room to spare.
-inline constexpr std::size_t max_entry_line = 160;
+// A channel's name adds at most max_channel_name bytes.
+inline constexpr std::size_t max_channel_name = 16;
+inline constexpr std::size_t max_entry_line = 160 + max_channel_name + 1;
 
 // Writes "index:I, res_m:M, res_c:C, samp:S, diff:D\n" into `out` (room for
 // max_entry_line bytes) and returns its end: decimal's report line, with the
@@ -87,9 +99,11 @@ inline constexpr std::size_t max_entry_line = 160;
 // difference; without a sample, the line has no samp field.
 // With a `real_model`, res_m and the difference are real_word()s: the
 // difference is printed with three decimals.
+// A `channel` name follows the index: "index:5.Q, ...".
 char* render_entry_line(char* out, const q_format& format, std::uint64_t index, std::int64_t res_m,
                         std::int64_t res_c, std::optional<std::int64_t> sample,
-                        std::int64_t difference, bool real_model = false);
+                        std::int64_t difference, bool real_model = false,
+                        std::string_view channel = {});
 
 // The same line for an entry.
 char* render_entry_line(char* out, const q_format& format, const entry_beyond& entry);
@@ -99,11 +113,30 @@ char* render_entry_line(char* out, const q_format& format, const entry_beyond& e
 // were, the unknown and missing entries after the count, " (minimum X dB)"
 // with a minimum, and the lagging file's lead-in of a delay `lead_in` last;
 // no line feed.
+// A total over channels gives its `tolerance` text ("7,7,3") and the
+// `largest_channel`'s name after the index ("at index 5.Q").
+struct summary_naming {
+  std::string tolerance{};
+  std::string largest_channel{};
+};
 std::string summary_figures(const accumulator& figures, const std::optional<double>& min_snr_db,
-                            std::uint64_t skipped = 0, std::int64_t lead_in = 0);
+                            std::uint64_t skipped = 0, std::int64_t lead_in = 0,
+                            const summary_naming& naming = {});
+
+// The figures of one channel of a run with several.
+struct channel_verdict {
+  std::size_t channel;
+  std::string name;
+  accumulator figures;
+  std::optional<double> min_snr_db;  // its own
+  std::vector<std::string> reasons;  // unnamed: "3 entries beyond 2 LSB"
+  std::string rounding{};            // its rounding and accuracy lines, named
+  std::optional<std::uint64_t> first_beyond{};
+};
 
 // The outcome of checking one directory.
 struct run_verdict {
+  // With several channels, the total over those compared.
   accumulator figures;
   std::vector<std::string> reasons;  // empty for a pass
   std::uint64_t skipped = 0;
@@ -115,6 +148,14 @@ struct run_verdict {
   std::string rounding{};
   bool shows_rounding = false;
   bool shows_accuracy = false;
+  // With several channels: each one compared, in order, and where the
+  // total's largest difference lies; with --complex, the EVM.
+  std::vector<channel_verdict> channels{};
+  std::string largest_channel{};
+  std::string charted_channel{};  // the channel whose entries the plot data hold
+  std::size_t frame = 1;          // entries in a frame, of every channel
+  std::string tolerances{};       // the channels', as tolerance_list() gives them
+  std::optional<evm_figures> evm{};
 
   bool pass() const noexcept { return reasons.empty(); }
 };

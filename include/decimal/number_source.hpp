@@ -95,11 +95,16 @@ class number_source {
   // The file's name as messages show it.
   virtual const std::string& name() const noexcept = 0;
 
-  // Throws parse_error "NAME: expected N numbers, found COUNT".
+  // Throws parse_error with shortage(expected).
   [[noreturn]] void fail_count(std::size_t expected) const {
-    throw parse_error(name() + ": expected " + std::to_string(expected) + " numbers, found " +
-                          std::to_string(count()),
-                      0, 0);
+    throw parse_error(shortage(expected), 0, 0);
+  }
+  // "NAME: expected N numbers, found COUNT", N and COUNT as read() gives
+  // them; a source that gives a number more than once, or takes numbers from
+  // two files, tells them of its files.
+  virtual std::string shortage(std::size_t expected) const {
+    return name() + ": expected " + std::to_string(expected) + " numbers, found " +
+           std::to_string(count());
   }
 };
 

@@ -76,6 +76,14 @@ struct run_paths {
   std::string results_m;
   std::string results_c;
   run_encodings encodings{};
+  // A complex result as two files: these hold its imaginary parts, the
+  // result files its real parts, read as one stream of both in turn.
+  std::optional<std::string> results_m_imag{};
+  std::optional<std::string> results_c_imag{};
+  // Each frame holds this many result entries, one of each channel in
+  // turn, and one sample, or as many as it holds result entries.
+  std::size_t channels = 1;
+  bool sample_per_entry = false;
 };
 
 // The default file names inside `dir`.
@@ -91,15 +99,14 @@ std::thread start_thread(std::function<void()> task);
 // decimal-diff's run: the three files read in step, a block of entries at a
 // time, in one pass and bounded memory whatever their length, the model's
 // entries paired with the implementation's as `delay` says (the samples
-// follow the model). The results must be patterns of `format`; without
-// `count`, the result files must agree in length (counts_agree()), and the
-// samples reach the last entry compared; with it, `count` pairs are read and
-// nothing after them. An automatic delay is found in the first delay_window
-// entries of each file, read ahead and kept to be read again. Once
-// a run proves longer than one block, two helper threads read the next
-// block of the result files, one each, while the caller compares the
-// current one; when they cannot start, the caller's thread reads it
-// instead, with the same outcome. Result files both of raw words are
+// follow the model). Counts, delays and blocks are whole frames of
+// paths.channels entries; a file that is not is trouble. The results must be patterns of `format`;
+// without `count`, the result files must agree in length (counts_agree()), and the samples reach
+// the last entry compared; with it, `count` pairs are read and nothing after them. An automatic
+// delay is found in the first delay_window entries of each file, read ahead and kept to be read
+// again. Once a run proves longer than one block, two helper threads read the next block of the
+// result files, one each, while the caller compares the current one; when they cannot start, the
+// caller's thread reads it instead, with the same outcome. Result files both of raw words are
 // always read on the caller's thread: their reading costs less than the
 // helpers' hand-over.
 class entry_stream {
@@ -134,9 +141,12 @@ class entry_stream {
 
   // Pairs of entries read so far.
   std::size_t entries() const noexcept { return entries_; }
-  // The delay used, and the model's index of the first pair.
+  // The delay used, and the model's index of the first pair, in entries.
   std::int64_t delay() const noexcept { return delay_; }
   std::uint64_t first_index() const noexcept { return model_offset_; }
+  // Entries in a frame, and the delay in frames.
+  std::size_t frame() const noexcept { return frame_; }
+  std::int64_t delay_frames() const noexcept { return delay_ / static_cast<std::int64_t>(frame_); }
   // What the search found, when it ran.
   const std::optional<delay_search>& search() const noexcept { return search_; }
   // Whether the model's entries are real_word()s: a real model, or one of another format.
@@ -205,6 +215,9 @@ class entry_stream {
   void lead_in();
   // Reads the first delay_window entries of each result file and finds the delay in them.
   std::int64_t search_delay(const q_format& format, std::uint32_t max_delay);
+  // Throws trouble when either result file, read to its end, does not hold
+  // a whole number of frames.
+  void check_whole_frames() const;
   // Reads the rest of the leading file, after the lagging one ended, into unpaired_.
   void read_unpaired(results_block& results, std::size_t both);
   // Throws the trouble that has shown up: reads on as far as it takes to
@@ -215,6 +228,10 @@ class entry_stream {
   std::array<char, file_buffer_size> samples_text_;
   std::array<char, file_buffer_size> model_text_;
   std::array<char, file_buffer_size> implementation_text_;
+  // The imaginary parts' files, when a result is written as two.
+  std::vector<char> model_imaginary_text_;
+  std::vector<char> implementation_imaginary_text_;
+  std::size_t frame_;
   bool has_samples_;
   std::unique_ptr<number_source> samples_;
   std::unique_ptr<number_source> model_;

@@ -1,0 +1,344 @@
+#include "decimal/channels.hpp"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "decimal/display.hpp"
+#include "decimal/error.hpp"
+
+namespace decimal {
+namespace {
+
+// A channel's part of the run, and the block of it being compared.
+struct channel_state {
+  std::size_t channel;
+  channel_limits limits;
+  accumulator figures;
+  std::vector<std::int64_t> model;
+  std::vector<std::int64_t> implementation;
+  std::vector<std::int64_t> differences;
+  std::optional<std::uint64_t> first_beyond{};
+  bool any_beyond = false;  // in the block, or unknown
+};
+
+// `line` ("summary: ...") with the channel's name before its colon: "summary Q: ...".
+std::string named(const std::string& line, const std::string& name) {
+  std::string out;
+  std::size_t start = 0;
+  // Each line of several.
+  while (start < line.size()) {
+    const std::size_t end = std::min(line.find('\n', start), line.size());
+    const std::string_view one(line.data() + start, end - start);
+    const std::size_t colon = one.find(':');
+    out.append(one.substr(0, colon)).append(" " + name).append(one.substr(colon));
+    if (end < line.size()) out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
+
+// add_with_unknowns() of comparison.cpp, for a channel's block.
+bool add_channel_block(accumulator& figures, std::span<const std::int64_t> model,
+                       std::span<const std::int64_t> implementation,
+                       std::span<std::int64_t> differences, bool unknowns) {
+  if (!unknowns) return figures.add(model, implementation, differences);
+  bool shown = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= model.size(); ++i) {
+    const bool unknown =
+        i < model.size() && (is_unknown(model[i]) || is_unknown(implementation[i]));
+    if (i < model.size() && !unknown) continue;
+    if (i > start) {
+      shown |=
+          figures.add(model.subspan(start, i - start), implementation.subspan(start, i - start),
+                      differences.subspan(start, i - start));
+    }
+    if (unknown) {
+      differences[i] = is_unknown(implementation[i]) ? implementation[i] : model[i];
+      figures.add_unknown(unknown_letter(differences[i]));
+      shown = true;
+    }
+    start = i + 1;
+  }
+  return shown;
+}
+
+}  // namespace
+
+std::string channel_reason(const std::string& name, const std::string& reason) {
+  return "channel " + name + ": " + reason;
+}
+
+std::string tolerance_list(const verdict_rules& rules) {
+  const channel_layout& layout = rules.channels;
+  std::vector<std::string> shown;
+  for (std::size_t c = 0; c < layout.count; ++c) {
+    if (layout.compared(c)) shown.push_back(shortest_decimal(rules.limits(c).tolerance));
+  }
+  if (std::all_of(shown.begin(), shown.end(),
+                  [&](const std::string& t) { return t == shown[0]; })) {
+    return shown.empty() ? "0" : shown[0];
+  }
+  std::string list;
+  for (const std::string& t : shown) list += (list.empty() ? "" : ",") + t;
+  return list;
+}
+
+run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
+                           const entry_sink& beyond, envelope* plot_data,
+                           const thread_starter& start, std::optional<applied_delay>* delay_used) {
+  const channel_layout& layout = rules.channels;
+  const std::size_t n = layout.count;
+  run_paths framed = paths;
+  framed.channels = n;
+  const auto stream =
+      std::make_unique<entry_stream>(framed, rules.format, rules.count, rules.delay, start);
+  std::optional<applied_delay> used;
+  if (rules.delay.given &&
+      (!rules.delay.automatic || (stream->search() && stream->search()->any_candidate))) {
+    used =
+        applied_delay{stream->delay_frames(),
+                      rules.delay.automatic ? std::optional(rules.delay.max_delay) : std::nullopt,
+                      stream->search()};
+    if (delay_used != nullptr) *delay_used = used;
+  }
+  const std::uint64_t first_frame = stream->first_index() / n;
+  const bool real_model = stream->real_model();
+  const q_format& format = rules.format;
+
+  std::vector<channel_state> channels;
+  const std::size_t block_frames = entry_stream::block_size / n;
+  for (std::size_t c = 0; c < n; ++c) {
+    if (!layout.compared(c)) continue;
+    const channel_limits limits = rules.limits(c);
+    channels.push_back(
+        {c, limits, accumulator(format, limits.tolerance, first_frame + rules.skip, real_model),
+         std::vector<std::int64_t>(block_frames), std::vector<std::int64_t>(block_frames),
+         std::vector<std::int64_t>(block_frames)});
+  }
+  // With --complex, channels[0] is I and channels[1] Q.
+  std::optional<evm_accumulator> evm;
+  if (layout.complex) evm.emplace(layout.reference, rules.limits(0).tolerance);
+  const bool circle = layout.complex && layout.shape == tolerance_shape::circle;
+  std::vector<char> frame_beyond(circle ? block_frames : 0);
+  std::vector<envelope> drawn;
+  if (plot_data != nullptr) {
+    drawn.assign(channels.size(), *plot_data);
+    for (envelope& e : drawn) e.skip(first_frame);
+  }
+  std::vector<std::string> names;
+  for (const channel_state& s : channels) names.push_back(layout.name(s.channel));
+
+  run_verdict verdict{
+      accumulator(format, channels.front().limits.tolerance, first_frame + rules.skip, real_model),
+      {},
+      rules.skip,
+      {}};
+  bool wanted = static_cast<bool>(beyond);
+  while (const std::size_t got = stream->next()) {
+    const std::uint64_t first = (stream->entries() - got) / n;  // frames before the block
+    const std::size_t frames = got / n;
+    const std::size_t from =
+        first >= rules.skip
+            ? 0
+            : static_cast<std::size_t>(std::min<std::uint64_t>(frames, rules.skip - first));
+    const std::size_t here = frames - from;
+    const auto model = stream->results_m().subspan(from * n);
+    const auto implementation = stream->results_c().subspan(from * n);
+    const std::uint64_t index = first_frame + first + from;  // the first frame compared
+    bool any_shown = false;
+    for (channel_state& s : channels) {
+      for (std::size_t f = 0; f < here; ++f) {
+        s.model[f] = model[f * n + s.channel];
+        s.implementation[f] = implementation[f * n + s.channel];
+      }
+      s.any_beyond = add_channel_block(
+          s.figures, std::span(s.model).first(here), std::span(s.implementation).first(here),
+          std::span(s.differences).first(here), stream->unknowns_in_block());
+      if (s.any_beyond && !s.first_beyond) {
+        for (std::size_t f = 0; f < here; ++f) {
+          if (is_unknown(s.differences[f]) || s.figures.beyond(s.differences[f])) {
+            s.first_beyond = index + f;
+            break;
+          }
+        }
+      }
+      any_shown |= s.any_beyond && !circle;
+    }
+    if (evm) {
+      const channel_state& i = channels[0];
+      const channel_state& q = channels[1];
+      for (std::size_t f = 0; f < here; ++f) {
+        bool out = false;
+        if (is_unknown(i.differences[f]) || is_unknown(q.differences[f])) {
+          out = true;
+        } else if (real_model) {
+          out = evm->add_real(index + f, real_of_word(i.model[f]), real_of_word(q.model[f]),
+                              real_of_word(i.differences[f]), real_of_word(q.differences[f]));
+        } else {
+          out = evm->add(index + f, format.lsb(i.model[f]), format.lsb(q.model[f]),
+                         i.differences[f], q.differences[f]);
+        }
+        if (circle) frame_beyond[f] = out ? 1 : 0;
+        any_shown |= out;
+      }
+    }
+    for (std::size_t k = 0; k < drawn.size(); ++k) {
+      const channel_state& s = channels[k];
+      for (std::size_t f = 0; f < here; ++f) {
+        const std::int64_t d = s.differences[f];
+        if (is_unknown(d)) {
+          drawn[k].add_unknown();
+          drawn[k].mark_fault();
+          continue;
+        }
+        if (real_model) {
+          drawn[k].add(real_of_word(s.model[f]),
+                       static_cast<double>(format.lsb(s.implementation[f])), real_of_word(d));
+        } else {
+          drawn[k].add(format.lsb(s.model[f]), format.lsb(s.implementation[f]), d);
+        }
+        if (circle ? frame_beyond[f] != 0 : s.figures.beyond(d)) drawn[k].mark_fault();
+      }
+    }
+    // What is shown of an entry: beyond its channel's tolerance, or of a
+    // frame beyond the circle, or unknown.
+    const auto shown = [&](const channel_state& s, std::size_t f) {
+      const std::int64_t d = s.differences[f];
+      return is_unknown(d) || (circle ? frame_beyond[f] != 0 : s.figures.beyond(d));
+    };
+    if (any_shown && !verdict.first_beyond) {
+      for (std::size_t f = 0; f < here && !verdict.first_beyond; ++f) {
+        for (const channel_state& s : channels) {
+          if (shown(s, f)) {
+            verdict.first_beyond = index + f;
+            break;
+          }
+        }
+      }
+    }
+    const auto block_samples = stream->read_samples(wanted && any_shown);
+    if (!wanted || !any_shown) continue;
+    const auto samples = block_samples.empty() ? block_samples : block_samples.subspan(from * n);
+    for (std::size_t f = 0; f < here && wanted; ++f) {
+      for (std::size_t k = 0; k < channels.size() && wanted; ++k) {
+        const channel_state& s = channels[k];
+        if (!shown(s, f)) continue;
+        wanted = beyond({index + f, s.model[f], s.implementation[f],
+                         samples.empty() ? std::nullopt : std::optional(samples[f * n + s.channel]),
+                         s.differences[f], real_model, names[k]});
+      }
+    }
+  }
+  // The leading file's frames that the lagging one ended before.
+  if (const auto unpaired = stream->unpaired(); !unpaired.empty()) {
+    const std::uint64_t first = first_frame + stream->entries() / n;
+    const bool model = stream->model_leads();
+    const auto samples = stream->read_unpaired_samples(wanted);
+    if (!verdict.first_beyond) verdict.first_beyond = first;
+    for (std::size_t e = 0; e < unpaired.size(); ++e) {
+      const std::size_t channel = e % n;
+      for (std::size_t k = 0; k < channels.size(); ++k) {
+        channel_state& s = channels[k];
+        if (s.channel != channel) continue;
+        s.figures.add_missing(model);
+        if (!s.first_beyond) s.first_beyond = first + e / n;
+        if (!wanted) continue;
+        wanted = beyond({first + e / n, model ? unpaired[e] : missing_value,
+                         model ? missing_value : unpaired[e],
+                         samples.empty() ? std::nullopt : std::optional(samples[e]), missing_value,
+                         real_model, names[k]});
+      }
+    }
+  }
+  verdict.delay = used;
+  if (used && rules.delay.automatic && !rules.count) {
+    verdict.delay->count_difference = (static_cast<std::int64_t>(stream->implementation_count()) -
+                                       static_cast<std::int64_t>(stream->model_count())) /
+                                      static_cast<std::int64_t>(n);
+  }
+  if (stream->entries() / n <= rules.skip) {
+    throw error(shown_name(paths.results_m) + ": --skip=" + std::to_string(rules.skip) +
+                " leaves none of its " + std::to_string(stream->entries() / n) + " frames");
+  }
+  verdict.shows_rounding = real_model || rules.max_mean || rules.accuracy;
+  verdict.shows_accuracy = real_model || rules.accuracy;
+  for (const channel_state& s : channels) {
+    verdict.shows_rounding |= s.limits.max_mean.has_value() || s.limits.accuracy.has_value();
+    verdict.shows_accuracy |= s.limits.accuracy.has_value();
+  }
+  // Weak words are the files', not a channel's: the total counts them.
+  for (std::size_t k = 0; k < channels.size(); ++k) {
+    channel_state& s = channels[k];
+    channel_verdict one{s.channel, names[k], std::move(s.figures), s.limits.min_snr_db,
+                        {},        {},       s.first_beyond};
+    one.reasons =
+        fail_reasons(one.figures, s.limits.min_snr_db, s.limits.max_mean, s.limits.accuracy);
+    // Against a circle, the parts' own differences are figures, not reasons.
+    if (circle && one.figures.beyond_tolerance() != 0) one.reasons.erase(one.reasons.begin());
+    one.rounding = rounding_lines(one.figures, verdict.shows_rounding, verdict.shows_accuracy,
+                                  s.limits.accuracy);
+    if (!one.rounding.empty()) one.rounding = named(one.rounding, one.name);
+    for (const std::string& reason : one.reasons) {
+      verdict.reasons.push_back(channel_reason(one.name, reason));
+    }
+    const double before = std::fabs(verdict.figures.largest_lsb());
+    const bool had = verdict.figures.entries() != 0;
+    verdict.figures.merge(one.figures);
+    if (!had || std::fabs(verdict.figures.largest_lsb()) > before) {
+      verdict.largest_channel = one.name;
+    }
+    verdict.channels.push_back(std::move(one));
+  }
+  verdict.figures.add_weak(stream->weak());
+  verdict.frame = n;
+  verdict.tolerances = tolerance_list(rules);
+  if (evm) {
+    verdict.evm = evm->figures();
+    if (circle && verdict.evm->beyond_circle != 0) {
+      const std::uint64_t b = verdict.evm->beyond_circle;
+      verdict.reasons.push_back(std::to_string(b) + (b == 1 ? " entry" : " entries") +
+                                " with |error| beyond " +
+                                shortest_decimal(channels[0].limits.tolerance) + " LSB");
+    }
+    if (layout.max_evm) {
+      if (auto reason = evm_reason(*verdict.evm, *layout.max_evm)) {
+        verdict.reasons.push_back(std::move(*reason));
+      }
+    }
+  }
+  if (!drawn.empty()) {
+    // The chart is the worst channel's: the first with the most entries shown.
+    std::size_t worst = 0;
+    const auto faults = [](const channel_verdict& c) {
+      return c.figures.beyond_tolerance() + c.figures.unknown() + c.figures.missing();
+    };
+    for (std::size_t k = 1; k < verdict.channels.size(); ++k) {
+      if (faults(verdict.channels[k]) > faults(verdict.channels[worst])) worst = k;
+    }
+    *plot_data = std::move(drawn[worst]);
+    verdict.charted_channel = verdict.channels[worst].name;
+  }
+  return verdict;
+}
+
+std::string render_channels_closing(const run_verdict& verdict) {
+  std::string out = verdict.delay ? delay_line(*verdict.delay) + '\n' : "";
+  for (const channel_verdict& c : verdict.channels) {
+    out += named(histogram_line(c.figures), c.name);
+    out += named("summary: " + summary_figures(c.figures, c.min_snr_db, verdict.skipped), c.name) +
+           '\n';
+    out += c.rounding;
+  }
+  if (verdict.evm) out += evm_line(*verdict.evm) + '\n';
+  const std::int64_t lead_in =
+      verdict.delay ? verdict.delay->entries * static_cast<std::int64_t>(verdict.frame) : 0;
+  out += "total: " +
+         summary_figures(verdict.figures, std::nullopt, verdict.skipped * verdict.channels.size(),
+                         lead_in, {verdict.tolerances, verdict.largest_channel}) +
+         '\n';
+  return out + verdict_line(verdict.reasons);
+}
+
+}  // namespace decimal
