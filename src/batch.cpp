@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "decimal/channels.hpp"
 #include "decimal/ci_report.hpp"
 #include "decimal/display.hpp"
 #include "decimal/ending_signals.hpp"
@@ -248,7 +249,19 @@ std::string default_suite_name(const batch_settings& settings) {
   if (settings.encodings.model_format) {
     name += " --model-format=" + settings.encodings.model_format->name();
   }
-  if (rules.tolerance != 0) name += " -t " + shortest_decimal(rules.tolerance);
+  const channel_layout& layout = rules.channels;
+  if (layout.several()) name += " --channels=" + std::to_string(layout.count);
+  if (layout.complex) name += " --complex";
+  if (layout.several()) {
+    const std::string tolerances = tolerance_list(rules);
+    if (tolerances != "0") name += " -t " + tolerances;
+  } else if (rules.tolerance != 0) {
+    name += " -t " + shortest_decimal(rules.tolerance);
+  }
+  if (layout.max_evm) {
+    name += " --max-evm=" + shortest_decimal(layout.max_evm->value) +
+            (layout.max_evm->decibels ? "dB" : "");
+  }
   if (rules.min_snr_db) name += " --min-snr=" + shortest_decimal(*rules.min_snr_db);
   if (rules.max_mean) name += " --max-mean=" + shortest_decimal(*rules.max_mean);
   if (rules.accuracy) name += " --accuracy=" + std::to_string(*rules.accuracy);
@@ -291,6 +304,38 @@ std::vector<report_property> report_settings(const batch_settings& settings) {
   }
   if (settings.encodings.word_bits != 0) {
     list.push_back({"word_bits", std::to_string(settings.encodings.word_bits)});
+  }
+  const channel_layout& layout = rules.channels;
+  if (layout.several()) {
+    list.push_back({"channels", std::to_string(layout.count)});
+    std::string names;
+    std::string compared;
+    for (std::size_t c = 0; c < layout.count; ++c) {
+      names += (c == 0 ? "" : ",") + layout.name(c);
+      if (layout.compared(c)) compared += (compared.empty() ? "" : ",") + layout.name(c);
+    }
+    list.push_back({"channel_names", names});
+    list.push_back({"compared_channels", compared});
+    list.push_back({"channel_tolerances", tolerance_list(rules)});
+    list.push_back({"samples_channels",
+                    settings.sample_per_entry ? std::to_string(layout.count) : std::string("1")});
+  }
+  if (settings.results_m_imag_name) {
+    list.push_back({"model_imag", shown_name(*settings.results_m_imag_name)});
+  }
+  if (settings.results_c_imag_name) {
+    list.push_back({"impl_imag", shown_name(*settings.results_c_imag_name)});
+  }
+  if (layout.complex) {
+    list.push_back({"complex", "true"});
+    list.push_back(
+        {"complex_tolerance", layout.shape == tolerance_shape::circle ? "circle" : "box"});
+    list.push_back(
+        {"evm_reference", layout.reference == evm_reference::average ? "average" : "peak"});
+    if (layout.max_evm) {
+      list.push_back({"max_evm", shortest_decimal(layout.max_evm->value) +
+                                     (layout.max_evm->decibels ? "dB" : "%")});
+    }
   }
   return list;
 }
@@ -407,25 +452,37 @@ directory_report check_directory(const batch_settings& settings, destinations& t
                                     plot_data ? &*plot_data : nullptr, start_thread, &report.delay);
     // Where it is drawn, a failure says whether a latency would explain it.
     const bool drawn = to.plot || to.plots || page != nullptr;
+    // With several channels, the plot data are the worst channel's.
+    const channel_verdict* charted = verdict.charted();
+    verdict_rules drawn_rules = rules;
+    if (charted != nullptr) drawn_rules.tolerance = rules.limits(charted->channel).tolerance;
+    const std::string drawn_title =
+        title_of(dir) + (charted != nullptr ? " (channel " + charted->name + ")" : "");
     if (drawn && !verdict.pass() && !rules.delay.given) report.hint = delay_hint(settings, dir);
     // The plot is drawn first, so that a run that fails to draw it writes nothing.
     if (to.plot) {
-      plot.emplace(
-          to.plot->prepare(draw_plot(*plot_format_of(to.plot->name()),
-                                     {*plot_data, verdict, rules, title_of(dir), report.hint})));
+      plot.emplace(to.plot->prepare(
+          draw_plot(*plot_format_of(to.plot->name()),
+                    {*plot_data, verdict, drawn_rules, drawn_title, report.hint})));
     }
     if (const std::optional<std::string> path =
             to.plots && !verdict.pass() ? to.plots->next_path(dir) : std::nullopt) {
       output_file(*path, "plot-dir")
           .write(draw_plot(plot_format::png,
-                           {*plot_data, verdict, rules, title_of(dir), report.hint}));
+                           {*plot_data, verdict, drawn_rules, drawn_title, report.hint}));
       report.attachment = *path;
     }
     report.outcome = verdict.pass() ? run_outcome::pass : run_outcome::fail;
     const std::string closing = render_closing(verdict, rules.min_snr_db);
-    report.summary = summary_figures(verdict.figures, rules.min_snr_db, verdict.skipped,
-                                     verdict.delay ? verdict.delay->entries : 0);
-    if (to.junit) {
+    report.summary = verdict.channels.empty()
+                         ? summary_figures(verdict.figures, rules.min_snr_db, verdict.skipped,
+                                           verdict.delay ? verdict.delay->entries : 0)
+                         : total_figures(verdict);
+    if (to.junit && !verdict.channels.empty()) {
+      report.output = verdict_line(verdict.reasons) + channel_lines(verdict);
+      if (verdict.delay) report.output += delay_line(*verdict.delay) + '\n';
+      report.output += junit_text.take_text(verdict.entries_shown);
+    } else if (to.junit) {
       const accumulator& figures = verdict.figures;
       // What a CI viewer should open on comes first; the lines, however many, last.
       report.output =
@@ -480,7 +537,10 @@ directory_report check_directory(const batch_settings& settings, destinations& t
     }
   }
   if (page != nullptr) {
-    page->add(report, {rules.format, rules.tolerance, plot_data ? &*plot_data : nullptr,
+    const channel_verdict* charted = report.verdict ? report.verdict->charted() : nullptr;
+    const double charted_tolerance =
+        charted != nullptr ? rules.limits(charted->channel).tolerance : rules.tolerance;
+    page->add(report, {rules.format, charted_tolerance, plot_data ? &*plot_data : nullptr,
                        std::move(page_entries)});
   }
   return report;

@@ -219,12 +219,14 @@ run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
       }
     }
     const auto block_samples = stream->read_samples(wanted && any_shown);
-    if (!wanted || !any_shown) continue;
+    if (!any_shown) continue;
     const auto samples = block_samples.empty() ? block_samples : block_samples.subspan(from * n);
-    for (std::size_t f = 0; f < here && wanted; ++f) {
-      for (std::size_t k = 0; k < channels.size() && wanted; ++k) {
+    for (std::size_t f = 0; f < here; ++f) {
+      for (std::size_t k = 0; k < channels.size(); ++k) {
         const channel_state& s = channels[k];
         if (!shown(s, f)) continue;
+        ++verdict.entries_shown;
+        if (!wanted) continue;
         wanted = beyond({index + f, s.model[f], s.implementation[f],
                          samples.empty() ? std::nullopt : std::optional(samples[f * n + s.channel]),
                          s.differences[f], real_model, names[k]});
@@ -243,6 +245,7 @@ run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
         channel_state& s = channels[k];
         if (s.channel != channel) continue;
         s.figures.add_missing(model);
+        ++verdict.entries_shown;
         if (!s.first_beyond) s.first_beyond = first + e / n;
         if (!wanted) continue;
         wanted = beyond({first + e / n, model ? unpaired[e] : missing_value,
@@ -323,8 +326,15 @@ run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
   return verdict;
 }
 
-std::string render_channels_closing(const run_verdict& verdict) {
-  std::string out = verdict.delay ? delay_line(*verdict.delay) + '\n' : "";
+std::string total_figures(const run_verdict& verdict) {
+  const std::int64_t lead_in =
+      verdict.delay ? verdict.delay->entries * static_cast<std::int64_t>(verdict.frame) : 0;
+  return summary_figures(verdict.figures, std::nullopt, verdict.skipped * verdict.channels.size(),
+                         lead_in, {verdict.tolerances, verdict.largest_channel});
+}
+
+std::string channel_lines(const run_verdict& verdict) {
+  std::string out;
   for (const channel_verdict& c : verdict.channels) {
     out += named(histogram_line(c.figures), c.name);
     out += named("summary: " + summary_figures(c.figures, c.min_snr_db, verdict.skipped), c.name) +
@@ -332,13 +342,12 @@ std::string render_channels_closing(const run_verdict& verdict) {
     out += c.rounding;
   }
   if (verdict.evm) out += evm_line(*verdict.evm) + '\n';
-  const std::int64_t lead_in =
-      verdict.delay ? verdict.delay->entries * static_cast<std::int64_t>(verdict.frame) : 0;
-  out += "total: " +
-         summary_figures(verdict.figures, std::nullopt, verdict.skipped * verdict.channels.size(),
-                         lead_in, {verdict.tolerances, verdict.largest_channel}) +
-         '\n';
-  return out + verdict_line(verdict.reasons);
+  return out + "total: " + total_figures(verdict) + '\n';
+}
+
+std::string render_channels_closing(const run_verdict& verdict) {
+  return (verdict.delay ? delay_line(*verdict.delay) + '\n' : "") + channel_lines(verdict) +
+         verdict_line(verdict.reasons);
 }
 
 }  // namespace decimal

@@ -10,6 +10,7 @@
 #include <pugixml.hpp>
 #include <utility>
 
+#include "decimal/channels.hpp"
 #include "decimal/display.hpp"
 
 namespace decimal {
@@ -156,6 +157,10 @@ std::string junit_report::text() const {
         failure.text() = report.output.c_str();  // lines of numbers: printable already
       }
       summary_line = "summary: " + report.summary;
+      if (!report.verdict->channels.empty()) {
+        summary_line = channel_lines(*report.verdict);
+        summary_line.pop_back();  // the last line feed
+      }
     }
     // Jenkins' and GitLab's JUnit views show a file named so as the case's attachment.
     if (!report.attachment.empty()) {

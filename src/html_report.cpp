@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "decimal/alignment.hpp"
+#include "decimal/channels.hpp"
 #include "decimal/chart_svg.hpp"
 #include "decimal/display.hpp"
 
@@ -70,10 +71,11 @@ std::string figure_cells(const accumulator& figures) {
 // none is known in both, and the unknown entries when there are any), and,
 // where columns merge entries, the entries kept whole around the first
 // faults (index, model, implementation, difference, 1 when unknown).
-std::string chart_data(const page_details& details, const run_verdict& verdict) {
+std::string chart_data(const page_details& details,
+                       const std::optional<std::uint64_t>& first_beyond) {
   std::string data = "{\"fraction_bits\":" + std::to_string(details.format.fraction_bits) +
                      ",\"tolerance\":" + shortest_decimal(details.tolerance);
-  if (verdict.first_beyond) data += ",\"first_beyond\":" + std::to_string(*verdict.first_beyond);
+  if (first_beyond) data += ",\"first_beyond\":" + std::to_string(*first_beyond);
   const envelope& chart = *details.chart;
   data += ",\"span\":" + std::to_string(chart.span()) + ",\"first\":" +
           std::to_string(chart.columns().empty() ? 0 : chart.columns().front().first) +
@@ -187,10 +189,12 @@ void html_report::add(const directory_report& report, const page_details& detail
     const run_verdict& verdict_of = *report.verdict;
     html += xml_text(verdict_line(verdict_of.reasons));
     if (!report.hint.empty()) html += "<br /><strong>" + xml_text(report.hint) + "</strong>";
-    html += "<br />summary: " + xml_text(report.summary);
-    std::string lines = verdict_of.rounding;
+    // With several channels, each one's lines and the total take the summary's place.
+    const bool several = !verdict_of.channels.empty();
+    if (!several) html += "<br />summary: " + xml_text(report.summary);
+    std::string lines = several ? "" : verdict_of.rounding;
     if (report.delay) lines += delay_line(*report.delay) + '\n';
-    lines += histogram_line(verdict_of.figures);
+    lines += several ? channel_lines(verdict_of) : histogram_line(verdict_of.figures);
     for (std::string_view rest = lines; !rest.empty();) {
       const std::size_t end = rest.find('\n');
       html += "<br />" + xml_text(std::string(rest.substr(0, end)));
@@ -200,15 +204,23 @@ void html_report::add(const directory_report& report, const page_details& detail
     if (details.chart != nullptr && !details.chart->columns().empty()) {
       const std::string source = "d" + std::to_string(id) + "-data";
       // A picture that needs no script, which the interactive chart replaces.
-      const chart_marks marks{details.format.fraction_bits, details.tolerance,
-                              verdict_of.first_beyond,
+      // With several channels, the chart is the worst one's.
+      const channel_verdict* charted = verdict_of.charted();
+      const std::optional<std::uint64_t> first_beyond =
+          charted != nullptr ? charted->first_beyond : verdict_of.first_beyond;
+      const chart_marks marks{details.format.fraction_bits, details.tolerance, first_beyond,
                               at.name + ": " + joined_reasons(verdict_of.reasons)};
+      if (charted != nullptr) {
+        html += "<p class=\"chart-note\">The chart shows channel " + xml_text(charted->name) +
+                ", the one with the most entries beyond its tolerance of the " +
+                std::to_string(verdict_of.channels.size()) + " compared.</p>\n";
+      }
       html += "<div class=\"chart\" data-source=\"" + source + "\">" +
               chart_svg(*details.chart, marks) + "</div>\n<script type=\"application/json\" id=\"" +
-              source + "\">" + chart_data(details, verdict_of) + "</script>\n";
-      if (verdict_of.first_beyond) {
+              source + "\">" + chart_data(details, first_beyond) + "</script>\n";
+      if (first_beyond) {
         html += "<p class=\"chart-note\">Dashed: the first entry beyond the tolerance, index " +
-                std::to_string(*verdict_of.first_beyond) +
+                std::to_string(*first_beyond) +
                 ". Hover a column for its entries; drag to zoom, double-click to reset.</p>\n";
       }
     }

@@ -15,9 +15,15 @@ run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
                            const entry_sink& beyond, envelope* plot_data,
                            const thread_starter& start, std::optional<applied_delay>* delay_used);
 
-// The closing lines of such a run: the delay, each channel's histogram,
-// summary and rounding lines ("summary Q: ..."), the EVM, the total and the verdict.
+// Each channel's histogram, summary and rounding lines ("summary Q: ..."),
+// the EVM and the total, each with its line feed.
+std::string channel_lines(const run_verdict& verdict);
+
+// The closing lines of such a run: the delay, channel_lines() and the verdict.
 std::string render_channels_closing(const run_verdict& verdict);
+
+// The total line's figures, as the summary of the run.
+std::string total_figures(const run_verdict& verdict);
 
 // "channel Q: 3 entries beyond 2 LSB": a channel's reason, named.
 std::string channel_reason(const std::string& name, const std::string& reason);

@@ -152,12 +152,20 @@ struct run_verdict {
   // total's largest difference lies; with --complex, the EVM.
   std::vector<channel_verdict> channels{};
   std::string largest_channel{};
-  std::string charted_channel{};  // the channel whose entries the plot data hold
-  std::size_t frame = 1;          // entries in a frame, of every channel
-  std::string tolerances{};       // the channels', as tolerance_list() gives them
+  std::string charted_channel{};    // the channel whose entries the plot data hold
+  std::size_t frame = 1;            // entries in a frame, of every channel
+  std::string tolerances{};         // the channels', as tolerance_list() gives them
+  std::uint64_t entries_shown = 0;  // the lines of entries beyond, unknown or missing
   std::optional<evm_figures> evm{};
 
   bool pass() const noexcept { return reasons.empty(); }
+  // The channel the plot data hold, when there are several.
+  const channel_verdict* charted() const noexcept {
+    for (const channel_verdict& c : channels) {
+      if (c.name == charted_channel) return &c;
+    }
+    return nullptr;
+  }
 };
 
 // The reasons as the verdict line gives them, joined by "; ".
