@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
 #include <random>
 #include <string>
 #include <vector>
@@ -474,6 +476,41 @@ INSTANTIATE_TEST_SUITE_P(
                    "-30dB"},
         usage_case{{"--complex", "-t", "1,2", "--complex-tolerance=circle"},
                    "--complex-tolerance=circle holds |error| to one tolerance: give one -t"}));
+
+TEST_F(Channels, ReportsCarryEachChannel) {
+  const fs::path dir = write_run("reports", layout_model, layout_implementation);
+  const std::string junit = (scratch_.path() / "report.xml").string();
+  const std::string page = (scratch_.path() / "page.html").string();
+  const outcome result = run({"--samples=none", "--complex", "-t", "1", "--max-evm=-20dB", "--json",
+                              "--junit=" + junit, "--html=" + page},
+                             dir);
+  EXPECT_EQ(result.status, 1) << result.err;
+  const nlohmann::json line = nlohmann::json::parse(result.out);
+  ASSERT_EQ(line["channels"].size(), 2U);
+  EXPECT_EQ(line["channels"][1]["name"], "Q");
+  EXPECT_EQ(line["channels"][1]["reasons"][0], "1 entry beyond 1 LSB");
+  EXPECT_EQ(line["channels"][1]["beyond_tolerance"], 1);
+  EXPECT_EQ(line["largest_channel"], "Q");
+  EXPECT_EQ(line["evm"]["reference"], "average");
+  EXPECT_EQ(line["evm"]["peak_index"], 4);
+  EXPECT_EQ(line["evm"]["max_evm_db"], -20.0);
+  EXPECT_EQ(line["beyond"][0]["channel"], "Q");
+  EXPECT_EQ(line["beyond"][0]["index"], 4);
+
+  pugi::xml_document report;
+  ASSERT_TRUE(report.load_file(junit.c_str()));
+  const pugi::xml_node test = report.select_node("//testcase").node();
+  const std::string out = test.child("system-out").text().get();
+  EXPECT_NE(out.find("summary I: 0 of 6 entries"), std::string::npos) << out;
+  EXPECT_NE(out.find("summary Q: 1 of 6 entries"), std::string::npos) << out;
+  const std::string failure = test.child("failure").text().get();
+  EXPECT_NE(failure.find("index:4.Q, res_m:0.004395"), std::string::npos) << failure;
+  EXPECT_TRUE(report.select_node("//property[@name='channel_names'][@value='I,Q']"));
+
+  const std::string html = read_file(page);
+  EXPECT_NE(html.find("The chart shows channel Q"), std::string::npos);
+  EXPECT_NE(html.find("summary Q: 1 of 6 entries"), std::string::npos);
+}
 
 // The percentile comes from a histogram, never more than its stated
 // resolution above the true nearest-rank value, and exact below 16 LSB.
