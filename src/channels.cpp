@@ -121,7 +121,10 @@ run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
   std::optional<evm_accumulator> evm;
   if (layout.complex) evm.emplace(layout.reference, rules.limits(0).tolerance);
   const bool circle = layout.complex && layout.shape == tolerance_shape::circle;
-  std::vector<char> frame_beyond(circle ? block_frames : 0);
+  // A complex block's frames: beyond the circle or unknown, and the model's parts in LSB.
+  std::vector<char> frame_beyond(evm ? block_frames : 0);
+  std::vector<std::int64_t> model_i(evm ? block_frames : 0);
+  std::vector<std::int64_t> model_q(evm ? block_frames : 0);
   std::vector<envelope> drawn;
   if (plot_data != nullptr) {
     drawn.assign(channels.size(), *plot_data);
@@ -169,20 +172,33 @@ run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
     if (evm) {
       const channel_state& i = channels[0];
       const channel_state& q = channels[1];
-      for (std::size_t f = 0; f < here; ++f) {
-        bool out = false;
-        if (is_unknown(i.differences[f]) || is_unknown(q.differences[f])) {
-          out = true;
-        } else if (real_model) {
-          out = evm->add_real(index + f, real_of_word(i.model[f]), real_of_word(q.model[f]),
-                              real_of_word(i.differences[f]), real_of_word(q.differences[f]));
-        } else {
-          out = evm->add(index + f, format.lsb(i.model[f]), format.lsb(q.model[f]),
-                         i.differences[f], q.differences[f]);
+      bool out_of_circle = false;
+      if (!real_model && !stream->unknowns_in_block() && format.width() <= 30) {
+        for (std::size_t f = 0; f < here; ++f) {
+          model_i[f] = format.lsb(i.model[f]);
+          model_q[f] = format.lsb(q.model[f]);
         }
-        if (circle) frame_beyond[f] = out ? 1 : 0;
-        any_shown |= out;
+        out_of_circle = evm->add_frames(
+            index, std::span(model_i).first(here), std::span(model_q).first(here),
+            std::span(i.differences).first(here), std::span(q.differences).first(here),
+            std::span(frame_beyond).first(here));
+      } else {
+        for (std::size_t f = 0; f < here; ++f) {
+          bool out = false;
+          if (is_unknown(i.differences[f]) || is_unknown(q.differences[f])) {
+            out = true;  // shown, but no part of the EVM
+          } else if (real_model) {
+            out = evm->add_real(index + f, real_of_word(i.model[f]), real_of_word(q.model[f]),
+                                real_of_word(i.differences[f]), real_of_word(q.differences[f]));
+          } else {
+            out = evm->add(index + f, format.lsb(i.model[f]), format.lsb(q.model[f]),
+                           i.differences[f], q.differences[f]);
+          }
+          frame_beyond[f] = out ? 1 : 0;
+          out_of_circle |= out;
+        }
       }
+      any_shown |= circle && out_of_circle;
     }
     for (std::size_t k = 0; k < drawn.size(); ++k) {
       const channel_state& s = channels[k];

@@ -1,5 +1,6 @@
 #include "decimal/evm.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 
@@ -63,6 +64,60 @@ bool evm_accumulator::add(std::uint64_t index, std::int64_t model_i, std::int64_
   if (error <= uint128{limit} * limit) return false;
   if (beyond_++ == 0) first_beyond_ = index;
   return true;
+}
+
+bool evm_accumulator::add_frames(std::uint64_t first_index, std::span<const std::int64_t> model_i,
+                                 std::span<const std::int64_t> model_q,
+                                 std::span<const std::int64_t> error_i,
+                                 std::span<const std::int64_t> error_q, std::span<char> beyond) {
+  if (counts_.empty()) {
+    counts_.resize(bin_count);
+    largest_.resize(bin_count);
+  }
+  const auto limit = static_cast<std::uint64_t>(tolerance_);
+  // Beyond 2^32 LSB, no narrow error reaches the circle's edge.
+  const std::uint64_t limit_squared = limit >> 32 != 0 ? UINT64_MAX : limit * limit;
+  uint128 error_energy = 0;
+  uint128 model_energy = 0;
+  std::uint64_t model_peak = 0;
+  double peak = peak_squared_;
+  std::size_t peak_at = model_i.size();  // none in these frames
+  std::uint64_t outside = 0;
+  for (std::size_t f = 0; f < model_i.size(); ++f) {
+    const auto error =
+        static_cast<std::uint64_t>(error_i[f] * error_i[f] + error_q[f] * error_q[f]);
+    const auto power =
+        static_cast<std::uint64_t>(model_i[f] * model_i[f] + model_q[f] * model_q[f]);
+    error_energy += error;
+    model_energy += power;
+    model_peak = std::max(model_peak, power);
+    const auto squared = static_cast<double>(error);
+    const std::size_t bin = bin_of(squared);
+    ++counts_[bin];
+    largest_[bin] = std::max(largest_[bin], squared);
+    if (squared > peak) {
+      peak = squared;
+      peak_at = f;
+    }
+    const bool out = error > limit_squared;
+    beyond[f] = out ? 1 : 0;
+    outside += out ? 1 : 0;
+  }
+  error_energy_ += error_energy;
+  model_energy_ += model_energy;
+  if (model_peak > model_peak_) model_peak_ = model_peak;
+  if (peak_at != model_i.size()) {
+    peak_squared_ = peak;
+    peak_index_ = first_index + peak_at;
+  }
+  if (outside != 0 && beyond_ == 0) {
+    std::size_t f = 0;
+    while (beyond[f] == 0) ++f;
+    first_beyond_ = first_index + f;
+  }
+  beyond_ += outside;
+  frames_ += model_i.size();
+  return outside != 0;
 }
 
 bool evm_accumulator::add_real(std::uint64_t index, double model_i, double model_q, double error_i,

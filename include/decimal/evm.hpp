@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct evm_figures {
   long double reference_energy = 0;
 };
 
+inline constexpr std::int64_t narrow_evm_value = (std::int64_t{1} << 31) - 1;
+
 // How far above the true 95th percentile the one given may be, relative to it.
 inline constexpr double evm_percentile_resolution = 0.004;
 
@@ -49,6 +52,13 @@ class evm_accumulator {
   // Returns whether the error lies beyond the tolerance's circle.
   bool add(std::uint64_t index, std::int64_t model_i, std::int64_t model_q, std::int64_t error_i,
            std::int64_t error_q);
+  // Adds frames `first_index` on, as add() each, writing into `beyond`
+  // whether each lies beyond the circle; returns whether any does. Every
+  // value must lie within +-narrow_evm_value, as those of formats up to
+  // 30 bits do: their squares sum in 64 bits.
+  bool add_frames(std::uint64_t first_index, std::span<const std::int64_t> model_i,
+                  std::span<const std::int64_t> model_q, std::span<const std::int64_t> error_i,
+                  std::span<const std::int64_t> error_q, std::span<char> beyond);
   // The same with a real model's values, in LSB.
   bool add_real(std::uint64_t index, double model_i, double model_q, double error_i,
                 double error_q);
