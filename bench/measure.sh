@@ -10,8 +10,10 @@
 # failing, their size and when headless chromium can use them; at
 # 10^6 entries the same values in hex and raw s16le words, a floating-point
 # model's (text reals, f64le, .npy) against the integers', and a search for
-# the delay of results 4 entries late, within 256 and within 65535; and at 10^7
-# entries, bit-exact, the JUnit and JSON reports against -q alone.
+# the delay of results 4 entries late, within 256 and within 65535; as many
+# frames of 2 channels (and I/Q with the EVM) against the same entries read
+# as one channel, and their memory at 10^7 frames; and at 10^7 entries,
+# bit-exact, the JUnit and JSON reports against -q alone.
 #
 #   bench/measure.sh            builds the bench preset first
 #   bench/measure.sh DECIMAL DECIMAL_BENCH DECIMAL_DIFF MAKE_VECTORS LEAN_REPORT
@@ -57,6 +59,8 @@ max_f64_to_dec=0.6
 max_npy_to_dec=0.6
 max_auto_to_given=2
 max_wide_auto_to_given=3
+max_channels_to_one=1.3
+max_complex_to_one=1.5
 max_usable_50=1
 max_usable_995=2
 failed=0
@@ -267,6 +271,45 @@ measure_delay() {
   ((kib <= max_diff_kib)) || failed=1
 }
 
+# As many frames of 2 channels as the vectors have entries (each result file
+# twice over, interleaved): --channels=2 and --complex against the same
+# entries read as one channel at 10^6 frames; peak memory at 10^7.
+measure_channels() {
+  local one_seconds seconds kib ratio name target
+  cat results_m.txt results_m.txt >results_m.iq
+  cat results_c.txt results_c.txt >results_c.iq
+  local files=(-t 2 --samples=none --model=results_m.iq --impl=results_c.iq)
+  local -A options=([channels]="--channels=2" [complex]="--complex --max-evm=1")
+  local -A targets=([channels]=$max_channels_to_one [complex]=$max_complex_to_one)
+  if ((entries == 1000000)); then
+    one_seconds=$(best_seconds "$runs" "$decimal_diff" "${files[@]}")
+    printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "  2 channels read as one" \
+      "$one_seconds" - -
+  fi
+  for name in channels complex; do
+    # shellcheck disable=SC2206
+    local args=("${files[@]}" ${options[$name]})
+    if ! "$decimal_diff" -q "${args[@]}"; then
+      echo "decimal-diff ${options[$name]} does not pass the generated frames"
+      failed=1
+    fi
+    kib=$(peak_kib "$decimal_diff" "${args[@]}")
+    ((kib <= max_diff_kib)) || failed=1
+    if ((entries != 1000000)); then
+      printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "  ${options[$name]%% *} frames" - - "$kib"
+      continue
+    fi
+    seconds=$(best_seconds "$runs" "$decimal_diff" "${args[@]}")
+    ratio=$(awk -v a="$seconds" -v b="$one_seconds" 'BEGIN {printf "%.2f", a / b}')
+    target=${targets[$name]}
+    printf '%-9s %-26s %9s %13s %10s KiB\n' "$entries" "  ${options[$name]%% *} frames" \
+      "$seconds" - "$kib"
+    echo "          ${options[$name]%% *} takes $ratio of one channel's time (target: at most $target)"
+    within "$ratio" "$target" || failed=1
+  done
+  rm results_m.iq results_c.iq
+}
+
 # Bit-exact, most entries of the vectors fail: the reports must hold only what
 # they show. $TMPDIR names no directory, so that any use of it is trouble
 # (exit 2): the runs must end in a plain fail (exit 1) using none.
@@ -360,6 +403,7 @@ for entries in 1000000 10000000; do
     measure_delay
   fi
   measure_models
+  measure_channels
   if ((entries == 10000000)); then measure_reports; fi
   rm -r "$dir"
 done
