@@ -130,8 +130,8 @@ run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
     drawn.assign(channels.size(), *plot_data);
     for (envelope& e : drawn) e.skip(first_frame);
   }
-  std::vector<std::string> names;
-  for (const channel_state& s : channels) names.push_back(layout.name(s.channel));
+  std::vector<std::string> names(channels.size());
+  for (std::size_t k = 0; k < channels.size(); ++k) names[k] = layout.name(channels[k].channel);
 
   run_verdict verdict{
       accumulator(format, channels.front().limits.tolerance, first_frame + rules.skip, real_model),

@@ -550,9 +550,11 @@ void entry_stream::fail() {
   const std::uint64_t model_count = model_->count();
   const std::uint64_t implementation_count = implementation_->count();
   if (!count_ && !counts_agree(model_count, implementation_count, delay_)) {
+    // A result in two files is told by its real parts' file.
     std::string message = implementation_->name() + " holds " +
-                          std::to_string(implementation_count) + " numbers, " + model_->name() +
-                          " " + std::to_string(model_count);
+                          std::to_string(implementation_count / implementation_->files()) +
+                          " numbers, " + model_->name() + " " +
+                          std::to_string(model_count / model_->files());
     if (search_ && !search_->any_candidate) {
       message += "; no delay between -" + std::to_string(max_delay_) + " and " +
                  std::to_string(max_delay_) + " fits these counts";
@@ -562,7 +564,8 @@ void entry_stream::fail() {
       const std::uint64_t high = model_count + implementation_offset_;
       message += (search_ ? "; with the delay found, " + std::to_string(delay_frames())
                           : "; with --delay=" + std::to_string(delay_frames())) +
-                 ", it must hold " + std::to_string(low) + " to " + std::to_string(high);
+                 ", it must hold " + std::to_string(low / implementation_->files()) + " to " +
+                 std::to_string(high / implementation_->files());
     } else if (const std::uint64_t more = implementation_count > model_count
                                               ? implementation_count - model_count
                                               : model_count - implementation_count;
@@ -573,7 +576,8 @@ void entry_stream::fail() {
       const std::string lag = (implementation_longer ? "" : "-") + std::to_string(frames);
       const char* unit =
           frame_ == 1 ? (more == 1 ? " entry" : " entries") : (frames == 1 ? " frame" : " frames");
-      message += " (" + std::to_string(more) + " more in " +
+      const number_source& longer = implementation_longer ? *implementation_ : *model_;
+      message += " (" + std::to_string(more / longer.files()) + " more in " +
                  (implementation_longer ? implementation_->name() : model_->name()) + "); if the " +
                  (implementation_longer ? "implementation" : "model") + " lags the " +
                  (implementation_longer ? "model" : "implementation") + " by " +

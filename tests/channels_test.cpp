@@ -179,6 +179,9 @@ struct trouble_case {
   std::string implementation;
   std::vector<std::string> args;
   std::string message;
+  // The imaginary parts' files, when the run has them.
+  std::string model_imaginary{};
+  std::string implementation_imaginary{};
 };
 
 void PrintTo(const trouble_case& c, std::ostream* os) { *os << c.edge; }
@@ -189,15 +192,12 @@ TEST_P(ChannelTrouble, IsTold) {
   const trouble_case& c = GetParam();
   scratch_.write(std::string(c.edge) + "/results_m.txt", c.model);
   scratch_.write(std::string(c.edge) + "/results_c.txt", c.implementation);
-  if (std::string(c.edge) == "imaginary_file_shorter") {
-    scratch_.write(std::string(c.edge) + "/results_m_q.txt", "1\n2\n");
-    scratch_.write(std::string(c.edge) + "/results_c_q.txt", "1\n");
-  }
-  if (std::string(c.edge) == "bad_word_in_imaginary_file") {
-    scratch_.write(std::string(c.edge) + "/results_m_q.txt", "1\n2\n");
-    scratch_.write(std::string(c.edge) + "/results_c_q.txt", "1\n2x\n");
-  }
   std::vector<std::string> args = {"--samples=none"};
+  if (!c.model_imaginary.empty()) {
+    scratch_.write(std::string(c.edge) + "/results_m_q.txt", c.model_imaginary);
+    scratch_.write(std::string(c.edge) + "/results_c_q.txt", c.implementation_imaginary);
+    args.insert(args.end(), {"--model-imag=results_m_q.txt", "--impl-imag=results_c_q.txt"});
+  }
   args.insert(args.end(), c.args.begin(), c.args.end());
   const outcome result = run(args, scratch_.path() / c.edge);
   EXPECT_EQ(result.status, 2);
@@ -232,14 +232,36 @@ INSTANTIATE_TEST_SUITE_P(
         trouble_case{"imaginary_file_shorter",
                      "1\n2\n",
                      "1\n2\n",
-                     {"--model-imag=results_m_q.txt", "--impl-imag=results_c_q.txt"},
-                     "results_c_q.txt holds 1 numbers, results_c.txt 2"},
+                     {},
+                     "results_c_q.txt holds 1 numbers, results_c.txt 2",
+                     "1\n2\n",
+                     "1\n"},
+        // ... or later, after its real parts' file ended.
+        trouble_case{"imaginary_file_longer",
+                     "1\n2\n",
+                     "1\n2\n",
+                     {},
+                     "results_c_q.txt holds 3 numbers, results_c.txt 2",
+                     "1\n2\n",
+                     "1\n2\n3\n"},
         // A bad word in the imaginary parts is told at its place.
         trouble_case{"bad_word_in_imaginary_file",
                      "1\n2\n",
                      "1\n2\n",
-                     {"--model-imag=results_m_q.txt", "--impl-imag=results_c_q.txt"},
-                     "results_c_q.txt:2:1: expected an integer, found \"2x\""},
+                     {},
+                     "results_c_q.txt:2:1: expected an integer, found \"2x\"",
+                     "1\n2\n",
+                     "1\n2x\n"},
+        // Two files each: their counts are told as each file holds them.
+        trouble_case{"two_files_frame_more",
+                     "1\n2\n",
+                     "1\n2\n3\n",
+                     {},
+                     "results_c.txt holds 3 numbers, results_m.txt 2 (1 more in results_c.txt); "
+                     "if the implementation lags the model by 1 frame, give --delay=1 or "
+                     "--delay=auto",
+                     "1\n2\n",
+                     "1\n2\n3\n"},
         // --skip counts frames.
         trouble_case{"skip_all",
                      "1 2\n3 4\n",

@@ -49,6 +49,7 @@ class interleaved_source final : public number_source {
     return parts_[0]->unknown() + parts_[1]->unknown();
   }
   std::size_t weak() const noexcept override { return parts_[0]->weak() + parts_[1]->weak(); }
+  std::size_t files() const noexcept override { return 2; }
   bool real() const noexcept override { return parts_[0]->real(); }
   const std::string& name() const noexcept override { return parts_[0]->name(); }
   std::string shortage(std::size_t expected) const override;

@@ -89,6 +89,8 @@ class number_source {
   virtual std::size_t count() const noexcept = 0;
   virtual std::size_t unknown() const noexcept = 0;
   virtual std::size_t weak() const noexcept { return 0; }
+  // Files it reads in turn, a number from each: counts of each file are count() / files().
+  virtual std::size_t files() const noexcept { return 1; }
   // Whether the numbers are real_word()s rather than integers.
   virtual bool real() const noexcept { return false; }
 
