@@ -297,6 +297,31 @@ TEST_F(Channels, DelaySkipAndCountAreFrames) {
   EXPECT_NE(counted.out.find("total: 0 of 2 entries"), std::string::npos) << counted.out;
 }
 
+TEST_F(Channels, FramesOfThreeCrossTheBlocksWhole) {
+  // 20000 frames of 3 channels: blocks of entries are not multiples of 3
+  // unless the reader rounds them to frames. Channel 2 is off at frame
+  // 19999, the last; each frame's sample is its index.
+  std::string model;
+  std::string implementation;
+  std::string samples;
+  for (int frame = 0; frame < 20000; ++frame) {
+    const int base = frame % 1000;
+    model +=
+        std::to_string(base) + ' ' + std::to_string(-base) + ' ' + std::to_string(base / 2) + '\n';
+    implementation += std::to_string(base) + ' ' + std::to_string(-base) + ' ' +
+                      std::to_string(base / 2 + (frame == 19999 ? 3 : 0)) + '\n';
+    samples += std::to_string(frame) + '\n';
+  }
+  scratch_.write("three/results_m.txt", model);
+  scratch_.write("three/results_c.txt", implementation);
+  scratch_.write("three/samples.txt", samples);
+  const outcome result = run({"--channels=3", "-t", "2"}, scratch_.path() / "three");
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_EQ(result.out.substr(0, result.out.find('\n') + 1),
+            "index:19999.2, res_m:0.243652, res_c:0.245117, samp:19999, diff:3\n");
+  EXPECT_NE(result.out.find("verdict: fail: channel 2: 1 entry beyond 2 LSB\n"), std::string::npos);
+}
+
 TEST_F(Channels, SelectLeavesAnIndexColumnOut) {
   // fprintf("%d %d\n", i, y): the index is channel 0, the result channel 1.
   scratch_.write("select/results_m.txt", "0 100\n1 200\n2 300\n");
