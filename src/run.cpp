@@ -245,9 +245,11 @@ std::int64_t entry_stream::search_delay(const q_format& format, std::uint32_t ma
     return 0;
   }
   // Frames are lined up by their first channel. A real model is scored by
-  // its values rounded to whole LSB of the format.
+  // its values rounded to whole LSB of the format. Entries of one channel
+  // and integers are scored as read.
+  const bool as_read = frame_ == 1 && !model_->real();
   std::array<std::vector<std::int64_t>, 2> scored;
-  for (std::size_t file = 0; file < 2; ++file) {
+  for (std::size_t file = 0; file < 2 && !as_read; ++file) {
     scored[file].reserve(heads[file].size() / frame_);
     for (std::size_t i = 0; i < heads[file].size(); i += frame_) {
       const std::int64_t n = heads[file][i];
@@ -258,7 +260,8 @@ std::int64_t entry_stream::search_delay(const q_format& format, std::uint32_t ma
                                  : n);
     }
   }
-  search_ = find_delay(scored[0], scored[1], format, max_delay, totals);
+  search_ = find_delay(as_read ? heads[0] : scored[0], as_read ? heads[1] : scored[1], format,
+                       max_delay, totals);
   model_ = std::make_unique<replayed_source>(std::move(model_), std::move(heads[0]), nullptr);
   implementation_ =
       std::make_unique<replayed_source>(std::move(implementation_), std::move(heads[1]), nullptr);

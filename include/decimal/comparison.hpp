@@ -48,8 +48,8 @@ struct entry_beyond {
   std::int64_t res_c;
   std::optional<std::int64_t> sample;  // none when the run has no samples
   std::int64_t difference;
-  bool real_model = false;     // res_m and the difference are real_word()s
-  std::string_view channel{};  // its name, with several channels: the index is the frame's
+  bool real_model = false;  // res_m and the difference are real_word()s
+  std::string channel{};    // its name, with several channels: the index is the frame's
 };
 
 // Takes each entry beyond the tolerance, in order, as long as it returns
