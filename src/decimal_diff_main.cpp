@@ -455,6 +455,18 @@ void apply_channels(decimal::verdict_rules& rules, decimal::batch_settings& batc
     }
     batch.sample_per_entry = *given.samples_channels == layout.count && layout.count > 1;
   }
+  // Counts and delays are frames, read as entries: they must stay counts of entries.
+  if (rules.count && *rules.count > SIZE_MAX / layout.count) {
+    throw usage_error("invalid count \"" + std::to_string(*rules.count) +
+                      "\": too many frames of " + std::to_string(layout.count) + " entries");
+  }
+  const std::uint64_t delay_frames = rules.delay.entries < 0
+                                         ? -static_cast<std::uint64_t>(rules.delay.entries)
+                                         : static_cast<std::uint64_t>(rules.delay.entries);
+  if (delay_frames > INT64_MAX / layout.count) {
+    throw usage_error("invalid delay \"" + std::to_string(rules.delay.entries) +
+                      "\": too many frames of " + std::to_string(layout.count) + " entries");
+  }
   if (given.names) layout.names = parse_channel_names(*given.names, layout.count);
   if (layout.complex && layout.names.empty()) layout.names = {"I", "Q"};
   if (given.selection) layout.selected = parse_selection(*given.selection, layout);

@@ -515,6 +515,11 @@ INSTANTIATE_TEST_SUITE_P(
         usage_case{{"--channels=2", "--channel-names=I"},
                    "--channel-names names 1 channels of 2: give one name for each"},
         usage_case{{"--channels=2", "--channel-names=I,I"}, "channel name \"I\" given twice"},
+        // Frames counted as entries must stay counts.
+        usage_case{{"--channels=64", "-n", "1000000000000000000"},
+                   "invalid count \"1000000000000000000\": too many frames of 64 entries"},
+        usage_case{{"--channels=2", "--delay=-9223372036854775807"},
+                   "invalid delay \"-9223372036854775807\": too many frames of 2 entries"},
         usage_case{{"--channels=2", "--select=2"},
                    "invalid --select \"2\": expected a channel from 0 to 1"},
         usage_case{{"--max-evm=3"}, "--max-evm is of a complex run: give --complex too"},
