@@ -445,11 +445,13 @@ directory_report check_directory(const batch_settings& settings, destinations& t
   }
   const std::string header = several ? "==> " + shown_name(dir) + " <==\n" : "";
   std::optional<envelope> plot_data;
+  std::vector<envelope> channel_plots;  // the page's, with several channels
   if (to.plot || to.plots || page != nullptr) plot_data.emplace(2048, rules.skip);
   std::optional<output_file::prepared> plot;
   try {
-    run_verdict verdict = check_run(paths_of(settings, dir), rules, beyond,
-                                    plot_data ? &*plot_data : nullptr, start_thread, &report.delay);
+    run_verdict verdict =
+        check_run(paths_of(settings, dir), rules, beyond, plot_data ? &*plot_data : nullptr,
+                  start_thread, &report.delay, page != nullptr ? &channel_plots : nullptr);
     // Where it is drawn, a failure says whether a latency would explain it.
     const bool drawn = to.plot || to.plots || page != nullptr;
     // With several channels, the plot data are the worst channel's.
@@ -537,11 +539,10 @@ directory_report check_directory(const batch_settings& settings, destinations& t
     }
   }
   if (page != nullptr) {
-    const channel_verdict* charted = report.verdict ? report.verdict->charted() : nullptr;
-    const double charted_tolerance =
-        charted != nullptr ? rules.limits(charted->channel).tolerance : rules.tolerance;
-    page->add(report, {rules.format, charted_tolerance, plot_data ? &*plot_data : nullptr,
-                       std::move(page_entries)});
+    // With several channels, a chart for each (of the worst few).
+    const bool several = !channel_plots.empty();
+    page->add(report, {rules.format, rules.tolerance, plot_data && !several ? &*plot_data : nullptr,
+                       std::move(page_entries), several ? &channel_plots : nullptr});
   }
   return report;
 }

@@ -87,7 +87,8 @@ std::string tolerance_list(const verdict_rules& rules) {
 
 run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
                            const entry_sink& beyond, envelope* plot_data,
-                           const thread_starter& start, std::optional<applied_delay>* delay_used) {
+                           const thread_starter& start, std::optional<applied_delay>* delay_used,
+                           std::vector<envelope>* channel_plot_data) {
   const channel_layout& layout = rules.channels;
   const std::size_t n = layout.count;
   run_paths framed = paths;
@@ -336,7 +337,8 @@ run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
     for (std::size_t k = 1; k < verdict.channels.size(); ++k) {
       if (faults(verdict.channels[k]) > faults(verdict.channels[worst])) worst = k;
     }
-    *plot_data = std::move(drawn[worst]);
+    *plot_data = drawn[worst];
+    if (channel_plot_data != nullptr) *channel_plot_data = std::move(drawn);
     verdict.charted_channel = verdict.channels[worst].name;
   }
   return verdict;

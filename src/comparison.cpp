@@ -302,9 +302,10 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
 
 run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
                       envelope* plot_data, const thread_starter& start,
-                      std::optional<applied_delay>* delay_used) {
+                      std::optional<applied_delay>* delay_used,
+                      std::vector<envelope>* channel_plot_data) {
   if (rules.channels.several()) {
-    return check_channels(paths, rules, beyond, plot_data, start, delay_used);
+    return check_channels(paths, rules, beyond, plot_data, start, delay_used, channel_plot_data);
   }
   // Three read buffers and their blocks: too much for the stack of a thread.
   const auto stream =

@@ -71,12 +71,11 @@ std::string figure_cells(const accumulator& figures) {
 // none is known in both, and the unknown entries when there are any), and,
 // where columns merge entries, the entries kept whole around the first
 // faults (index, model, implementation, difference, 1 when unknown).
-std::string chart_data(const page_details& details,
+std::string chart_data(const q_format& format, double tolerance, const envelope& chart,
                        const std::optional<std::uint64_t>& first_beyond) {
-  std::string data = "{\"fraction_bits\":" + std::to_string(details.format.fraction_bits) +
-                     ",\"tolerance\":" + shortest_decimal(details.tolerance);
+  std::string data = "{\"fraction_bits\":" + std::to_string(format.fraction_bits) +
+                     ",\"tolerance\":" + shortest_decimal(tolerance);
   if (first_beyond) data += ",\"first_beyond\":" + std::to_string(*first_beyond);
-  const envelope& chart = *details.chart;
   data += ",\"span\":" + std::to_string(chart.span()) + ",\"first\":" +
           std::to_string(chart.columns().empty() ? 0 : chart.columns().front().first) +
           ",\"columns\":[";
@@ -115,6 +114,43 @@ std::string chart_data(const page_details& details,
     data += ']';
   }
   return data + "}";
+}
+
+// A chart of `chart`: its picture, which needs no script and which the
+// interactive chart replaces, its data, and the note on its first fault.
+std::string chart_html(const std::string& id, const q_format& format, double tolerance,
+                       const envelope& chart, const std::optional<std::uint64_t>& first_beyond,
+                       const std::string& title) {
+  if (chart.columns().empty()) return {};
+  const std::string source = id + "-data";
+  const chart_marks marks{format.fraction_bits, tolerance, first_beyond, title};
+  std::string html = "<div class=\"chart\" data-source=\"" + source + "\">" +
+                     chart_svg(chart, marks) + "</div>\n<script type=\"application/json\" id=\"" +
+                     source + "\">" + chart_data(format, tolerance, chart, first_beyond) +
+                     "</script>\n";
+  if (first_beyond) {
+    html += "<p class=\"chart-note\">Dashed: the first entry beyond the tolerance, index " +
+            std::to_string(*first_beyond) +
+            ". Hover a column for its entries; drag to zoom, double-click to reset.</p>\n";
+  }
+  return html;
+}
+
+// The channels the page charts, as indices of verdict.channels: the most
+// entries beyond, unknown or missing first, up to html_channel_chart_limit,
+// then in channel order.
+std::vector<std::size_t> channels_to_chart(const run_verdict& verdict) {
+  std::vector<std::size_t> order(verdict.channels.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  const auto faults = [&](std::size_t k) {
+    const accumulator& f = verdict.channels[k].figures;
+    return f.beyond_tolerance() + f.unknown() + f.missing();
+  };
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return faults(a) > faults(b); });
+  order.resize(std::min(order.size(), html_channel_chart_limit));
+  std::sort(order.begin(), order.end());
+  return order;
 }
 
 std::string entries_table(const page_details& details, std::uint64_t beyond) {
@@ -204,27 +240,27 @@ void html_report::add(const directory_report& report, const page_details& detail
       rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     }
     html += "</p>\n";
-    if (details.chart != nullptr && !details.chart->columns().empty()) {
-      const std::string source = "d" + std::to_string(id) + "-data";
-      // A picture that needs no script, which the interactive chart replaces.
-      // With several channels, the chart is the worst one's.
-      const channel_verdict* charted = verdict_of.charted();
-      const std::optional<std::uint64_t> first_beyond =
-          charted != nullptr ? charted->first_beyond : verdict_of.first_beyond;
-      const chart_marks marks{details.format.fraction_bits, details.tolerance, first_beyond,
-                              at.name + ": " + joined_reasons(verdict_of.reasons)};
-      if (charted != nullptr) {
-        html += "<p class=\"chart-note\">The chart shows channel " + xml_text(charted->name) +
-                ", the one with the most entries beyond its tolerance of the " +
-                std::to_string(verdict_of.channels.size()) + " compared.</p>\n";
-      }
-      html += "<div class=\"chart\" data-source=\"" + source + "\">" +
-              chart_svg(*details.chart, marks) + "</div>\n<script type=\"application/json\" id=\"" +
-              source + "\">" + chart_data(details, first_beyond) + "</script>\n";
-      if (first_beyond) {
-        html += "<p class=\"chart-note\">Dashed: the first entry beyond the tolerance, index " +
-                std::to_string(*first_beyond) +
-                ". Hover a column for its entries; drag to zoom, double-click to reset.</p>\n";
+    const std::string title = at.name + ": " + joined_reasons(verdict_of.reasons);
+    if (details.chart != nullptr) {
+      html += chart_html("d" + std::to_string(id), details.format, details.tolerance,
+                         *details.chart, verdict_of.first_beyond, title);
+    }
+    if (details.channel_charts != nullptr) {
+      const std::vector<std::size_t> charted = channels_to_chart(verdict_of);
+      html += "<p class=\"chart-note\">" +
+              std::string(charted.size() < verdict_of.channels.size()
+                              ? "Charts of the " + std::to_string(charted.size()) + " of the " +
+                                    std::to_string(verdict_of.channels.size()) +
+                                    " channels compared with the most entries beyond their "
+                                    "tolerance."
+                              : "A chart for each channel compared.") +
+              "</p>\n";
+      for (const std::size_t k : charted) {
+        const channel_verdict& c = verdict_of.channels[k];
+        html += "<h3>channel " + xml_text(c.name) + "</h3>\n" +
+                chart_html("d" + std::to_string(id) + "c" + std::to_string(k), details.format,
+                           c.figures.tolerance(), (*details.channel_charts)[k], c.first_beyond,
+                           title + " (channel " + c.name + ")");
       }
     }
     html += entries_table(details, verdict_of.figures.beyond_tolerance() +

@@ -560,7 +560,11 @@ TEST_F(Channels, ReportsCarryEachChannel) {
   EXPECT_TRUE(report.select_node("//property[@name='channel_names'][@value='I,Q']"));
 
   const std::string html = read_file(page);
-  EXPECT_NE(html.find("The chart shows channel Q"), std::string::npos);
+  // A chart for each channel, each with its own data.
+  EXPECT_NE(html.find("<h3>channel I</h3>\n<div class=\"chart\" data-source=\"d1c0-data\">"),
+            std::string::npos);
+  EXPECT_NE(html.find("<h3>channel Q</h3>\n<div class=\"chart\" data-source=\"d1c1-data\">"),
+            std::string::npos);
   EXPECT_NE(html.find("summary Q: 1 of 6 entries"), std::string::npos);
   // The entries kept for the page outlive the check that named their channel.
   EXPECT_NE(html.find("<tr><td>4.Q</td><td>0.004395</td>"), std::string::npos) << html;

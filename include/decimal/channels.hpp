@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "decimal/comparison.hpp"
 
@@ -13,7 +14,8 @@ namespace decimal {
 // delay, skip and count count frames too.
 run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
                            const entry_sink& beyond, envelope* plot_data,
-                           const thread_starter& start, std::optional<applied_delay>* delay_used);
+                           const thread_starter& start, std::optional<applied_delay>* delay_used,
+                           std::vector<envelope>* channel_plot_data = nullptr);
 
 // Each channel's histogram, summary and rounding lines ("summary Q: ..."),
 // the EVM and the total, each with its line feed.

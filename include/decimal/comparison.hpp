@@ -189,8 +189,12 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
 // Throws the run's trouble, and trouble when rules.skip leaves no entry. A
 // delay that was given or found goes to `delay_used`, when given, as soon as
 // it is known: trouble after it still tells it.
+// With several channels, `plot_data` gets the worst channel's entries (the
+// verdict's charted one), and `channel_plot_data`, when given, each
+// channel's, in the order of the verdict's channels.
 run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
                       envelope* plot_data, const thread_starter& start = start_thread,
-                      std::optional<applied_delay>* delay_used = nullptr);
+                      std::optional<applied_delay>* delay_used = nullptr,
+                      std::vector<envelope>* channel_plot_data = nullptr);
 
 }  // namespace decimal

@@ -22,7 +22,14 @@ struct page_details {
   double tolerance;
   const envelope* chart = nullptr;
   std::vector<entry_beyond> first_beyond{};
+  // With several channels: each charted one's entries (the verdict's
+  // channels, in order), instead of `chart`.
+  const std::vector<envelope>* channel_charts = nullptr;
 };
+
+// How many channels of a directory the page charts: those with the most
+// entries beyond their tolerance first, then in channel order.
+inline constexpr std::size_t html_channel_chart_limit = 4;
 
 // How many directories that did not pass get a section of their own (a
 // chart and their entries) on the page; the rest are rows of the table.
