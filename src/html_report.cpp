@@ -177,8 +177,8 @@ std::string entries_table(const page_details& details, std::uint64_t beyond) {
                                        ? fixed_decimal(real_of_word(entry.difference), 3)
                                        : std::to_string(entry.difference);
     // A frame's index with its channel's name, as the lines give it: 5.Q.
-    const std::string index =
-        std::to_string(entry.index) + (entry.channel.empty() ? "" : "." + xml_text(entry.channel));
+    std::string index = std::to_string(entry.index);
+    if (!entry.channel.empty()) index += "." + xml_text(entry.channel);
     table += "<tr><td>" + index + "</td><td>" + model + "</td><td>" + result(entry.res_c) +
              "</td><td>" + (entry.sample ? std::to_string(*entry.sample) : "") +
              "</td><td class=\"beyond\">";
