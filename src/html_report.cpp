@@ -179,9 +179,10 @@ std::string entries_table(const page_details& details, std::uint64_t beyond) {
     // A frame's index with its channel's name, as the lines give it: 5.Q.
     std::string index = std::to_string(entry.index);
     if (!entry.channel.empty()) index += "." + xml_text(entry.channel);
-    table += "<tr><td>" + index + "</td><td>" + model + "</td><td>" + result(entry.res_c) +
-             "</td><td>" + (entry.sample ? std::to_string(*entry.sample) : "") +
-             "</td><td class=\"beyond\">";
+    table += "<tr><td>";
+    table += index;
+    table += "</td><td>" + model + "</td><td>" + result(entry.res_c) + "</td><td>" +
+             (entry.sample ? std::to_string(*entry.sample) : "") + "</td><td class=\"beyond\">";
     table += difference;
     table += "</td></tr>\n";
   }
