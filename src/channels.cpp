@@ -38,32 +38,6 @@ std::string named(const std::string& line, const std::string& name) {
   return out;
 }
 
-// add_with_unknowns() of comparison.cpp, for a channel's block.
-bool add_channel_block(accumulator& figures, std::span<const std::int64_t> model,
-                       std::span<const std::int64_t> implementation,
-                       std::span<std::int64_t> differences, bool unknowns) {
-  if (!unknowns) return figures.add(model, implementation, differences);
-  bool shown = false;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= model.size(); ++i) {
-    const bool unknown =
-        i < model.size() && (is_unknown(model[i]) || is_unknown(implementation[i]));
-    if (i < model.size() && !unknown) continue;
-    if (i > start) {
-      shown |=
-          figures.add(model.subspan(start, i - start), implementation.subspan(start, i - start),
-                      differences.subspan(start, i - start));
-    }
-    if (unknown) {
-      differences[i] = is_unknown(implementation[i]) ? implementation[i] : model[i];
-      figures.add_unknown(unknown_letter(differences[i]));
-      shown = true;
-    }
-    start = i + 1;
-  }
-  return shown;
-}
-
 }  // namespace
 
 std::string channel_reason(const std::string& name, const std::string& reason) {
@@ -157,9 +131,13 @@ run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
         s.model[f] = model[f * n + s.channel];
         s.implementation[f] = implementation[f * n + s.channel];
       }
-      s.any_beyond = add_channel_block(
-          s.figures, std::span(s.model).first(here), std::span(s.implementation).first(here),
-          std::span(s.differences).first(here), stream->unknowns_in_block());
+      const auto model_part = std::span<const std::int64_t>(s.model).first(here);
+      const auto implementation_part = std::span<const std::int64_t>(s.implementation).first(here);
+      const auto differences = std::span(s.differences).first(here);
+      s.any_beyond =
+          stream->unknowns_in_block()
+              ? add_with_unknowns(s.figures, model_part, implementation_part, differences)
+              : s.figures.add(model_part, implementation_part, differences);
       if (s.any_beyond && !s.first_beyond) {
         for (std::size_t f = 0; f < here; ++f) {
           if (is_unknown(s.differences[f]) || s.figures.beyond(s.differences[f])) {

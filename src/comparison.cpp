@@ -22,9 +22,8 @@ char* put(char* out, std::string_view text) {
   return out + text.size();
 }
 
-// accumulator::add() for a block with unknown entries: those are counted
-// apart, with an unknown value for their difference; the runs between them are
-// added as usual. Returns whether any entry is beyond the tolerance or unknown.
+}  // namespace
+
 bool add_with_unknowns(accumulator& figures, std::span<const std::int64_t> model,
                        std::span<const std::int64_t> implementation,
                        std::span<std::int64_t> differences) {
@@ -49,8 +48,6 @@ bool add_with_unknowns(accumulator& figures, std::span<const std::int64_t> model
   }
   return shown;
 }
-
-}  // namespace
 
 std::vector<std::pair<char, std::uint64_t>> unknown_letter_tally(const accumulator& figures) {
   std::vector<std::pair<char, std::uint64_t>> tally;

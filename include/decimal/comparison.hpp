@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -66,6 +67,13 @@ std::vector<std::string> fail_reasons(const accumulator& figures,
                                       const std::optional<double>& min_snr_db,
                                       const std::optional<double>& max_mean = {},
                                       const std::optional<int>& accuracy = {});
+
+// accumulator::add() for a block with unknown entries: those are counted
+// apart, with an unknown value for their difference; the runs between them are
+// added as usual. Returns whether any entry is beyond the tolerance or unknown.
+bool add_with_unknowns(accumulator& figures, std::span<const std::int64_t> model,
+                       std::span<const std::int64_t> implementation,
+                       std::span<std::int64_t> differences);
 
 // The limits of accuracy level K for N fraction bits, as audio and video
 // conformance states them: the rms of the differences at most
