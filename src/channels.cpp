@@ -69,15 +69,8 @@ run_verdict check_channels(const run_paths& paths, const verdict_rules& rules,
   framed.channels = n;
   const auto stream =
       std::make_unique<entry_stream>(framed, rules.format, rules.count, rules.delay, start);
-  std::optional<applied_delay> used;
-  if (rules.delay.given &&
-      (!rules.delay.automatic || (stream->search() && stream->search()->any_candidate))) {
-    used =
-        applied_delay{stream->delay_frames(),
-                      rules.delay.automatic ? std::optional(rules.delay.max_delay) : std::nullopt,
-                      stream->search()};
-    if (delay_used != nullptr) *delay_used = used;
-  }
+  const std::optional<applied_delay> used = delay_of(*stream, rules.delay);
+  if (used && delay_used != nullptr) *delay_used = used;
   const std::uint64_t first_frame = stream->first_index() / n;
   const bool real_model = stream->real_model();
   const q_format& format = rules.format;

@@ -297,6 +297,15 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
          verdict_line(reasons);
 }
 
+std::optional<applied_delay> delay_of(const entry_stream& stream, const delay_setting& delay) {
+  if (!delay.given || (delay.automatic && !(stream.search() && stream.search()->any_candidate))) {
+    return std::nullopt;
+  }
+  return applied_delay{stream.delay_frames(),
+                       delay.automatic ? std::optional(delay.max_delay) : std::nullopt,
+                       stream.search()};
+}
+
 run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const entry_sink& beyond,
                       envelope* plot_data, const thread_starter& start,
                       std::optional<applied_delay>* delay_used,
@@ -307,16 +316,8 @@ run_verdict check_run(const run_paths& paths, const verdict_rules& rules, const 
   // Three read buffers and their blocks: too much for the stack of a thread.
   const auto stream =
       std::make_unique<entry_stream>(paths, rules.format, rules.count, rules.delay, start);
-  // The delay, once known: given, or found by a search that read its window.
-  std::optional<applied_delay> used;
-  if (rules.delay.given &&
-      (!rules.delay.automatic || (stream->search() && stream->search()->any_candidate))) {
-    used =
-        applied_delay{stream->delay(),
-                      rules.delay.automatic ? std::optional(rules.delay.max_delay) : std::nullopt,
-                      stream->search()};
-    if (delay_used != nullptr) *delay_used = used;
-  }
+  const std::optional<applied_delay> used = delay_of(*stream, rules.delay);
+  if (used && delay_used != nullptr) *delay_used = used;
   // Indices are the model's: a lagging model's first entries have no counterpart.
   const std::uint64_t first_index = stream->first_index();
   const bool real_model = stream->real_model();

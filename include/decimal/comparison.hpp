@@ -197,6 +197,10 @@ std::string render_closing(const accumulator& figures, const std::optional<doubl
 // Throws the run's trouble, and trouble when rules.skip leaves no entry. A
 // delay that was given or found goes to `delay_used`, when given, as soon as
 // it is known: trouble after it still tells it.
+// The delay a run uses, in frames, once `stream` knows it: given, or found
+// by a search that read its window; none when none was given or none fits.
+std::optional<applied_delay> delay_of(const entry_stream& stream, const delay_setting& delay);
+
 // With several channels, `plot_data` gets the worst channel's entries (the
 // verdict's charted one), and `channel_plot_data`, when given, each
 // channel's, in the order of the verdict's channels.
